@@ -1,0 +1,22 @@
+// Command lines as Windows programs receive them: one text that the Microsoft
+// C runtime splits into arguments. The POSIX reader turns its argv into such a
+// text (so that `commandline` means the same on both systems) and splits the
+// expanded parameters back into argv for the program it starts.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Quotes one argument when it is empty or holds a space, tab, newline or
+// double quote, so that SplitCommandLine gives it back unchanged.
+std::string QuoteCommandLineArgument(std::string_view argument);
+
+// Joins arguments with single spaces, each quoted as needed.
+std::string JoinCommandLine(const std::vector<std::string>& arguments);
+
+// Splits a command-line text by the Microsoft C runtime's rules: spaces and
+// tabs separate arguments outside quotes; 2n backslashes before a double quote
+// give n backslashes and the quote toggles quoting; 2n+1 give n backslashes and
+// a literal quote; other backslashes are literal.
+std::vector<std::string> SplitCommandLine(std::string_view text);

@@ -1,0 +1,175 @@
+// Every operating-system operation the reader needs, and nothing else.
+//
+// This header is the only place that knows there is an operating system. Its
+// implementations live in platform_posix.cpp and platform_win32.cpp; all other
+// code speaks to the system through these names only. The names are chosen so
+// that they do not collide with the Win32 A/W macros (CreateDirectory,
+// DeleteFile, ...), which would otherwise rename them inside the Win32 layer.
+//
+// Failing operations return false (or an unopened object) and leave the
+// system's error code for LastErrorCode(); read it immediately, before any
+// other platform call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The separator the system writes between path components.
+extern const char kPathSeparator;
+
+// Where the work directory goes when the temporary path cannot be obtained.
+extern const char kFallbackTemporaryPath[];
+
+// The error code reported for a file name the reader refuses to write.
+extern const int kErrorInvalidName;
+
+// ---------------------------------------------------------------------------
+// Errors and messages
+
+// The system's error code of the most recent failed operation.
+int LastErrorCode();
+
+// Forgets the last error, so that a later report of "no error" is not
+// mistaken for some earlier, unrelated failure.
+void ClearLastError();
+
+// The system's own text for an error code, without a trailing line break;
+// empty when the system has no text for it.
+std::string SystemErrorText(int code);
+
+// Shows a message to the user and returns once it has been seen. Windows: a
+// modal message box with one OK button. POSIX: "caption: text" on standard
+// error, with the text's line breaks ("\r\n" or a lone "\r") written as "\n".
+void ReportMessage(std::string_view text, std::string_view caption);
+
+// ---------------------------------------------------------------------------
+// Process-wide facts
+
+enum class InstanceGuard {
+  kAcquired,        // this process is the only one; held until it ends
+  kAlreadyRunning,  // another process of this user holds the guard
+  kUnavailable,     // the guard could not be created; no protection
+};
+
+// Takes the per-user single-instance guard called `name`. The system releases
+// it when the process ends, however it ends, and started programs do not
+// inherit it.
+InstanceGuard AcquireSingleInstance(const std::string& name);
+
+// The user's temporary directory, ending in a separator. False when the
+// system cannot say, or the path is longer than 260 characters.
+bool TemporaryPath(std::string& path);
+
+// The full path of the running program file; empty when unknown.
+std::string ProgramPath();
+
+// Whole seconds since 1970-01-01 00:00 UTC.
+int64_t CurrentSeconds();
+
+// ---------------------------------------------------------------------------
+// Directories
+
+// Creates one directory, private to this user where the system has modes.
+bool MakeDirectory(const std::string& path);
+
+// Makes `path` the current directory. On POSIX, where the temporary directory
+// is shared between users, only a real directory (not a symbolic link) owned
+// by this user and writable by no one else is entered.
+bool EnterDirectory(const std::string& path);
+
+struct DirectoryEntry {
+  std::string name;
+  // True only for a real directory; symbolic links and other reparse points
+  // are not directories here, so that removal never follows them.
+  bool is_directory = false;
+};
+
+// The entries of a directory, "." and ".." included, in the system's order.
+// False when the directory cannot be read or is itself a link.
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries);
+
+// Removes a non-directory entry; a link is removed as a link.
+bool RemoveFile(const std::string& path);
+
+// Removes an empty directory.
+bool RemoveEmptyDirectory(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Files
+
+// An open file with a current position. Closes itself when destroyed.
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Opens an existing file for reading, others may read it too.
+  static File OpenForReading(const std::string& path);
+
+  // Creates a file for writing, truncating an existing one. Never writes
+  // through a symbolic link; on POSIX the file is private to this user.
+  static File CreateForWriting(const std::string& path);
+
+  bool IsOpen() const { return handle_ != kClosed; }
+
+  // Moves the position by `distance` bytes; fails (position unchanged) when
+  // the result would lie before the start of the file.
+  bool Seek(int64_t distance);
+
+  // Moves the position to the end of the file.
+  bool SeekToEnd();
+
+  // The current position, or -1 on failure.
+  int64_t Position() const;
+
+  // Reads exactly `size` bytes; a short read is a failure.
+  bool Read(void* buffer, size_t size);
+
+  // Writes all `size` bytes; a short write is a failure.
+  bool Write(const void* data, size_t size);
+
+  // Closes the file and reports whether everything written reached it.
+  bool Close();
+
+ private:
+  static constexpr intptr_t kClosed = -1;
+  explicit File(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_ = kClosed;
+};
+
+// ---------------------------------------------------------------------------
+// Processes
+
+// A started program. Releases its handle when destroyed.
+class Process {
+ public:
+  Process() = default;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process();
+
+ private:
+  friend bool StartProcess(const std::string&, const std::string&, Process&);
+  friend bool WaitForProcess(Process&);
+  intptr_t handle_ = -1;
+};
+
+// Starts `program` with `parameters` as its command-line tail, in the current
+// directory and with this process's environment. POSIX: the file is made
+// executable for its owner and started directly (never through a shell), with
+// the parameters split by the Microsoft C runtime's rules.
+bool StartProcess(const std::string& program, const std::string& parameters, Process& process);
+
+// Waits without a time limit until the started program has ended.
+bool WaitForProcess(Process& process);
+
+}  // namespace platform

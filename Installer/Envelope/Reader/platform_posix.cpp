@@ -1,0 +1,325 @@
+// The platform layer on POSIX systems (Linux first: the program path comes
+// from /proc/self/exe).
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "command_line.h"
+#include "platform.h"
+
+extern char** environ;
+
+namespace platform {
+
+const char kPathSeparator = '/';
+const char kFallbackTemporaryPath[] = "/tmp/";
+const int kErrorInvalidName = EINVAL;
+
+namespace {
+
+constexpr size_t kMaxTemporaryPath = 260;
+
+template <typename Call>
+auto RetryOnInterrupt(Call call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+void CloseKeepingError(int fd) {
+  const int error = errno;
+  close(fd);
+  errno = error;
+}
+
+// open() of a directory with O_NOFOLLOW looks at the last component only when
+// no separator follows it.
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = RetryOnInterrupt([&] { return write(fd, data, size); });
+    if (written < 0) return false;
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// While the started program runs, an interrupt from the terminal is for it,
+// not for the reader, which still has to remove the work directory afterwards
+// (as system() does). The program gets the dispositions the reader started
+// with.
+struct sigaction saved_interrupt, saved_quit;
+
+void IgnoreInterrupts() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, &saved_interrupt);
+  sigaction(SIGQUIT, &ignore, &saved_quit);
+}
+
+void RestoreInterrupts() {
+  const int error = errno;
+  sigaction(SIGINT, &saved_interrupt, nullptr);
+  sigaction(SIGQUIT, &saved_quit, nullptr);
+  errno = error;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Errors and messages
+
+int LastErrorCode() { return errno; }
+
+void ClearLastError() { errno = 0; }
+
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
+void ReportMessage(std::string_view text, std::string_view caption) {
+  std::string line(caption);
+  line += ": ";
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      line += text[i];
+      continue;
+    }
+    line += '\n';
+    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  line += '\n';
+  const int error = errno;
+  WriteAll(STDERR_FILENO, line.data(), line.size());
+  errno = error;
+}
+
+// ---------------------------------------------------------------------------
+// Process-wide facts
+
+InstanceGuard AcquireSingleInstance(const std::string& name) {
+  // One lock file per user, in a place that does not depend on TMPDIR. /tmp is
+  // shared, so a file that is not this user's own regular file is not used:
+  // another user can then at most disable the guard, never block the reader
+  // or make it open something else. flock() dies with the process, and
+  // O_CLOEXEC keeps the started program from inheriting it.
+  const std::string path = "/tmp/" + name + "." + std::to_string(geteuid()) + ".lock";
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return InstanceGuard::kUnavailable;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
+    close(fd);
+    return InstanceGuard::kUnavailable;
+  }
+  if (RetryOnInterrupt([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
+    return InstanceGuard::kAcquired;  // the descriptor stays open until the process ends
+  }
+  const bool held_elsewhere = errno == EWOULDBLOCK;
+  close(fd);
+  return held_elsewhere ? InstanceGuard::kAlreadyRunning : InstanceGuard::kUnavailable;
+}
+
+bool TemporaryPath(std::string& path) {
+  const char* value = std::getenv("TMPDIR");
+  if (value == nullptr || *value == '\0') {
+    path = "/tmp/";
+    return true;
+  }
+  if (std::strlen(value) > kMaxTemporaryPath) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  path = value;
+  if (!path.ends_with('/')) path += '/';
+  return true;
+}
+
+std::string ProgramPath() {
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return {};
+    if (static_cast<size_t>(length) < path.size()) {
+      path.resize(static_cast<size_t>(length));
+      return path;
+    }
+    path.resize(path.size() * 2);  // possibly truncated: try a larger buffer
+  }
+}
+
+int64_t CurrentSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// ---------------------------------------------------------------------------
+// Directories
+
+bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
+
+bool EnterDirectory(const std::string& path) {
+  const int fd =
+      open(WithoutTrailingSeparators(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat status;
+  bool entered = fstat(fd, &status) == 0;
+  if (entered && (!S_ISDIR(status.st_mode) || status.st_uid != geteuid() ||
+                  (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+    errno = EACCES;
+    entered = false;
+  }
+  entered = entered && fchdir(fd) == 0;
+  CloseKeepingError(fd);
+  return entered;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  const int fd =
+      open(WithoutTrailingSeparators(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* directory = fdopendir(fd);
+  if (directory == nullptr) {
+    CloseKeepingError(fd);
+    return false;
+  }
+  while (const dirent* entry = readdir(directory)) {
+    bool is_directory = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat status;
+      is_directory = fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISDIR(status.st_mode);
+    }
+    entries.push_back({entry->d_name, is_directory});
+  }
+  closedir(directory);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+// ---------------------------------------------------------------------------
+// Files
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kClosed;
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+File File::OpenForReading(const std::string& path) {
+  return File(RetryOnInterrupt([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+}
+
+File File::CreateForWriting(const std::string& path) {
+  return File(RetryOnInterrupt([&] {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  }));
+}
+
+bool File::Seek(int64_t distance) {
+  return lseek(static_cast<int>(handle_), static_cast<off_t>(distance), SEEK_CUR) >= 0;
+}
+
+bool File::SeekToEnd() { return lseek(static_cast<int>(handle_), 0, SEEK_END) >= 0; }
+
+int64_t File::Position() const { return lseek(static_cast<int>(handle_), 0, SEEK_CUR); }
+
+bool File::Read(void* buffer, size_t size) {
+  auto bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t got =
+        RetryOnInterrupt([&] { return read(static_cast<int>(handle_), bytes, size); });
+    if (got <= 0) return false;  // an error, or the end of the file
+    bytes += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+  return WriteAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
+}
+
+bool File::Close() {
+  if (handle_ == kClosed) return true;
+  const int fd = static_cast<int>(handle_);
+  handle_ = kClosed;
+  return close(fd) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Processes
+
+Process::~Process() = default;  // a pid needs no release
+
+bool StartProcess(const std::string& program, const std::string& parameters, Process& process) {
+  struct stat status;
+  if (stat(program.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    chmod(program.c_str(), (status.st_mode & 07777) | S_IXUSR);
+  }
+
+  std::vector<std::string> arguments = SplitCommandLine(parameters);
+  arguments.insert(arguments.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  IgnoreInterrupts();
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  if (saved_interrupt.sa_handler != SIG_IGN) sigaddset(&defaults, SIGINT);
+  if (saved_quit.sa_handler != SIG_IGN) sigaddset(&defaults, SIGQUIT);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    RestoreInterrupts();
+    errno = error;
+    return false;
+  }
+  process.handle_ = pid;
+  return true;
+}
+
+bool WaitForProcess(Process& process) {
+  const auto pid = static_cast<pid_t>(process.handle_);
+  int status = 0;
+  const pid_t ended = RetryOnInterrupt([&] { return waitpid(pid, &status, 0); });
+  RestoreInterrupts();
+  process.handle_ = -1;
+  return ended == pid;
+}
+
+}  // namespace platform
