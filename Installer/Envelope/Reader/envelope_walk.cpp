@@ -1,0 +1,84 @@
+#include "envelope_walk.h"
+
+#include "envelope_reader.h"
+#include "messages.h"
+#include "platform.h"
+
+namespace {
+
+void ReportFileError(const char* caption, const std::string& path, int error) {
+  platform::ReportMessage("File: " + path + "\rError: " + platform::SystemErrorText(error), caption);
+}
+
+// Writes `contents` to the new file `path`. A file that cannot be written
+// whole is removed, so that no truncated file is left for the setup program.
+bool ExtractFile(const std::string& path, const std::string& name, const std::string& contents) {
+  if (!IsContainedFileName(name)) {
+    ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
+    return false;
+  }
+  platform::File target = platform::File::CreateForWriting(path);
+  if (!target.IsOpen()) {
+    ReportFileError(kFailedToExtractFile, path, platform::LastErrorCode());
+    return false;
+  }
+  if (!target.Write(contents.data(), contents.size()) || !target.Close()) {
+    const int error = platform::LastErrorCode();
+    target.Close();
+    platform::RemoveFile(path);
+    ReportFileError(kFailedToExtractFile, path, error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsContainedFileName(std::string_view name) {
+  if (!name.empty() && (name.front() == '/' || name.front() == '\\')) return false;
+  if (name.size() >= 2 && name[1] == ':') return false;  // a drive, as in "C:x"
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("/\\", start);
+    if (name.substr(start, end - start) == "..") return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+void WalkEnvelope(const std::string& program_path, RunState& state) {
+  platform::File archive = platform::File::OpenForReading(program_path);
+  if (!archive.IsOpen()) {
+    ReportFileError(kFailedToOpenArchive, program_path, platform::LastErrorCode());
+    return;
+  }
+  // A missing marker is no system error: report it as such, not as whatever
+  // failed earlier in the run.
+  platform::ClearLastError();
+  if (!FindEnvelopeTail(archive)) {
+    ReportFileError(kFailedToInitializeArchive, program_path, platform::LastErrorCode());
+    return;
+  }
+
+  auto read = [&](std::string& payload) {
+    return ReadRecordBackward(archive, payload, state.envelope_valid);
+  };
+  std::string type, key, name, contents;
+  while (read(type)) {
+    if (type == TailMarker()) {
+      state.envelope_valid = true;
+      continue;
+    }
+    if (!read(key)) return;
+    if (type == "value") {
+      if (!read(contents)) return;
+      state.variables.emplace(key, contents);
+    } else if (type == "file") {
+      if (!read(name) || !read(contents)) return;
+      if (!key.empty()) state.variables.emplace(key, name);
+      if (!ExtractFile(state.work_directory + name, name, contents)) return;
+    } else if (type == "stub") {
+      return;
+    }
+  }
+}
