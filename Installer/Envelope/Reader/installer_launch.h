@@ -1,0 +1,10 @@
+// Starting the packed setup program and waiting for it.
+#pragma once
+
+#include "run_state.h"
+
+// Starts work directory + expanded `executable` with the expanded `parameters`
+// (both read with entry access, so absent ones become empty), in the work
+// directory, and waits until it has ended. Reports a failed start or wait; the
+// program's own exit code is not used.
+void LaunchInstaller(RunState& state);

@@ -1,0 +1,66 @@
+#include "run_sequence.h"
+
+#include <exception>
+
+#include "envelope_walk.h"
+#include "installer_launch.h"
+#include "messages.h"
+#include "platform.h"
+#include "run_state.h"
+#include "work_directory.h"
+
+namespace {
+
+int RunSequence(const std::string& command_line) {
+  if (platform::AcquireSingleInstance(kInstanceGuardName) ==
+      platform::InstanceGuard::kAlreadyRunning) {
+    Report(kAlreadyRunning);
+    return kExitRefused;
+  }
+
+  RunState state;
+  std::string temporary_path;
+  if (!platform::TemporaryPath(temporary_path)) {
+    Report(kNoTemporaryPath);
+    temporary_path = platform::kFallbackTemporaryPath;
+  }
+  platform::MakeDirectory(temporary_path);  // normally there already
+  state.work_directory = PerRunDirectory(temporary_path, platform::CurrentSeconds());
+  platform::MakeDirectory(state.work_directory);  // an existing one is reused
+  if (!platform::EnterDirectory(state.work_directory)) {
+    Report(kCannotEnterWorkDirectory);
+    return kExitRefused;
+  }
+
+  // Written before the envelope is read, which only inserts: an envelope
+  // cannot replace them.
+  state.variables["source"] = state.work_directory.substr(0, state.work_directory.size() - 1);
+  state.variables["commandline"] = command_line;
+
+  WalkEnvelope(platform::ProgramPath(), state);
+  if (state.envelope_valid) {
+    LaunchInstaller(state);
+  } else {
+    ReportInvalidArchive();
+  }
+
+  RemoveDirectoryTree(state.work_directory);
+  return kExitCompleted;
+}
+
+}  // namespace
+
+int ReportUnhandledExceptions(const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const std::exception& exception) {
+    platform::ReportMessage(kUnhandledException, exception.what());
+  } catch (...) {
+    platform::ReportMessage(kUnhandledException, kNoContextAvailable);
+  }
+  return kExitCompleted;
+}
+
+int RunInstaller(const std::string& command_line) {
+  return ReportUnhandledExceptions([&] { return RunSequence(command_line); });
+}

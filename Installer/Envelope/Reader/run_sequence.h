@@ -1,0 +1,20 @@
+// The reader's whole run, as one fixed sequence of steps.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The name of the per-user single-instance guard.
+inline constexpr char kInstanceGuardName[] = "Quillmarrow.Installation";
+
+// Runs the installer: single-instance guard, work directory, built-in
+// variables `source` and `commandline` (= `command_line`, verbatim), envelope
+// walk, launch (or the invalid-envelope message), removal of the work
+// directory. Returns the process exit code. Exceptions are reported here and
+// nowhere else; after one, the work directory is left in place.
+int RunInstaller(const std::string& command_line);
+
+// Runs `body`, turning an exception that escapes it into the "Unhandled
+// Exception" message (captioned with its description, if it has one) and exit
+// code 0.
+int ReportUnhandledExceptions(const std::function<int()>& body);

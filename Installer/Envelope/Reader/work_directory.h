@@ -1,0 +1,17 @@
+// The per-run work directory: its name, and removing it with everything in it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// temporary_path + "SF" + the low 32 bits of `seconds` as a signed decimal +
+// the path separator. Two runs in the same second get the same name.
+std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
+
+// Deletes the directory `path` with its files and subdirectories, depth-first,
+// then the directory itself; true when that final removal succeeded. A
+// separator is appended when the path ends in neither "/" nor "\". Directories
+// whose names begin with "." are skipped (and so keep their parents); files
+// that cannot be deleted stay. Links are removed as links, never followed, so
+// nothing outside the tree is touched. No messages.
+bool RemoveDirectoryTree(const std::string& path);
