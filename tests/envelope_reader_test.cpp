@@ -1,0 +1,232 @@
+// Finding the envelope's tail and reading records backwards, on hand-made
+// files.
+#include "envelope_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+
+#include "envelope_writer.h"
+#include "md5.h"
+#include "platform.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kInvalidArchiveMessage =
+    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
+    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
+    "https://www.quillmarrow.com/download\n";
+
+class EnvelopeReaderTest : public testing::Test {
+ protected:
+  // Writes `bytes` to a file and opens it, positioned at its end.
+  platform::File Open(const std::string& bytes) {
+    test::WriteFile(path_, bytes);
+    platform::File file = platform::File::OpenForReading(path_.string());
+    EXPECT_TRUE(file.IsOpen());
+    EXPECT_TRUE(file.SeekToEnd());
+    return file;
+  }
+
+  // A record whose length field says `length`, whatever its payload.
+  static std::string RecordClaiming(uint32_t length, const std::string& payload) {
+    std::string record = payload;
+    for (int i = 0; i < 4; ++i) record += static_cast<char>(length >> (8 * i));
+    return record + Md5Hasher(payload).Digest();
+  }
+
+  test::ScratchDirectory scratch_;
+  std::filesystem::path path_ = scratch_.path() / "archive";
+};
+
+TEST_F(EnvelopeReaderTest, ReadsRecordsBackwardsUntilTheStartOfTheFile) {
+  std::string bytes;
+  envelope::AppendRecord(bytes, "first");
+  envelope::AppendRecord(bytes, "");
+  envelope::AppendRecord(bytes, std::string("with\0zero", 9));
+  platform::File file = Open(bytes);
+
+  bool valid = true;
+  std::string payload = "stale";
+  test::MessageCapture messages;
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, std::string("with\0zero", 9));
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, "");
+  EXPECT_EQ(file.Position(), 25);  // the end of the first record
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, "first");
+  EXPECT_EQ(file.Position(), 0);
+
+  // Nothing before the first record: a silent failure.
+  EXPECT_FALSE(ReadRecordBackward(file, payload, valid));
+  EXPECT_TRUE(valid);
+  EXPECT_EQ(messages.Take(), "");
+}
+
+TEST_F(EnvelopeReaderTest, AChangedPayloadByteIsReportedAndClearsValidity) {
+  std::string bytes;
+  envelope::AppendRecord(bytes, "payload that will be damaged");
+  bytes[3] ^= 0x01;
+  platform::File file = Open(bytes);
+
+  bool valid = true;
+  std::string payload;
+  test::MessageCapture messages;
+  EXPECT_FALSE(ReadRecordBackward(file, payload, valid));
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(messages.Take(), kInvalidArchiveMessage);
+}
+
+TEST_F(EnvelopeReaderTest, AChangedDigestByteIsReportedToo) {
+  std::string bytes;
+  envelope::AppendRecord(bytes, "intact payload");
+  bytes.back() ^= 0x40;
+  platform::File file = Open(bytes);
+
+  bool valid = true;
+  std::string payload;
+  test::MessageCapture messages;
+  EXPECT_FALSE(ReadRecordBackward(file, payload, valid));
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(messages.Take(), kInvalidArchiveMessage);
+}
+
+TEST_F(EnvelopeReaderTest, LengthsReachingPastTheStartFailSilently) {
+  const std::string prefix(100, 'p');
+  const std::string payload = "data";
+  // The record ends at 100 + 4 + 20: a length of up to 104 fits.
+  for (const uint32_t length : {105u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFFECu}) {
+    platform::File file = Open(prefix + RecordClaiming(length, payload));
+    bool valid = true;
+    std::string read = "untouched";
+    test::MessageCapture messages;
+    EXPECT_FALSE(ReadRecordBackward(file, read, valid)) << length;
+    EXPECT_TRUE(valid);
+    EXPECT_EQ(read, "untouched") << "nothing is read or reserved for length " << length;
+    EXPECT_EQ(messages.Take(), "");
+  }
+}
+
+TEST_F(EnvelopeReaderTest, ALengthReachingExactlyToTheStartIsRead) {
+  std::string bytes = "the whole file up to the length field";
+  envelope::CloseRecord(bytes, 0);
+  platform::File file = Open(bytes);
+  bool valid = true;
+  std::string payload;
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, "the whole file up to the length field");
+  EXPECT_EQ(file.Position(), 0);
+}
+
+TEST_F(EnvelopeReaderTest, FilesShorterThanARecordTrailerFailSilently) {
+  for (size_t size : {0, 1, 16, 19}) {
+    platform::File file = Open(std::string(size, '\0'));
+    bool valid = true;
+    std::string payload;
+    test::MessageCapture messages;
+    EXPECT_FALSE(ReadRecordBackward(file, payload, valid)) << size;
+    EXPECT_EQ(messages.Take(), "");
+  }
+}
+
+// The tail rule, one candidate at a time: offsets from size - 23 down to 23.
+int64_t ReferenceTailEnd(const std::string& bytes) {
+  const std::string& marker = TailMarker();
+  for (int64_t p = static_cast<int64_t>(bytes.size()) - 23; p > 22; --p) {
+    if (bytes.compare(static_cast<size_t>(p), marker.size(), marker) == 0) return p + 42;
+  }
+  return -1;
+}
+
+int64_t FoundTailEnd(platform::File& file) { return FindEnvelopeTail(file) ? file.Position() : -1; }
+
+TEST_F(EnvelopeReaderTest, TheTailIsFoundPastTrailingBytes) {
+  std::string bytes(50, 's');
+  envelope::AppendTail(bytes);
+  const int64_t tail_end = static_cast<int64_t>(bytes.size());
+  bytes += std::string(5000, 'c');  // a signature, say
+  platform::File file = Open(bytes);
+  EXPECT_EQ(FoundTailEnd(file), tail_end);
+
+  bool valid = false;
+  std::string payload;
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, TailMarker());
+}
+
+TEST_F(EnvelopeReaderTest, TheMarkerMustStartAtOffset23OrAbove) {
+  const std::string& marker = TailMarker();
+  const std::string after(20, 't');
+  {
+    platform::File file = Open(std::string(23, 'x') + marker + after);
+    EXPECT_EQ(FoundTailEnd(file), 23 + 42);
+  }
+  {
+    platform::File file = Open(std::string(22, 'x') + marker + after);
+    EXPECT_EQ(FoundTailEnd(file), -1);
+  }
+  {
+    // The last byte of the file is never part of a candidate.
+    platform::File file = Open(std::string(40, 'x') + marker);
+    EXPECT_EQ(FoundTailEnd(file), -1);
+  }
+  {
+    platform::File file = Open(std::string(40, 'x') + marker + "!");
+    EXPECT_EQ(FoundTailEnd(file), 40 + 42);
+  }
+}
+
+TEST_F(EnvelopeReaderTest, NoMarkerOrATinyFileIsNotFound) {
+  for (const std::string& bytes :
+       {std::string(), std::string(45, 'x'), std::string(300000, 'x'),
+        std::string(100, 'x') + TailMarker().substr(0, 21) + std::string(100, 'x')}) {
+    platform::File file = Open(bytes);
+    EXPECT_EQ(FoundTailEnd(file), -1) << bytes.size();
+  }
+}
+
+TEST_F(EnvelopeReaderTest, TheHighestMarkerWins) {
+  std::string bytes(30, 'x');
+  bytes += TailMarker() + std::string(1000, 'y') + TailMarker() + std::string(30, 'z');
+  platform::File file = Open(bytes);
+  EXPECT_EQ(FoundTailEnd(file), ReferenceTailEnd(bytes));
+  EXPECT_EQ(FoundTailEnd(file), static_cast<int64_t>(bytes.size()) - 30 + 20);
+}
+
+// Markers on and around the edges of the blocks the search reads, checked
+// against the one-candidate-at-a-time rule.
+TEST_F(EnvelopeReaderTest, MarkersAcrossScanBlockEdgesMatchTheByteByByteRule) {
+  const int64_t block = static_cast<int64_t>(kTailScanBlockSize);
+  const int64_t marker_size = static_cast<int64_t>(TailMarker().size());
+  std::mt19937 random(7);
+  std::string bytes(3 * kTailScanBlockSize + 1234, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random() % 251);
+  const int64_t size = static_cast<int64_t>(bytes.size());
+
+  // Where blocks start, whether they overlap by a marker less one byte, by a
+  // whole marker or not at all; and both ends of the candidate range.
+  std::set<int64_t> edges = {size - 1, kLowestMarkerOffset};
+  for (const int64_t overlap : {int64_t{0}, marker_size - 1, marker_size}) {
+    for (int64_t end = size - 1; end - block > 0; end -= block - overlap) edges.insert(end - block);
+  }
+
+  int checked = 0;
+  for (const int64_t edge : edges) {
+    for (int64_t p = edge - marker_size - 1; p <= edge + 1; ++p) {
+      if (p < 0 || p + marker_size > size) continue;
+      std::string with_marker = bytes;
+      with_marker.replace(static_cast<size_t>(p), TailMarker().size(), TailMarker());
+      platform::File file = Open(with_marker);
+      ASSERT_EQ(FoundTailEnd(file), ReferenceTailEnd(with_marker)) << "marker at " << p;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 100);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The walk over record groups: values into the table, files into the work
+// directory, and how it ends.
+#include "envelope_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "envelope_reader.h"
+#include "envelope_writer.h"
+#include "platform.h"
+#include "run_state.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class EnvelopeWalkTest : public testing::Test {
+ protected:
+  EnvelopeWalkTest() {
+    fs::create_directory(work_);
+    state_.work_directory = work_.string() + "/";
+  }
+
+  // A program file: stub bytes, the stub group, then whatever `groups` adds.
+  template <typename AddGroups>
+  std::string Program(AddGroups add_groups, bool with_stub_group = true, bool with_tail = true) {
+    std::string bytes = with_stub_group ? "#!stub program bytes, longer than 23#" : "";
+    if (with_stub_group) envelope::AppendStubGroup(bytes, "reader");
+    add_groups(bytes);
+    if (with_tail) envelope::AppendTail(bytes);
+    return bytes;
+  }
+
+  // Walks `bytes` as the program file; returns the messages shown.
+  std::string Walk(const std::string& bytes) {
+    test::WriteFile(program_, bytes);
+    test::MessageCapture messages;
+    WalkEnvelope(program_.string(), state_);
+    return messages.Take();
+  }
+
+  std::string FileError(const char* caption, const std::string& path, int error) {
+    return std::string(caption) + ": File: " + path + "\nError: " +
+           platform::SystemErrorText(error) + "\n";
+  }
+
+  test::ScratchDirectory scratch_;
+  fs::path work_ = scratch_.path() / "work";
+  fs::path program_ = scratch_.path() / "program";
+  RunState state_;
+};
+
+TEST_F(EnvelopeWalkTest, AppliesEveryGroupDownToTheStub) {
+  const std::string setup("setup\0program", 13);
+  const std::string bytes = Program([&](std::string& b) {
+    envelope::AppendFileGroup(b, "installer", "Setup.exe", setup);
+    envelope::AppendFileGroup(b, "", "EN5.ini", "[en]");
+    envelope::AppendFileGroup(b, "", "Empty.txt", "");
+    envelope::AppendValueGroup(b, "executable", "%installer%");
+    envelope::AppendValueGroup(b, "parameters", "/quiet");
+  });
+  EXPECT_EQ(Walk(bytes), "");
+  EXPECT_TRUE(state_.envelope_valid);
+  EXPECT_EQ(state_.variables, (VariableTable{{"installer", "Setup.exe"},
+                                             {"executable", "%installer%"},
+                                             {"parameters", "/quiet"}}));
+  EXPECT_EQ(test::ReadFile(work_ / "Setup.exe"), setup);
+  EXPECT_EQ(test::ReadFile(work_ / "EN5.ini"), "[en]");
+  EXPECT_EQ(test::ReadFile(work_ / "Empty.txt"), "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(work_), fs::directory_iterator()), 3);
+}
+
+TEST_F(EnvelopeWalkTest, TheGroupNearestTheEndWinsAndBuiltInsStand) {
+  state_.variables["source"] = "/built/in";
+  const std::string bytes = Program([](std::string& b) {
+    envelope::AppendValueGroup(b, "key", "earlier");
+    envelope::AppendFileGroup(b, "file", "first.txt", "1");
+    envelope::AppendFileGroup(b, "file", "second.txt", "2");
+    envelope::AppendValueGroup(b, "key", "later");
+    envelope::AppendValueGroup(b, "source", "from the envelope");
+  });
+  EXPECT_EQ(Walk(bytes), "");
+  EXPECT_EQ(state_.variables["key"], "later");
+  EXPECT_EQ(state_.variables["file"], "second.txt");
+  EXPECT_EQ(state_.variables["source"], "/built/in");
+  EXPECT_TRUE(fs::exists(work_ / "first.txt"));
+}
+
+TEST_F(EnvelopeWalkTest, UnknownGroupTypesAreSkippedAfterTheirKey) {
+  const std::string bytes = Program([](std::string& b) {
+    envelope::AppendValueGroup(b, "before", "1");
+    envelope::AppendGroup(b, "future-type", "ignored-key");
+    envelope::AppendValueGroup(b, "after", "2");
+  });
+  EXPECT_EQ(Walk(bytes), "");
+  EXPECT_EQ(state_.variables, (VariableTable{{"before", "1"}, {"after", "2"}}));
+  EXPECT_TRUE(state_.envelope_valid);
+}
+
+TEST_F(EnvelopeWalkTest, WithoutAStubGroupTheWalkEndsAtTheStartOfTheFile) {
+  const std::string bytes = Program(
+      [](std::string& b) {
+        b = std::string(40, 'x');  // bytes that are no record at all
+        envelope::AppendValueGroup(b, "only", "value");
+      },
+      /*with_stub_group=*/false);
+  EXPECT_EQ(Walk(bytes), "");
+  EXPECT_TRUE(state_.envelope_valid);
+  EXPECT_EQ(state_.variables["only"], "value");
+}
+
+TEST_F(EnvelopeWalkTest, ExistingFilesAreOverwritten) {
+  test::WriteFile(work_ / "data.bin", std::string(1000, 'o'));
+  EXPECT_EQ(Walk(Program([](std::string& b) { envelope::AppendFileGroup(b, "", "data.bin", "new"); })),
+            "");
+  EXPECT_EQ(test::ReadFile(work_ / "data.bin"), "new");
+}
+
+TEST_F(EnvelopeWalkTest, NamesMayUseExistingSubdirectories) {
+  fs::create_directory(work_ / "lang");
+  EXPECT_EQ(Walk(Program([](std::string& b) { envelope::AppendFileGroup(b, "", "lang/DE5.ini", "de"); })),
+            "");
+  EXPECT_EQ(test::ReadFile(work_ / "lang" / "DE5.ini"), "de");
+}
+
+TEST_F(EnvelopeWalkTest, ADigestMismatchEndsTheWalkAndClearsValidity) {
+  std::string bytes = Program([](std::string& b) {
+    envelope::AppendFileGroup(b, "", "never.txt", "not reached");
+    envelope::AppendValueGroup(b, "damaged", "a value whose byte is changed");
+    envelope::AppendValueGroup(b, "read", "first");
+  });
+  bytes[bytes.find("a value whose")] ^= 0x20;
+  const std::string messages = Walk(bytes);
+  EXPECT_NE(messages.find("Invalid Archive!: "), std::string::npos);
+  EXPECT_EQ(messages.find("Invalid Archive!", 1), std::string::npos) << "reported once";
+  EXPECT_FALSE(state_.envelope_valid);
+  EXPECT_EQ(state_.variables, (VariableTable{{"read", "first"}}));
+  EXPECT_FALSE(fs::exists(work_ / "never.txt"));
+}
+
+TEST_F(EnvelopeWalkTest, AMissingProgramFileIsReported) {
+  test::MessageCapture messages;
+  WalkEnvelope((scratch_.path() / "absent").string(), state_);
+  EXPECT_EQ(messages.Take(), FileError("Failed to open archive!",
+                                       (scratch_.path() / "absent").string(), ENOENT));
+  EXPECT_FALSE(state_.envelope_valid);
+}
+
+TEST_F(EnvelopeWalkTest, AProgramWithoutTailIsReportedWithoutAStaleError) {
+  test::WriteFile(program_, std::string(5000, 'x'));
+  test::MessageCapture messages;
+  errno = EEXIST;  // as left by creating a directory that was there already
+  WalkEnvelope(program_.string(), state_);
+  EXPECT_EQ(messages.Take(), FileError("Failed to initialize archive!", program_.string(), 0));
+  EXPECT_FALSE(state_.envelope_valid);
+}
+
+TEST_F(EnvelopeWalkTest, FilesThatCannotBeCreatedEndTheWalkButKeepValidity) {
+  fs::create_directory(work_ / "folder");
+  for (const char* name : {"missing-dir/file.txt", "folder", ""}) {
+    state_.variables.clear();
+    const std::string bytes = Program([&](std::string& b) {
+      envelope::AppendValueGroup(b, "not-reached", "x");
+      envelope::AppendFileGroup(b, "bad", name, "contents");
+      envelope::AppendValueGroup(b, "reached", "y");
+    });
+    const std::string target = state_.work_directory + name;
+    const int error = std::string(name) == "missing-dir/file.txt" ? ENOENT : EISDIR;
+    EXPECT_EQ(Walk(bytes), FileError("Failed to extract file!", target, error)) << name;
+    EXPECT_TRUE(state_.envelope_valid);
+    EXPECT_EQ(state_.variables, (VariableTable{{"reached", "y"}, {"bad", name}})) << name;
+  }
+}
+
+TEST_F(EnvelopeWalkTest, NamesLeadingOutOfTheWorkDirectoryAreRefused) {
+  fs::create_directory(work_ / "sub");
+  for (const char* name : {"../escaped.txt", "sub/../../escaped.txt", "..\\escaped.txt",
+                           "sub\\..\\..\\escaped.txt", "/tmp/escaped.txt", "\\escaped.txt",
+                           "C:escaped.txt", ".."}) {
+    const std::string bytes =
+        Program([&](std::string& b) { envelope::AppendFileGroup(b, "", name, "outside"); });
+    EXPECT_EQ(Walk(bytes), FileError("Failed to extract file!", state_.work_directory + name,
+                                     platform::kErrorInvalidName))
+        << name;
+    EXPECT_TRUE(state_.envelope_valid);
+  }
+  EXPECT_FALSE(fs::exists(scratch_.path() / "escaped.txt"));
+  EXPECT_FALSE(fs::exists("/tmp/escaped.txt"));
+}
+
+TEST(ContainedFileNameTest, AcceptsOnlyRelativeNamesWithoutParentSteps) {
+  for (const char* name : {"Setup.exe", "sub/file", "sub\\file", "a..b", "..hidden", "x/..y",
+                           ".", "./file", "file.."}) {
+    EXPECT_TRUE(IsContainedFileName(name)) << name;
+  }
+  for (const char* name : {"..", "../x", "x/..", "x\\..\\y", "/abs", "\\abs", "C:\\x", "c:x",
+                           "a/b/../../.."}) {
+    EXPECT_FALSE(IsContainedFileName(name)) << name;
+  }
+}
+
+}  // namespace

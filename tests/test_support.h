@@ -1,0 +1,46 @@
+// Helpers shared by the unit and end-to-end tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace test {
+
+// A fresh directory below the build tree, removed with everything in it when
+// the object goes away.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The path as text, with a trailing separator, as the reader's work
+  // directory is written.
+  std::string WithSeparator() const { return path_.string() + "/"; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view contents);
+
+// The lowercase hexadecimal rendering of raw bytes.
+std::string Hex(std::string_view bytes);
+
+// Collects what the reader reports to the user (standard error) while alive.
+class MessageCapture {
+ public:
+  MessageCapture();
+  ~MessageCapture();
+  // Stops capturing and returns everything reported.
+  std::string Take();
+
+ private:
+  bool capturing_ = true;
+};
+
+}  // namespace test
