@@ -1,0 +1,487 @@
+// Whole runs of the built reader with envelopes appended to it, under a
+// private TMPDIR, with a shell-script setup program that records what it got.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "envelope_reader.h"
+#include "envelope_writer.h"
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// Records its working directory, its arguments (one file each) and a copy of
+// the files around it into $SETUP_RECORD. With $SETUP_RELEASE set it then
+// says so and waits until that file exists.
+constexpr char kRecordingSetup[] = R"(#!/bin/sh
+r="$SETUP_RECORD"
+pwd -P > "$r/cwd"
+i=0
+for a in "$@"; do printf '%s' "$a" > "$r/arg$i"; i=$((i + 1)); done
+echo $i > "$r/argc"
+mkdir -p "$r/files" && cp -R . "$r/files/"
+if [ -n "$SETUP_RELEASE" ]; then
+  : > "$r/started"
+  while [ ! -e "$SETUP_RELEASE" ]; do sleep 0.05; done
+fi
+)";
+
+const std::string kInvalidArchive =
+    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
+    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
+    "https://www.quillmarrow.com/download\n";
+const std::string kAlreadyRunning =
+    "Already Running: Another installation is already running or in the process of starting "
+    "up.\nPlease wait until the other installation has completed before trying again.\n";
+const std::string kCannotEnter = "SetCurrentDirectory failed: Unable to set Working Directory\n";
+
+const std::string& ReaderBytes() {
+  static const std::string bytes = test::ReadFile(READER_PATH);
+  return bytes;
+}
+
+// The reader followed by its stub group: where every envelope starts.
+std::string Stub() {
+  std::string bytes = ReaderBytes();
+  envelope::AppendStubGroup(bytes, "reader");
+  return bytes;
+}
+
+const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26);
+
+// An installer shaped like a release: the setup program under the key
+// "installer", language files and a logo, the three launch values, and a few
+// KB after the envelope where a signature would be.
+std::string ReleaseShapedInstaller(const std::string& setup) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  for (const char* language : {"BG5.ini", "DE5.ini", "ZH5.ini"}) {
+    envelope::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
+  }
+  envelope::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
+  envelope::AppendValueGroup(
+      bytes, "msi_parameters",
+      R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
+  envelope::AppendTail(bytes);
+  for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7);
+  return bytes;
+}
+
+// The setup program alone, started with `parameters`.
+std::string SetupOnlyInstaller(const std::string& parameters, const std::string& setup = kRecordingSetup) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", parameters);
+  envelope::AppendTail(bytes);
+  return bytes;
+}
+
+class ReaderRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(temp_);
+    fs::create_directory(record_);
+  }
+
+  void WriteInstaller(const std::string& bytes) {
+    test::WriteFile(installer_, bytes);
+    fs::permissions(installer_, fs::perms(0755));
+  }
+
+  test::LaunchOptions Options(std::vector<std::string> arguments = {}) {
+    test::LaunchOptions options;
+    options.arguments = std::move(arguments);
+    options.set_environment = {{"TMPDIR", temp_.string()}, {"SETUP_RECORD", record_.string()}};
+    options.unset_environment = {"SETUP_RELEASE"};
+    return options;
+  }
+
+  test::ProgramResult Run(const test::LaunchOptions& options) {
+    return test::RunProgram(installer_.string(), options);
+  }
+  test::ProgramResult Run() { return Run(Options()); }
+
+  std::string Recorded(const std::string& name) { return test::ReadFile(record_ / name); }
+  bool SetupRan() { return fs::exists(record_ / "argc"); }
+
+  std::vector<std::string> RecordedArguments() {
+    std::vector<std::string> arguments(std::stoul(Recorded("argc")));
+    for (size_t i = 0; i < arguments.size(); ++i) arguments[i] = Recorded("arg" + std::to_string(i));
+    return arguments;
+  }
+
+  std::set<std::string> RecordedFiles() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(record_ / "files")) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  std::vector<fs::path> Entries(const fs::path& directory) {
+    return {fs::directory_iterator(directory), fs::directory_iterator()};
+  }
+
+  static void WaitForFile(const fs::path& path) {
+    for (int i = 0; i < 600 && !fs::exists(path); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(path)) << path;
+  }
+
+  test::ScratchDirectory scratch_;
+  fs::path temp_ = scratch_.path() / "tmp";
+  fs::path record_ = scratch_.path() / "record";
+  fs::path installer_ = scratch_.path() / "installer";
+};
+
+TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirectory) {
+  WriteInstaller(ReleaseShapedInstaller(kRecordingSetup));
+  const std::time_t before = std::time(nullptr);
+  const test::ProgramResult result = Run();
+  const std::time_t after = std::time(nullptr);
+
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(result.output, "");
+
+  // The setup program ran in TMPDIR/SF<seconds>...
+  std::smatch match;
+  const std::string cwd = Recorded("cwd");
+  const std::string work = fs::canonical(temp_).string() + "/SF";
+  ASSERT_TRUE(std::regex_match(cwd, match, std::regex(work + "([0-9]+)\n")));
+  const long seconds = std::stol(match[1]);
+  EXPECT_GE(seconds, before);
+  EXPECT_LE(seconds, after);
+
+  // ... with one argument, the work directory between escaped quotes...
+  EXPECT_EQ(RecordedArguments(),
+            std::vector<std::string>{"/V/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
+                                     "USER_SOURCE_DIRECTORY=\"" + cwd.substr(0, cwd.size() - 1) +
+                                     "\\\""});
+
+  // ... beside every packed file, byte for byte...
+  EXPECT_EQ(RecordedFiles(),
+            (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "ZH5.ini", "LogoSmall.bmp"}));
+  EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), kRecordingSetup);
+  EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), kLogo);
+  EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
+
+  // ... and nothing is left behind.
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, TheSampleInstallerShowsWhatItsSetupProgramReceived) {
+  installer_ = SAMPLE_INSTALLER_PATH;
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  const std::string work = fs::canonical(temp_).string() + "/SF[0-9]+";
+  EXPECT_TRUE(std::regex_search(
+      result.output, std::regex("\\[1\\] /V/l\\*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
+                                "USER_SOURCE_DIRECTORY=\"" + work + "\\\\\"\n")))
+      << result.output;
+  EXPECT_NE(result.output.find("LogoSmall.bmp (102 bytes)"), std::string::npos) << result.output;
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ItsOwnArgumentsReachTheSetupProgramThroughCommandline) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", "%commandline% [%source%]");
+  // Values named like the built-ins change nothing.
+  envelope::AppendValueGroup(bytes, "commandline", "from the envelope");
+  envelope::AppendValueGroup(bytes, "source", "from the envelope");
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  const std::vector<std::string> arguments = {"plain", "two words", "", "quote\"inside",
+                                              "trailing\\", "C:\\dir with space\\", "tab\there"};
+  ASSERT_EQ(Run(Options(arguments)).errors, "");
+  std::vector<std::string> expected = arguments;
+  const std::string cwd = Recorded("cwd");
+  expected.push_back("[" + cwd.substr(0, cwd.size() - 1) + "]");
+  EXPECT_EQ(RecordedArguments(), expected);
+}
+
+TEST_F(ReaderRunTest, ABareReaderReportsTheMissingEnvelope) {
+  EXPECT_EQ(ReaderBytes().find(TailMarker()), std::string::npos)
+      << "the reader must not carry the tail marker";
+  WriteInstaller(ReaderBytes());
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "Failed to initialize archive!: File: " + fs::canonical(installer_).string() +
+                               "\nError: " + std::strerror(0) + "\n" + kInvalidArchive);
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ADamagedInstallerIsReportedTwiceAndRunsNothing) {
+  std::string bytes = ReleaseShapedInstaller(kRecordingSetup);
+  bytes[bytes.find("[Strings] ZH5.ini")] ^= 0x01;
+  WriteInstaller(bytes);
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, kInvalidArchive + kInvalidArchive);
+  EXPECT_FALSE(SetupRan());
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ARefusedFileNameEndsExtractionButTheSetupProgramStillRuns) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "", "not-reached.txt", "x");
+  envelope::AppendFileGroup(bytes, "", "../escaped.txt", "outside");
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_TRUE(SetupRan());
+  const std::string cwd = Recorded("cwd");
+  EXPECT_EQ(result.errors, "Failed to extract file!: File: " + temp_.string() + "/SF" +
+                               cwd.substr(cwd.rfind("/SF") + 3, cwd.size() - cwd.rfind("/SF") - 4) +
+                               "/../escaped.txt\nError: Invalid argument\n");
+  EXPECT_EQ(RecordedFiles(), std::set<std::string>{"Setup.exe"});
+  EXPECT_FALSE(fs::exists(temp_ / "escaped.txt"));
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, AFileThatCannotBeWrittenWholeIsNotLeftHalfWritten) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "", "big.bin", std::string(256 * 1024, 'b'));
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  test::LaunchOptions options = Options();
+  options.file_size_limit = 64 * 1024;
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(std::regex_match(
+      result.errors,
+      std::regex("Failed to extract file!: File: .*/SF[0-9]+/big.bin\nError: File too large\n")))
+      << result.errors;
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(RecordedFiles(), std::set<std::string>{"Setup.exe"});
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ASetupProgramThatCannotBeStartedIsReported) {
+  const std::string kSpawnFailed = "ShellExecuteEx failed: Unable to spawn process\n";
+  {
+    std::string bytes = Stub();
+    envelope::AppendValueGroup(bytes, "executable", "NotPacked.exe");
+    envelope::AppendTail(bytes);
+    WriteInstaller(bytes);
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.errors, kSpawnFailed);
+  }
+  {
+    // Without an executable value the work directory itself is started.
+    std::string bytes = Stub();
+    envelope::AppendFileGroup(bytes, "", "data.txt", "d");
+    envelope::AppendTail(bytes);
+    WriteInstaller(bytes);
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.errors, kSpawnFailed);
+  }
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, AWaitThatFailsIsReportedAfterTheProgramEnded) {
+  // With SIGCHLD ignored the system reaps the program itself, so the wait
+  // cannot collect it.
+  WriteInstaller(SetupOnlyInstaller("", "#!/bin/sh\nsleep 0.3\n: > \"$SETUP_RECORD/ended\"\n"));
+  test::LaunchOptions options = Options();
+  options.ignore_child_signals = true;
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "WaitForSingleObject failed: Unable to wait for process\n");
+  EXPECT_TRUE(fs::exists(record_ / "ended")) << "the reader still waited for the program";
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ASecondReaderIsRefusedWhileTheFirstWaitsForItsSetupProgram) {
+  WriteInstaller(SetupOnlyInstaller("first"));
+  test::LaunchOptions waiting = Options();
+  waiting.set_environment["SETUP_RELEASE"] = (scratch_.path() / "release").string();
+  test::RunningProgram first(installer_.string(), waiting);
+  WaitForFile(record_ / "started");
+  const std::vector<fs::path> work_directories = Entries(temp_);
+  ASSERT_EQ(work_directories.size(), 1u);
+
+  const test::ProgramResult second = Run();
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_EQ(second.errors, kAlreadyRunning);
+  EXPECT_EQ(Entries(temp_), work_directories) << "the refused reader creates nothing";
+
+  test::WriteFile(scratch_.path() / "release", "");
+  const test::ProgramResult first_result = first.Wait();
+  EXPECT_EQ(first_result.exit_code, 0);
+  EXPECT_EQ(first_result.errors, "");
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
+  WriteInstaller(SetupOnlyInstaller("first"));
+  test::LaunchOptions waiting = Options();
+  waiting.set_environment["SETUP_RELEASE"] = (scratch_.path() / "release").string();
+  test::RunningProgram first(installer_.string(), waiting);
+  WaitForFile(record_ / "started");
+  ASSERT_EQ(kill(first.pid(), SIGKILL), 0);
+
+  // Its setup program still runs, and does not hold the lock.
+  const fs::path second_record = scratch_.path() / "record2";
+  fs::create_directory(second_record);
+  test::LaunchOptions options = Options();
+  options.set_environment["SETUP_RECORD"] = second_record.string();
+  const test::ProgramResult second = Run(options);
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_EQ(second.errors, "");
+  EXPECT_EQ(test::ReadFile(second_record / "arg0"), "first");
+
+  test::WriteFile(scratch_.path() / "release", "");
+  EXPECT_EQ(first.Wait().signal, SIGKILL);
+}
+
+TEST_F(ReaderRunTest, AnUnusableTemporaryDirectoryRefusesTheRun) {
+  WriteInstaller(SetupOnlyInstaller(""));
+  test::WriteFile(scratch_.path() / "a-file", "");
+  test::LaunchOptions options = Options();
+  options.set_environment["TMPDIR"] = (scratch_.path() / "a-file" / "tmp").string();
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.errors, kCannotEnter);
+  EXPECT_FALSE(SetupRan());
+}
+
+TEST_F(ReaderRunTest, APlantedWorkDirectoryIsNeverUsed) {
+  WriteInstaller(SetupOnlyInstaller(""));
+  const fs::path victim = scratch_.path() / "victim";
+  fs::create_directory(victim);
+  test::WriteFile(victim / "precious", "keep");
+
+  // Plant the names of the next half minute, one kind at a time.
+  const auto plant = [&](const std::function<void(const fs::path&)>& make) {
+    for (const auto& entry : Entries(temp_)) fs::remove_all(entry);
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t s = now - 1; s < now + 30; ++s) make(temp_ / ("SF" + std::to_string(s)));
+  };
+  std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> kinds = {
+      {"symbolic link", [&](const fs::path& p) { fs::create_directory_symlink(victim, p); }},
+      {"group-writable", [&](const fs::path& p) {
+         fs::create_directory(p);
+         fs::permissions(p, fs::perms(0770));
+       }}};
+  if (geteuid() == 0) {
+    kinds.push_back({"owned by another user", [&](const fs::path& p) {
+                       fs::create_directory(p);
+                       ASSERT_EQ(chown(p.c_str(), kNobody, kNobody), 0);
+                     }});
+  }
+  for (const auto& [kind, make] : kinds) {
+    plant(make);
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 1) << kind;
+    EXPECT_EQ(result.errors, kCannotEnter) << kind;
+    EXPECT_FALSE(SetupRan()) << kind;
+  }
+  EXPECT_EQ(Entries(victim).size(), 1u);
+  EXPECT_EQ(test::ReadFile(victim / "precious"), "keep");
+}
+
+TEST_F(ReaderRunTest, ATooLongTemporaryPathFallsBackToTmp) {
+  WriteInstaller(SetupOnlyInstaller(""));
+  test::LaunchOptions options = Options();
+  options.set_environment["TMPDIR"] = "/" + std::string(300, 'x');
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "GetTempPath failed: Unable to get Temporary Directory\n");
+  const std::string cwd = Recorded("cwd");
+  EXPECT_TRUE(std::regex_match(cwd, std::regex("/tmp/SF[0-9]+\n"))) << cwd;
+  EXPECT_FALSE(fs::exists(cwd.substr(0, cwd.size() - 1)));
+}
+
+TEST_F(ReaderRunTest, AProgramFileThatCannotBeReadIsReported) {
+  WriteInstaller(SetupOnlyInstaller(""));
+  fs::permissions(installer_, fs::perms(0711));  // may be run, not read
+  test::LaunchOptions options = Options();
+  if (geteuid() == 0) {
+    // Root reads anything: run as nobody, who needs a way in and a TMPDIR.
+    for (fs::path p = scratch_.path(); p != p.root_path(); p = p.parent_path()) {
+      struct stat status;
+      if (stat(p.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0) {
+        if (p != scratch_.path()) GTEST_SKIP() << p << " cannot be entered by other users";
+      }
+    }
+    fs::permissions(scratch_.path(), fs::perms(0755));
+    ASSERT_EQ(chown(temp_.c_str(), kNobody, kNobody), 0);
+    options.user = kNobody;
+    options.set_environment["ASAN_OPTIONS"] = "detect_leaks=0";
+  }
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "Failed to open archive!: File: " + fs::canonical(installer_).string() +
+                               "\nError: Permission denied\n" + kInvalidArchive);
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ASetupProgramEndedByASignalStillEndsTheRunCleanly) {
+  WriteInstaller(SetupOnlyInstaller("", "#!/bin/sh\nkill -KILL $$\n"));
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+TEST_F(ReaderRunTest, ExhaustedMemoryIsReportedAsAnUnhandledException) {
+  if (READER_SANITIZED) GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+  // Each value holds its successor twice: expanding v0 needs 2^20 times v20.
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", "%v0%");
+  for (int i = 0; i < 20; ++i) {
+    const std::string next = "%v" + std::to_string(i + 1) + "%";
+    envelope::AppendValueGroup(bytes, "v" + std::to_string(i), next + next);
+  }
+  envelope::AppendValueGroup(bytes, "v20", std::string(64 * 1024, 'x'));
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  test::LaunchOptions options = Options();
+  options.address_space_limit = 64 * 1024 * 1024;
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "std::bad_alloc: Unhandled Exception\n");
+  EXPECT_FALSE(SetupRan());
+  // After an exception the work directory is left as it is.
+  ASSERT_EQ(Entries(temp_).size(), 1u);
+  EXPECT_TRUE(fs::exists(Entries(temp_)[0] / "Setup.exe"));
+}
+
+}  // namespace
