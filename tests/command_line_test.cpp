@@ -1,0 +1,122 @@
+// Command-line texts as Windows programs receive them: splitting, quoting and
+// joining.
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+struct SplitCase {
+  std::string text;
+  Arguments expected;
+};
+
+TEST(SplitCommandLine, FollowsTheCRuntimeRules) {
+  const SplitCase cases[] = {
+      // Blanks separate; leading and trailing blanks are ignored.
+      {"", {}},
+      {" \t  ", {}},
+      {"a b", {"a", "b"}},
+      {" \ta \t b\t ", {"a", "b"}},
+      {"a\nb", {"a\nb"}},  // a newline is not a separator
+      // Quotes group blanks and may start or stop inside an argument.
+      {R"("a b")", {"a b"}},
+      {R"(a"b c"d e)", {"ab cd", "e"}},
+      {R"("a"b"c d")", {"abc d"}},
+      {R"("a  b)", {"a  b"}},  // an unterminated quote runs to the end
+      {"\"a\tb\"", {"a\tb"}},
+      // An empty quoted pair is an empty argument.
+      {R"("")", {""}},
+      {R"(a "" b)", {"a", "", "b"}},
+      // Backslashes not before a quote are literal.
+      {R"(a\b)", {R"(a\b)"}},
+      {R"(a\\b)", {R"(a\\b)"}},
+      {R"(a\)", {R"(a\)"}},
+      {R"(a\\ b)", {R"(a\\)", "b"}},
+      {R"("a\\ b")", {R"(a\\ b)"}},
+      // 2n backslashes before a quote: n backslashes, the quote toggles.
+      {R"(a\\"b c")", {R"(a\b c)"}},
+      {R"("a\\"b)", {R"(a\b)"}},
+      {R"("a\\" b)", {R"(a\)", "b"}},
+      {R"(a\\\\"b c")", {R"(a\\b c)"}},
+      // 2n+1 backslashes before a quote: n backslashes and a literal quote.
+      {R"(a\"b)", {R"(a"b)"}},
+      {R"(a\\\"b)", {R"(a\"b)"}},
+      {R"("a\"b c")", {R"(a"b c)"}},
+      {R"(\" b)", {"\"", "b"}},
+      {R"(a\\\\\"b)", {R"(a\\"b)"}},
+  };
+  for (const SplitCase& c : cases) {
+    EXPECT_EQ(SplitCommandLine(c.text), c.expected) << "text: " << c.text;
+  }
+}
+
+TEST(SplitCommandLine, InstallerParametersGiveOneArgument) {
+  const std::string text =
+      R"(/V"/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"/tmp/SF1\\\"")";
+  const Arguments expected = {
+      R"(/V/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY="/tmp/SF1\")"};
+  EXPECT_EQ(SplitCommandLine(text), expected);
+}
+
+TEST(QuoteCommandLineArgument, QuotesOnlyWhenNeeded) {
+  // Plain arguments, backslashes included, are left alone.
+  for (const std::string plain : {"a", "setup.exe", R"(C:\dir\)", R"(a\\b)", "/V*"}) {
+    EXPECT_EQ(QuoteCommandLineArgument(plain), plain);
+  }
+  EXPECT_EQ(QuoteCommandLineArgument(""), R"("")");
+  EXPECT_EQ(QuoteCommandLineArgument("a b"), R"("a b")");
+  // Space, tab, newline and double quote each force quoting.
+  for (const std::string needs_quotes : {"a b", "a\tb", "a\nb", "a\"b", " ", "\"", R"(x\ y\)"}) {
+    const std::string quoted = QuoteCommandLineArgument(needs_quotes);
+    ASSERT_GE(quoted.size(), 2u) << needs_quotes;
+    EXPECT_EQ(quoted.front(), '"') << needs_quotes;
+    EXPECT_EQ(quoted.back(), '"') << needs_quotes;
+    EXPECT_EQ(SplitCommandLine(quoted), Arguments{needs_quotes}) << quoted;
+  }
+}
+
+TEST(JoinCommandLine, SeparatesWithSingleSpaces) {
+  EXPECT_EQ(JoinCommandLine({}), "");
+  EXPECT_EQ(JoinCommandLine({"a"}), "a");
+  EXPECT_EQ(JoinCommandLine({"a", "b c", ""}), R"(a "b c" "")");
+}
+
+TEST(JoinCommandLine, SplittingGivesTheArgumentsBack) {
+  const Arguments vectors[] = {
+      {},
+      {""},
+      {"", ""},
+      {"a", "", "b"},
+      {"plain", "with space", "with\ttab", "with\nnewline"},
+      {R"(trailing\)", R"(two trailing\\)", R"(spaced trailing\ )", R"(quoted "x"\)"},
+      {"\"", "\"\"", R"(\")", R"(\\")", R"(a\"b)", R"(a\\"b)"},
+      {R"(\)", R"(\\)", R"(\ \)", R"( \)"},
+      {R"(USER_SOURCE_DIRECTORY="/tmp/SF1\")", "/l*v", "install.txt"},
+  };
+  for (const Arguments& arguments : vectors) {
+    const std::string text = JoinCommandLine(arguments);
+    EXPECT_EQ(SplitCommandLine(text), arguments) << "text: " << text;
+  }
+}
+
+TEST(JoinCommandLine, SplittingGivesRandomArgumentsBack) {
+  static constexpr char kAlphabet[] = {'a', ' ', '\t', '\\', '"', '\n'};
+  std::mt19937 generator(20240611);
+  for (int round = 0; round < 500; ++round) {
+    Arguments arguments(generator() % 5);
+    for (std::string& argument : arguments) {
+      for (size_t length = generator() % 8; length > 0; --length) argument += kAlphabet[generator() % 6];
+    }
+    const std::string text = JoinCommandLine(arguments);
+    ASSERT_EQ(SplitCommandLine(text), arguments) << "round " << round << ", text: " << text;
+  }
+}
+
+}  // namespace
