@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -141,17 +142,24 @@ class ReaderRunTest : public testing::Test {
     return {fs::directory_iterator(directory), fs::directory_iterator()};
   }
 
-  static void WaitForFile(const fs::path& path) {
-    for (int i = 0; i < 600 && !fs::exists(path); ++i) {
+  // Starts the installer with a setup program that waits for release_ and
+  // returns once that program has started.
+  std::unique_ptr<test::RunningProgram> StartReaderThatWaits() {
+    test::LaunchOptions options = Options();
+    options.set_environment["SETUP_RELEASE"] = release_.string();
+    auto program = std::make_unique<test::RunningProgram>(installer_.string(), options);
+    for (int i = 0; i < 600 && !fs::exists(record_ / "started"); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ASSERT_TRUE(fs::exists(path)) << path;
+    EXPECT_TRUE(fs::exists(record_ / "started"));
+    return program;
   }
 
   test::ScratchDirectory scratch_;
   fs::path temp_ = scratch_.path() / "tmp";
   fs::path record_ = scratch_.path() / "record";
   fs::path installer_ = scratch_.path() / "installer";
+  fs::path release_ = scratch_.path() / "release";
 };
 
 TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirectory) {
@@ -327,10 +335,7 @@ TEST_F(ReaderRunTest, AWaitThatFailsIsReportedAfterTheProgramEnded) {
 
 TEST_F(ReaderRunTest, ASecondReaderIsRefusedWhileTheFirstWaitsForItsSetupProgram) {
   WriteInstaller(SetupOnlyInstaller("first"));
-  test::LaunchOptions waiting = Options();
-  waiting.set_environment["SETUP_RELEASE"] = (scratch_.path() / "release").string();
-  test::RunningProgram first(installer_.string(), waiting);
-  WaitForFile(record_ / "started");
+  const auto first = StartReaderThatWaits();
   const std::vector<fs::path> work_directories = Entries(temp_);
   ASSERT_EQ(work_directories.size(), 1u);
 
@@ -339,8 +344,8 @@ TEST_F(ReaderRunTest, ASecondReaderIsRefusedWhileTheFirstWaitsForItsSetupProgram
   EXPECT_EQ(second.errors, kAlreadyRunning);
   EXPECT_EQ(Entries(temp_), work_directories) << "the refused reader creates nothing";
 
-  test::WriteFile(scratch_.path() / "release", "");
-  const test::ProgramResult first_result = first.Wait();
+  test::WriteFile(release_, "");
+  const test::ProgramResult first_result = first->Wait();
   EXPECT_EQ(first_result.exit_code, 0);
   EXPECT_EQ(first_result.errors, "");
   EXPECT_TRUE(Entries(temp_).empty());
@@ -348,11 +353,8 @@ TEST_F(ReaderRunTest, ASecondReaderIsRefusedWhileTheFirstWaitsForItsSetupProgram
 
 TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
   WriteInstaller(SetupOnlyInstaller("first"));
-  test::LaunchOptions waiting = Options();
-  waiting.set_environment["SETUP_RELEASE"] = (scratch_.path() / "release").string();
-  test::RunningProgram first(installer_.string(), waiting);
-  WaitForFile(record_ / "started");
-  ASSERT_EQ(kill(first.pid(), SIGKILL), 0);
+  const auto first = StartReaderThatWaits();
+  ASSERT_EQ(kill(first->pid(), SIGKILL), 0);
 
   // Its setup program still runs, and does not hold the lock.
   const fs::path second_record = scratch_.path() / "record2";
@@ -364,8 +366,8 @@ TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
   EXPECT_EQ(second.errors, "");
   EXPECT_EQ(test::ReadFile(second_record / "arg0"), "first");
 
-  test::WriteFile(scratch_.path() / "release", "");
-  EXPECT_EQ(first.Wait().signal, SIGKILL);
+  test::WriteFile(release_, "");
+  EXPECT_EQ(first->Wait().signal, SIGKILL);
 }
 
 TEST_F(ReaderRunTest, AnUnusableTemporaryDirectoryRefusesTheRun) {
