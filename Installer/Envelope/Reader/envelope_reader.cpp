@@ -53,12 +53,12 @@ bool FindEnvelopeTail(platform::File& file) {
 }
 
 bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid) {
+  constexpr int64_t kTrailer = static_cast<int64_t>(kRecordTrailerSize);
   const int64_t end = file.Position();
-  if (end < static_cast<int64_t>(kRecordTrailerSize)) return false;
+  if (end < kTrailer) return false;
 
   char digest[Md5Hasher::kDigestSize];
   unsigned char length_field[kLengthFieldSize];
-  constexpr int64_t kTrailer = static_cast<int64_t>(kRecordTrailerSize);
   if (!file.Seek(-static_cast<int64_t>(sizeof digest)) || !file.Read(digest, sizeof digest)) {
     return false;
   }

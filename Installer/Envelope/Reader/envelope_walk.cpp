@@ -10,9 +10,12 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
   platform::ReportMessage("File: " + path + "\rError: " + platform::SystemErrorText(error), caption);
 }
 
-// Writes `contents` to the new file `path`. A file that cannot be written
-// whole is removed, so that no truncated file is left for the setup program.
-bool ExtractFile(const std::string& path, const std::string& name, const std::string& contents) {
+// Writes `contents` to the new file work directory + `name`. A file that
+// cannot be written whole is removed, so that no truncated file is left for
+// the setup program.
+bool ExtractFile(const std::string& work_directory, const std::string& name,
+                 const std::string& contents) {
+  const std::string path = work_directory + name;
   if (!IsContainedFileName(name)) {
     ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
     return false;
@@ -76,7 +79,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     } else if (type == "file") {
       if (!read(name) || !read(contents)) return;
       if (!key.empty()) state.variables.emplace(key, name);
-      if (!ExtractFile(state.work_directory + name, name, contents)) return;
+      if (!ExtractFile(state.work_directory, name, contents)) return;
     } else if (type == "stub") {
       return;
     }

@@ -44,11 +44,11 @@ void CloseKeepingError(int fd) {
   errno = error;
 }
 
-// open() of a directory with O_NOFOLLOW looks at the last component only when
-// no separator follows it.
-std::string WithoutTrailingSeparators(std::string path) {
+// Opens a directory, failing when it is a symbolic link. Trailing separators
+// are dropped first: with one, open() would follow a link despite O_NOFOLLOW.
+int OpenDirectoryWithoutFollowing(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -175,8 +175,7 @@ int64_t CurrentSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
 
 bool EnterDirectory(const std::string& path) {
-  const int fd =
-      open(WithoutTrailingSeparators(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = OpenDirectoryWithoutFollowing(path);
   if (fd < 0) return false;
   struct stat status;
   bool entered = fstat(fd, &status) == 0;
@@ -192,8 +191,7 @@ bool EnterDirectory(const std::string& path) {
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries) {
   entries.clear();
-  const int fd =
-      open(WithoutTrailingSeparators(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = OpenDirectoryWithoutFollowing(path);
   if (fd < 0) return false;
   DIR* directory = fdopendir(fd);
   if (directory == nullptr) {
