@@ -52,7 +52,7 @@ bool FindEnvelopeTail(platform::File& file) {
   return false;
 }
 
-bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid) {
+bool LocateRecordBackward(platform::File& file, RecordLocation& record) {
   constexpr int64_t kTrailer = static_cast<int64_t>(kRecordTrailerSize);
   const int64_t end = file.Position();
   if (end < kTrailer) return false;
@@ -73,13 +73,35 @@ bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelo
   if (!file.Seek(-static_cast<int64_t>(length) - static_cast<int64_t>(kLengthFieldSize))) {
     return false;
   }
-  payload.resize(length);
-  if (!file.Read(payload.data(), length)) return false;
+  record.start = end - kTrailer - length;
+  record.length = length;
+  record.digest.assign(digest, sizeof digest);
+  return true;
+}
 
-  if (Md5Hasher(payload).Digest() != std::string_view(digest, sizeof digest)) {
+bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid) {
+  RecordLocation record;
+  if (!LocateRecordBackward(file, record)) return false;
+  payload.resize(record.length);
+  if (!file.Read(payload.data(), record.length)) return false;
+
+  if (Md5Hasher(payload).Digest() != record.digest) {
     ReportInvalidArchive();
     envelope_valid = false;
     return false;
   }
-  return file.Seek(-static_cast<int64_t>(length));
+  return file.Seek(-static_cast<int64_t>(record.length));
+}
+
+bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
+                         const std::function<void(std::string_view)>& consume) {
+  if (!file.Seek(record.start - file.Position())) return false;
+  std::vector<char> chunk(std::min<size_t>(record.length, kPayloadChunkSize));
+  for (uint32_t done = 0; done < record.length;) {
+    const size_t size = std::min<size_t>(chunk.size(), record.length - done);
+    if (!file.Read(chunk.data(), size)) return false;
+    consume(std::string_view(chunk.data(), size));
+    done += static_cast<uint32_t>(size);
+  }
+  return file.Seek(record.start - file.Position());
 }

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform.h"
 
@@ -21,6 +23,16 @@ inline constexpr int64_t kLowestMarkerOffset = 23;
 
 // The tail search reads the file backwards this many bytes at a time.
 inline constexpr size_t kTailScanBlockSize = 64 * 1024;
+
+// Large payloads are read this many bytes at a time.
+inline constexpr size_t kPayloadChunkSize = 1024 * 1024;
+
+// Where a record's payload lies, and the digest stored for it.
+struct RecordLocation {
+  int64_t start = 0;    // offset of the payload's first byte
+  uint32_t length = 0;  // payload bytes
+  std::string digest;   // the stored MD5 digest, 16 raw bytes
+};
 
 // The tail record's payload. Composed at run time, so that the reader's own
 // bytes never contain it: a bare reader (a truncated download) must not take
@@ -39,3 +51,14 @@ bool FindEnvelopeTail(platform::File& file);
 // move or allocation. Read and move failures return false silently; a digest
 // mismatch shows the invalid-envelope message and clears `envelope_valid`.
 bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid);
+
+// Reads the length and digest of the record that ends at the current position
+// and moves to its payload's start. Fails, without a message, on a read or
+// move failure or a length that reaches past the start of the file.
+bool LocateRecordBackward(platform::File& file, RecordLocation& record);
+
+// Reads the payload of a located record from its start, passing it to
+// `consume` in pieces of at most kPayloadChunkSize bytes; the position ends
+// at the payload's start again. Fails on a read or move failure.
+bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
+                         const std::function<void(std::string_view)>& consume);
