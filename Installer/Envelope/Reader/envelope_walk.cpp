@@ -73,14 +73,14 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
       continue;
     }
     if (!read(key)) return;
-    if (type == "value") {
+    if (type == kValueGroupType) {
       if (!read(contents)) return;
       state.variables.emplace(key, contents);
-    } else if (type == "file") {
+    } else if (type == kFileGroupType) {
       if (!read(name) || !read(contents)) return;
       if (!key.empty()) state.variables.emplace(key, name);
       if (!ExtractFile(state.work_directory, name, contents)) return;
-    } else if (type == "stub") {
+    } else if (type == kStubGroupType) {
       return;
     }
   }

@@ -17,6 +17,11 @@
 
 #include "run_state.h"
 
+// The type texts of the groups the walk knows, besides the tail marker.
+inline constexpr std::string_view kValueGroupType = "value";
+inline constexpr std::string_view kFileGroupType = "file";
+inline constexpr std::string_view kStubGroupType = "stub";
+
 // Walks the envelope of the program file at `program_path` from its tail down
 // to the stub group, applying each group to `state` as it is read; nothing is
 // rolled back when a later group fails. Reports its own failures.

@@ -7,6 +7,7 @@
 // first, and wins when a key repeats), then AppendTail.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ namespace envelope {
 // Appends one record: the payload, its length (32-bit little-endian) and its
 // MD5 digest. Throws std::length_error for a payload of 4 GiB or more.
 void AppendRecord(std::string& out, std::string_view payload);
+
+// The length field and digest that close a record of `length` payload bytes
+// whose MD5 digest is `digest`.
+std::string RecordTrailer(uint32_t length, std::string_view digest);
 
 // Closes the record whose payload is everything in `out` from
 // `payload_start` on, by appending its length and digest.

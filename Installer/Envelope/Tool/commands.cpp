@@ -1,0 +1,205 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "command_line.h"
+#include "envelope_scan.h"
+#include "manifest.h"
+#include "tool_error.h"
+#include "variables.h"
+
+namespace {
+
+// Stands in for the reader's per-run directory in a listed command line.
+constexpr const char* kWorkDirectoryPlaceholder = "<work>";
+
+const char* KindName(GroupKind kind) {
+  switch (kind) {
+    case GroupKind::kTail: return "tail";
+    case GroupKind::kValue: return "value";
+    case GroupKind::kFile: return "file";
+    case GroupKind::kStub: return "stub";
+    case GroupKind::kOther: return "other";
+  }
+  return "other";
+}
+
+std::string Describe(const ScannedGroup& group) {
+  std::string text = KindName(group.kind);
+  if (group.kind == GroupKind::kOther) text += " (type " + Quoted(group.type) + ")";
+  if (group.kind != GroupKind::kTail) text += " key " + Quoted(group.key);
+  if (!group.name.empty()) text += " name " + Quoted(group.name);
+  return text;
+}
+
+struct CommandLine {
+  std::string executable;
+  std::string parameters;
+};
+
+CommandLine ReaderCommandLine(const EnvelopeScan& scan, const VariableTable& table) {
+  const std::string work = std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
+  auto expanded = [&](const char* name) {
+    const auto entry = table.find(name);
+    return entry == table.end() ? std::string() : ExpandVariables(entry->second, table);
+  };
+  return {work + expanded("executable"), expanded("parameters")};
+}
+
+std::string Status(const ScannedGroup& group, const EnvelopeScan& scan) {
+  if (group.bad_record.empty()) return "ok";
+  if (group.kind == GroupKind::kStub && group.bad_record == "contents" && scan.signed_program) {
+    return "signed";
+  }
+  return "BAD " + group.bad_record;
+}
+
+void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
+               const VariableTable& table) {
+  nlohmann::ordered_json document;
+  document["installer"] = installer.string();
+  document["file_size"] = scan.file_size;
+  document["envelope_end"] = scan.tail_found ? nlohmann::ordered_json(scan.envelope_end) : nullptr;
+  document["windows_program"] = scan.windows_program;
+  document["signed"] = scan.signed_program;
+  document["valid"] = scan.Valid();
+  document["problem"] = scan.problem.empty() ? nullptr : nlohmann::ordered_json(scan.problem);
+  nlohmann::ordered_json& groups = document["groups"] = nlohmann::ordered_json::array();
+  for (const ScannedGroup& group : scan.groups) {
+    nlohmann::ordered_json entry;
+    entry["type"] = KindName(group.kind);
+    if (group.kind == GroupKind::kOther) entry["type_text"] = group.type;
+    if (group.kind != GroupKind::kTail) entry["key"] = group.key;
+    if (group.kind == GroupKind::kFile || group.kind == GroupKind::kStub) entry["name"] = group.name;
+    if (group.kind == GroupKind::kValue) entry["value"] = group.value;
+    entry["size"] = group.size;
+    entry["digests_match"] = group.bad_record.empty();
+    if (!group.bad_record.empty()) entry["bad_record"] = group.bad_record;
+    groups.push_back(std::move(entry));
+  }
+  if (scan.Valid()) {
+    nlohmann::ordered_json& variables = document["variables"] = nlohmann::ordered_json::object();
+    for (const auto& [name, value] : table) variables[name] = value;
+    const CommandLine command = ReaderCommandLine(scan, table);
+    document["command_line"] = {{"work_directory", kWorkDirectoryPlaceholder},
+                                {"executable", command.executable},
+                                {"parameters", command.parameters},
+                                {"arguments", SplitCommandLine(command.parameters)}};
+  }
+  // Payload texts are bytes, not necessarily UTF-8: replace what is not.
+  std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
+               const VariableTable& table) {
+  std::cout << Quoted(installer.string()) << ": " << scan.file_size << " bytes";
+  if (scan.tail_found) {
+    std::cout << ", envelope ends at " << scan.envelope_end << " ("
+              << scan.file_size - scan.envelope_end << " bytes follow)";
+  }
+  if (scan.signed_program) std::cout << ", code-signed";
+  std::cout << "\n";
+  if (!scan.groups.empty()) {
+    std::printf("%5s  %-6s %-24s %-24s %12s  %s\n", "#", "type", "key", "name", "size", "digests");
+  }
+  int row = 0;
+  for (const ScannedGroup& group : scan.groups) {
+    const std::string type =
+        group.kind == GroupKind::kOther ? Quoted(group.type) : std::string(KindName(group.kind));
+    std::printf("%5d  %-6s %-24s %-24s %12llu  %s\n", ++row, type.c_str(),
+                group.kind == GroupKind::kTail ? "" : Quoted(group.key).c_str(),
+                group.name.empty() ? "" : Quoted(group.name).c_str(),
+                static_cast<unsigned long long>(group.size), Status(group, scan).c_str());
+  }
+  std::fflush(stdout);
+  if (!scan.problem.empty()) std::cout << "problem: " << scan.problem << "\n";
+  if (!scan.Valid()) return;
+
+  std::cout << "variables:\n";
+  for (const auto& [name, value] : table) std::cout << "  " << name << " = " << Quoted(value) << "\n";
+  const CommandLine command = ReaderCommandLine(scan, table);
+  std::cout << "command line (work directory shown as " << kWorkDirectoryPlaceholder << "):\n"
+            << "  executable: " << Quoted(command.executable) << "\n"
+            << "  parameters: " << Quoted(command.parameters) << "\n"
+            << "  arguments as the program receives them:\n";
+  int number = 0;
+  for (const std::string& argument : SplitCommandLine(command.parameters)) {
+    std::cout << "    [" << ++number << "] " << Quoted(argument) << "\n";
+  }
+}
+
+std::string WorkDirectory(const EnvelopeScan& scan) {
+  return std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
+}
+
+}  // namespace
+
+int ListInstaller(const std::filesystem::path& installer, bool json) {
+  const EnvelopeScan scan = ScanEnvelope(installer);
+  const VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
+  if (json) {
+    PrintJson(installer, scan, table);
+  } else {
+    PrintText(installer, scan, table);
+  }
+  return scan.Valid() ? kExitSuccess : kExitBadInstaller;
+}
+
+int VerifyInstaller(const std::filesystem::path& installer) {
+  const EnvelopeScan scan = ScanEnvelope(installer);
+  if (const ScannedGroup* bad = scan.FirstBadGroup()) {
+    const auto number = bad - scan.groups.data() + 1;
+    std::cerr << "envelope: " << Quoted(installer.string()) << ": group " << number << " ("
+              << Describe(*bad) << "): the digest of its " << bad->bad_record
+              << " record does not match\n";
+    return kExitBadInstaller;
+  }
+  if (!scan.Valid()) {
+    std::cerr << "envelope: " << Quoted(installer.string()) << ": " << scan.problem << "\n";
+    return kExitBadInstaller;
+  }
+  std::cout << Quoted(installer.string()) << ": " << scan.groups.size()
+            << " groups, every digest matches"
+            << (scan.signed_program ? " (the stub's own bytes changed by code signing)" : "")
+            << "\n";
+  return kExitSuccess;
+}
+
+int ExtractInstaller(const std::filesystem::path& installer, const std::filesystem::path& directory) {
+  const EnvelopeScan scan = ScanEnvelope(installer);
+  if (!scan.Valid()) {
+    const int code = VerifyInstaller(installer);
+    if (code != kExitSuccess) return code;
+  }
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (!std::filesystem::is_directory(directory)) {
+    throw ToolError("cannot create the directory " + Quoted(directory.string()) +
+                    (error ? ": " + error.message() : ""));
+  }
+  // Files are written in reading order, as the reader writes them; every
+  // target is checked before the first is written.
+  std::vector<const ScannedGroup*> files;
+  for (const ScannedGroup& group : scan.groups) {
+    if (group.kind != GroupKind::kFile) continue;
+    if (const std::string refused = RefusedFileName(group.name); !refused.empty()) {
+      throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
+    }
+    if (std::filesystem::exists(std::filesystem::symlink_status(directory / group.name, error))) {
+      throw ToolError(Quoted((directory / group.name).string()) + " already exists");
+    }
+    files.push_back(&group);
+  }
+  for (const ScannedGroup* file : files) {
+    const std::filesystem::path target = directory / file->name;
+    std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
+    CopyRecordToFile(installer, file->contents, target);
+    std::cout << "extracted " << Quoted(file->name) << " (" << file->size << " bytes)\n";
+  }
+  for (const auto& [name, value] : ReaderVariables(scan, WorkDirectory(scan))) {
+    if (name != "source" && name != "commandline") std::cout << name << "=" << value << "\n";
+  }
+  return kExitSuccess;
+}

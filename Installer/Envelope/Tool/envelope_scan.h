@@ -1,0 +1,56 @@
+// Reading an installer's envelope group by group without running anything:
+// the groups as the reader's walk reads them, with every record's digest
+// checked and, unlike the walk, the stub group's name and contents too.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "envelope_reader.h"
+#include "variables.h"
+
+enum class GroupKind { kTail, kValue, kFile, kStub, kOther };
+
+struct ScannedGroup {
+  GroupKind kind = GroupKind::kOther;
+  std::string type;   // the type record's text
+  std::string key;
+  std::string name;   // file and stub groups
+  std::string value;  // value groups
+  RecordLocation contents;  // file and stub groups
+  uint64_t size = 0;        // bytes of the contents or the value
+  // The first of the group's records whose digest does not match ("type",
+  // "key", "name", "value" or "contents"); empty when all match.
+  std::string bad_record;
+};
+
+struct EnvelopeScan {
+  int64_t file_size = 0;
+  bool tail_found = false;
+  int64_t envelope_end = 0;  // just after the tail record
+  bool windows_program = false;
+  bool signed_program = false;
+  std::vector<ScannedGroup> groups;  // in reading order, tail first
+  bool reached_stub = false;
+  // Why the scan ended before the stub group, when it did.
+  std::string problem;
+
+  // The first group with a bad digest, or nullptr. The stub's contents do not
+  // count in a signed program, where signing changes the stub's bytes.
+  const ScannedGroup* FirstBadGroup() const;
+  bool Valid() const { return tail_found && reached_stub && FirstBadGroup() == nullptr; }
+};
+
+// Scans the installer at `path`; throws ToolError when it cannot be read.
+EnvelopeScan ScanEnvelope(const std::filesystem::path& path);
+
+// The variable table the reader would build, with `work_directory` (ending in
+// a separator) standing in for its per-run directory and no arguments.
+VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory);
+
+// Copies a located record's payload to `target`, which must not exist yet; a
+// file that cannot be written whole is removed. Throws ToolError.
+void CopyRecordToFile(const std::filesystem::path& installer, const RecordLocation& record,
+                      const std::filesystem::path& target);

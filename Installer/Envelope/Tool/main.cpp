@@ -1,0 +1,77 @@
+// envelope: builds, inspects, verifies and unpacks Quillmarrow installers.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "commands.h"
+#include "manifest.h"
+#include "pack.h"
+#include "tool_error.h"
+
+#ifndef ENVELOPE_VERSION
+#define ENVELOPE_VERSION "0.0.0"
+#endif
+
+namespace {
+
+struct Options {
+  std::string stub, manifest, output, stub_name, installer, directory;
+  std::vector<std::string> files, values;
+  bool json = false;
+};
+
+int Pack(const Options& options) {
+  PackPlan plan;
+  if (!options.manifest.empty()) plan = ReadManifest(options.manifest);
+  for (const std::string& flag : options.files) plan.files.push_back(ParseFileFlag(flag));
+  for (const std::string& flag : options.values) plan.values.push_back(ParseValueFlag(flag));
+  if (!options.stub_name.empty()) plan.stub_name = options.stub_name;
+  if (plan.files.empty() && plan.values.empty()) {
+    throw ToolError("nothing to pack: give --manifest, --file or --value");
+  }
+  PackInstaller(options.stub, plan, options.output);
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("Builds, inspects, verifies and unpacks Quillmarrow installers.", "envelope");
+  app.set_version_flag("--version", "envelope " ENVELOPE_VERSION);
+  app.require_subcommand(1);
+  Options options;
+
+  CLI::App* pack = app.add_subcommand("pack", "Pack a reader, files and values into an installer");
+  pack->add_option("--stub", options.stub, "The bare reader program")->required();
+  pack->add_option("--manifest", options.manifest, "TOML file listing the files and values");
+  pack->add_option("--file", options.files, "Add a file: KEY:NAME=PATH (KEY may be empty)");
+  pack->add_option("--value", options.values, "Add a value: KEY=TEXT");
+  pack->add_option("--stub-name", options.stub_name, "Name recorded for the stub (default: its file name)");
+  pack->add_option("--output,-o", options.output, "The installer to write")->required();
+
+  CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");
+  list->add_option("installer", options.installer, "Installer to read")->required();
+  list->add_flag("--json", options.json, "One JSON document instead of text");
+
+  CLI::App* verify = app.add_subcommand("verify", "Check every record's digest (exit 1 if one fails)");
+  verify->add_option("installer", options.installer, "Installer to check")->required();
+
+  CLI::App* extract = app.add_subcommand("extract", "Write the files as the reader would, run nothing");
+  extract->add_option("installer", options.installer, "Installer to unpack")->required();
+  extract->add_option("--to", options.directory, "Directory to write into (created if missing)")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? kExitSuccess : kExitError;
+  }
+
+  try {
+    if (pack->parsed()) return Pack(options);
+    if (list->parsed()) return ListInstaller(options.installer, options.json);
+    if (verify->parsed()) return VerifyInstaller(options.installer);
+    return ExtractInstaller(options.installer, options.directory);
+  } catch (const std::exception& error) {
+    std::cerr << "envelope: error: " << error.what() << "\n";
+    return kExitError;
+  }
+}

@@ -1,0 +1,53 @@
+// What goes into an installer: the files and values, in the order the release
+// engineer lists them, from a TOML manifest and from command-line flags.
+//
+//   stub_name = "Reader.exe"        # optional; default: the stub's file name
+//
+//   [[file]]
+//   key = "installer"               # optional; a variable naming the file
+//   name = "Setup.exe"              # the name it is extracted under
+//   source = "build/setup.exe"      # relative to the manifest
+//
+//   [[value]]
+//   key = "executable"
+//   text = "%installer%"
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct FileEntry {
+  std::string key;  // may be empty: the file then sets no variable
+  std::string name;
+  std::filesystem::path source;
+};
+
+struct ValueEntry {
+  std::string key;
+  std::string text;
+};
+
+struct PackPlan {
+  std::optional<std::string> stub_name;
+  std::vector<FileEntry> files;
+  std::vector<ValueEntry> values;
+};
+
+// Reads a manifest; source paths become relative to the current directory.
+// Throws ToolError naming the file, line and column of what is wrong.
+PackPlan ReadManifest(const std::filesystem::path& manifest);
+
+// Parses the flag forms KEY:NAME=PATH and KEY=TEXT. Throws ToolError.
+FileEntry ParseFileFlag(std::string_view flag);
+ValueEntry ParseValueFlag(std::string_view flag);
+
+// Refuses a plan that the reader would not carry out as written: keys it
+// ignores or can never refer to, keys or file names given twice, and names it
+// cannot extract. Throws ToolError for the first problem found.
+void CheckPlan(const PackPlan& plan);
+
+// Why the reader could not extract a file under `name`, or empty when it can.
+std::string RefusedFileName(std::string_view name);
