@@ -1,0 +1,266 @@
+// The envelope program end to end: pack, list, verify and extract generated
+// installers, and run what it packs with the built reader.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr size_t kChunk = 1024 * 1024;  // the tool's copy size
+
+// Records its arguments and a copy of the files around it into $SETUP_RECORD.
+constexpr char kRecordingSetup[] = R"(#!/bin/sh
+r="$SETUP_RECORD"
+i=0
+for a in "$@"; do printf '%s' "$a" > "$r/arg$i"; i=$((i + 1)); done
+echo $i > "$r/argc"
+mkdir -p "$r/files" && cp -R . "$r/files/"
+)";
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+std::set<std::string> Entries(const fs::path& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename());
+  return names;
+}
+
+class EnvelopeToolTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(root() / "inputs");
+    test::WriteFile(root() / "inputs/setup.sh", kRecordingSetup);
+    // Sizes around the copy chunk, and empty.
+    const size_t sizes[] = {0, 1, kChunk - 1, kChunk, kChunk + 1, 3 * kChunk + 17};
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+      const std::string name = "data" + std::to_string(i) + ".bin";
+      data_[name] = RandomBytes(sizes[i], static_cast<unsigned>(i));
+      test::WriteFile(root() / "inputs" / name, data_[name]);
+    }
+    std::string manifest = R"(stub_name = "Reader.exe"
+[[file]]
+key = "installer"
+name = "Setup.exe"
+source = "inputs/setup.sh"
+)";
+    for (const auto& [name, bytes] : data_) {
+      manifest += "[[file]]\nname = \"" + name + "\"\nsource = \"inputs/" + name + "\"\n";
+    }
+    manifest += R"([[value]]
+key = "executable"
+text = "%installer%"
+[[value]]
+key = "parameters"
+text = '/V"/l*v install.txt %msi_parameters%" [%source%]'
+[[value]]
+key = "msi_parameters"
+text = 'ALLUSERS=2 USER_SOURCE_DIRECTORY=\"%source%\\\"'
+)";
+    test::WriteFile(manifest_path(), manifest);
+  }
+
+  const fs::path& root() const { return scratch_.path(); }
+  fs::path manifest_path() const { return root() / "installer.toml"; }
+
+  test::ProgramResult Envelope(std::vector<std::string> arguments) {
+    test::LaunchOptions options;
+    options.arguments = std::move(arguments);
+    return test::RunProgram(ENVELOPE_PATH, options);
+  }
+
+  // Packs the manifest (and `more` arguments) onto the reader as `output`.
+  test::ProgramResult Pack(const fs::path& output, std::vector<std::string> more = {}) {
+    std::vector<std::string> arguments = {"pack", "--stub", READER_PATH, "--manifest",
+                                          manifest_path().string(), "--output", output.string()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return Envelope(arguments);
+  }
+
+  test::ScratchDirectory scratch_;
+  std::map<std::string, std::string> data_;
+};
+
+TEST_F(EnvelopeToolTest, PackedInstallersListVerifyExtractAndRun) {
+  const fs::path installer = root() / "installer";
+  const test::ProgramResult packed = Pack(installer);
+  ASSERT_EQ(packed.exit_code, 0) << packed.errors;
+  EXPECT_EQ(packed.errors, "");
+  EXPECT_EQ(fs::status(installer).permissions(), fs::status(READER_PATH).permissions());
+
+  const test::ProgramResult verified = Envelope({"verify", installer.string()});
+  EXPECT_EQ(verified.exit_code, 0) << verified.errors;
+  EXPECT_NE(verified.output.find("12 groups, every digest matches"), std::string::npos);
+
+  // The groups in reading order, each with its size and digest state, and the
+  // command line the reader would start.
+  const test::ProgramResult listed = Envelope({"list", "--json", installer.string()});
+  ASSERT_EQ(listed.exit_code, 0) << listed.errors;
+  const json document = json::parse(listed.output);
+  EXPECT_TRUE(document["valid"].get<bool>());
+  std::vector<std::string> seen;
+  for (const json& group : document["groups"]) {
+    EXPECT_TRUE(group["digests_match"].get<bool>());
+    const std::string type = group["type"];
+    seen.push_back(type == "tail" ? "tail" : type + ":" + group.value("name", group.value("key", "")));
+    if (type == "file" && group["name"] != "Setup.exe") {
+      EXPECT_EQ(group["size"], data_[group["name"]].size());
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "tail", "value:msi_parameters", "value:parameters", "value:executable",
+                      "file:data5.bin", "file:data4.bin", "file:data3.bin", "file:data2.bin",
+                      "file:data1.bin", "file:data0.bin", "file:Setup.exe", "stub:Reader.exe"}));
+  EXPECT_EQ(document["command_line"]["executable"], "<work>/Setup.exe");
+  EXPECT_EQ(document["command_line"]["parameters"],
+            R"(/V"/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY=\"<work>\\\"" [<work>])");
+  EXPECT_EQ(document["command_line"]["arguments"],
+            json::array({R"(/V/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY="<work>\")", "[<work>]"}));
+  const test::ProgramResult text = Envelope({"list", installer.string()});
+  EXPECT_EQ(text.exit_code, 0);
+  EXPECT_NE(text.output.find("executable: \"<work>/Setup.exe\""), std::string::npos) << text.output;
+
+  // Extracted byte for byte, and the values printed.
+  const test::ProgramResult extracted = Envelope({"extract", installer.string(), "--to", (root() / "out").string()});
+  ASSERT_EQ(extracted.exit_code, 0) << extracted.errors;
+  for (const auto& [name, bytes] : data_) EXPECT_EQ(test::ReadFile(root() / "out" / name), bytes) << name;
+  EXPECT_EQ(test::ReadFile(root() / "out/Setup.exe"), kRecordingSetup);
+  EXPECT_NE(extracted.output.find("\nexecutable=%installer%\n"), std::string::npos);
+  // A second extraction into the same place would overwrite: refused.
+  EXPECT_EQ(Envelope({"extract", installer.string(), "--to", (root() / "out").string()}).exit_code, 2);
+
+  // The reader runs it as packed.
+  fs::create_directories(root() / "temp");
+  fs::create_directories(root() / "record");
+  test::LaunchOptions options;
+  options.set_environment = {{"TMPDIR", (root() / "temp").string()},
+                             {"SETUP_RECORD", (root() / "record").string()}};
+  const test::ProgramResult run = test::RunProgram(installer.string(), options);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(test::ReadFile(root() / "record/argc"), "2\n");
+  EXPECT_EQ(test::ReadFile(root() / "record/arg0").rfind("/V/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY=\"", 0), 0u);
+  for (const auto& [name, bytes] : data_) EXPECT_EQ(test::ReadFile(root() / "record/files" / name), bytes) << name;
+  EXPECT_TRUE(Entries(root() / "temp").empty());
+}
+
+TEST_F(EnvelopeToolTest, TheSameInputsGiveTheSameBytesFromManifestOrFlags) {
+  ASSERT_EQ(Pack(root() / "first").exit_code, 0);
+  ASSERT_EQ(Pack(root() / "second").exit_code, 0);
+  const std::string first = test::ReadFile(root() / "first");
+  EXPECT_EQ(first, test::ReadFile(root() / "second"));
+
+  std::vector<std::string> flags = {"pack", "--stub", READER_PATH, "--stub-name", "Reader.exe",
+                                    "--output", (root() / "flags").string(), "--file",
+                                    "installer:Setup.exe=" + (root() / "inputs/setup.sh").string()};
+  for (const auto& [name, bytes] : data_) {
+    flags.insert(flags.end(), {"--file", ":" + name + "=" + (root() / "inputs" / name).string()});
+  }
+  flags.insert(flags.end(), {"--value", "executable=%installer%", "--value",
+                             R"(parameters=/V"/l*v install.txt %msi_parameters%" [%source%])", "--value",
+                             R"(msi_parameters=ALLUSERS=2 USER_SOURCE_DIRECTORY=\"%source%\\\")"});
+  ASSERT_EQ(Envelope(flags).exit_code, 0);
+  EXPECT_EQ(test::ReadFile(root() / "flags"), first);
+}
+
+TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
+  fs::create_directory(root() / "inputs/a-directory");
+  // A sparse file of exactly 4 GiB takes no space.
+  test::WriteFile(root() / "inputs/huge", "");
+  fs::resize_file(root() / "inputs/huge", 4ull << 30);
+  test::WriteFile(root() / "installer", "the previous build");
+  ASSERT_EQ(Pack(root() / "packed").exit_code, 0);
+
+  const std::string setup = (root() / "inputs/setup.sh").string();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--value", "installer=x"}, "the key \"installer\" is given twice"},
+      {{"--value", "commandline=x"}, "is set by the reader itself"},
+      {{"--value", "=x"}, "a value has an empty key"},
+      {{"--file", ":../Setup.exe=" + setup}, "the name leaves the work directory"},
+      {{"--file", ":/tmp/x=" + setup}, "the name leaves the work directory"},
+      {{"--file", ":SETUP.EXE=" + setup}, "the name is given twice"},
+      {{"--file", ":missing.bin=" + (root() / "inputs/missing").string()}, "No such file or directory"},
+      {{"--file", ":dir.bin=" + (root() / "inputs/a-directory").string()}, "is not a regular file"},
+      {{"--file", ":huge.bin=" + (root() / "inputs/huge").string()}, "is 4 GiB or larger"},
+      {{"--file", "bad-flag"}, "expected KEY:NAME=PATH"},
+  };
+  const std::set<std::string> before = Entries(root());
+  for (const auto& [more, reason] : cases) {
+    const test::ProgramResult result = Pack(root() / "installer", more);
+    EXPECT_EQ(result.exit_code, 2) << reason;
+    EXPECT_EQ(result.errors.rfind("envelope: error: ", 0), 0u) << result.errors;
+    EXPECT_NE(result.errors.find(reason), std::string::npos) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+  }
+  // An installer as the stub: its envelope would be buried inside the new one.
+  const test::ProgramResult restub = Envelope({"pack", "--stub", (root() / "packed").string(), "--value",
+                                               "a=b", "--output", (root() / "installer").string()});
+  EXPECT_EQ(restub.exit_code, 2);
+  EXPECT_NE(restub.errors.find("already holds an envelope"), std::string::npos) << restub.errors;
+
+  EXPECT_EQ(Entries(root()), before);  // no partial files
+  EXPECT_EQ(test::ReadFile(root() / "installer"), "the previous build");
+}
+
+TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
+  const fs::path installer = root() / "installer";
+  ASSERT_EQ(Pack(installer).exit_code, 0);
+  const std::string good = test::ReadFile(installer);
+
+  // Damages one byte of the first occurrence of `payload` after the reader.
+  auto damaged = [&](const std::string& payload, size_t within) {
+    std::string bytes = good;
+    const size_t at = bytes.find(payload, fs::file_size(READER_PATH));
+    EXPECT_NE(at, std::string::npos) << payload;
+    bytes[at + within] ^= 0x20;
+    return bytes;
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {damaged(data_["data4.bin"], kChunk), "group 6 (file key \"\" name \"data4.bin\"): the digest of its contents record"},
+      {damaged("USER_SOURCE_DIRECTORY", 0), "group 2 (value key \"msi_parameters\"): the digest of its value record"},
+      {damaged("executable", 0), "group 4 (value key \"Executable\"): the digest of its key record"},
+      {damaged("Setup.exe", 0), "group 11 (file key \"installer\" name \"setup.exe\"): the digest of its name record"},
+      {damaged("Reader.exe", 1), "group 12 (stub key \"stub\" name \"REader.exe\"): the digest of its name record"},
+  };
+  for (const auto& [bytes, message] : cases) {
+    test::WriteFile(installer, bytes);
+    const test::ProgramResult verified = Envelope({"verify", installer.string()});
+    EXPECT_EQ(verified.exit_code, 1);
+    EXPECT_NE(verified.errors.find(message), std::string::npos) << verified.errors;
+    EXPECT_EQ(Envelope({"list", installer.string()}).exit_code, 1);
+    const test::ProgramResult extracted = Envelope({"extract", installer.string(), "--to", (root() / "out").string()});
+    EXPECT_EQ(extracted.exit_code, 1);
+    EXPECT_FALSE(fs::exists(root() / "out"));
+  }
+
+  // Cut short: through the tail record's digest, or through its marker.
+  test::WriteFile(installer, good.substr(0, good.size() - 1));
+  const test::ProgramResult cut = Envelope({"verify", installer.string()});
+  EXPECT_EQ(cut.exit_code, 1);
+  EXPECT_NE(cut.errors.find("the type record ending at offset " + std::to_string(good.size()) +
+                            " does not fit in the file"), std::string::npos) << cut.errors;
+  test::WriteFile(installer, good.substr(0, good.size() - 30));
+  const test::ProgramResult no_tail = Envelope({"verify", installer.string()});
+  EXPECT_EQ(no_tail.exit_code, 1);
+  EXPECT_NE(no_tail.errors.find("no envelope: the tail marker is missing"), std::string::npos) << no_tail.errors;
+  // Bytes after the tail, such as a signature, are not part of the envelope.
+  test::WriteFile(installer, good + std::string(4096, '\x5a'));
+  EXPECT_EQ(Envelope({"verify", installer.string()}).exit_code, 0);
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// Reading manifests and flags, and the rules a packed plan must satisfy.
+#include <gtest/gtest.h>
+
+#include "manifest.h"
+#include "test_support.h"
+#include "tool_error.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ManifestTest : public testing::Test {
+ protected:
+  PackPlan Read(const std::string& text) {
+    test::WriteFile(scratch_.path() / "installer.toml", text);
+    return ReadManifest(scratch_.path() / "installer.toml");
+  }
+
+  // The one-line error a manifest gives.
+  std::string ErrorOf(const std::string& text) {
+    try {
+      Read(text);
+    } catch (const ToolError& error) {
+      return error.what();
+    }
+    return "(no error)";
+  }
+
+  test::ScratchDirectory scratch_;
+};
+
+std::string PlanError(const PackPlan& plan) {
+  try {
+    CheckPlan(plan);
+  } catch (const ToolError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+TEST_F(ManifestTest, KeepsTheListedOrderAndTextsAsWritten) {
+  const PackPlan plan = Read(R"(
+stub_name = "Reader.exe"
+[[file]]
+key = "installer"
+name = "Setup.exe"
+source = "bin/setup.exe"
+[[file]]
+name = "BG5.ini"
+source = "../lang/BG5.ini"
+[[value]]
+key = "parameters"
+text = '/V"/l*v install.txt %msi_parameters%"'
+[[value]]
+key = "msi_parameters"
+text = 'USER_SOURCE_DIRECTORY=\"%source%\\\"'
+)");
+  EXPECT_EQ(plan.stub_name, "Reader.exe");
+  ASSERT_EQ(plan.files.size(), 2u);
+  EXPECT_EQ(plan.files[0].key, "installer");
+  EXPECT_EQ(plan.files[0].source, scratch_.path() / "bin/setup.exe");
+  EXPECT_EQ(plan.files[1].key, "");
+  EXPECT_EQ(plan.files[1].name, "BG5.ini");
+  EXPECT_EQ(plan.files[1].source, scratch_.path() / "../lang/BG5.ini");
+  ASSERT_EQ(plan.values.size(), 2u);
+  EXPECT_EQ(plan.values[0].text, R"(/V"/l*v install.txt %msi_parameters%")");
+  EXPECT_EQ(plan.values[1].text, R"(USER_SOURCE_DIRECTORY=\"%source%\\\")");
+  EXPECT_EQ(PlanError(plan), "");
+}
+
+TEST_F(ManifestTest, MistakesArePointedAtWithFileAndLine) {
+  const std::string where = (scratch_.path() / "installer.toml").string();
+  EXPECT_EQ(ErrorOf("[[file]]\nname = \"a\"\nsorce = \"a\"\n"),
+            where + ":3:1: unknown key \"sorce\" in a [[file]]");
+  EXPECT_EQ(ErrorOf("\n[[value]]\nkey = \"a\"\n"), where + ":2:1: missing text");
+  EXPECT_EQ(ErrorOf("[[value]]\nkey = \"a\"\ntext = 5\n"), where + ":3:8: text must be a string");
+  EXPECT_EQ(ErrorOf("[file]\nname = \"a\"\n"),
+            where + ":1:1: file must be written as [[file]] tables");
+  EXPECT_EQ(ErrorOf("stubname = \"x\"\n"), where + ":1:1: unknown key \"stubname\" in the manifest");
+  // Syntax errors, including a key given twice in one table, come from the
+  // TOML parser with their position.
+  EXPECT_EQ(ErrorOf("[[value]]\nkey = \"a\"\nkey = \"b\"\n").rfind(where + ":3:", 0), 0u);
+  EXPECT_EQ(ErrorOf("text = 'unterminated\n").rfind(where + ":1:", 0), 0u);
+}
+
+TEST(ManifestFlags, SplitAtTheFirstColonAndEqualsSign) {
+  const FileEntry file = ParseFileFlag("installer:Setup.exe=build/a=b.exe");
+  EXPECT_EQ(file.key, "installer");
+  EXPECT_EQ(file.name, "Setup.exe");
+  EXPECT_EQ(file.source, "build/a=b.exe");
+  EXPECT_EQ(ParseFileFlag(":BG5.ini=BG5.ini").key, "");
+  const ValueEntry value = ParseValueFlag("parameters=/q A=B");
+  EXPECT_EQ(value.key, "parameters");
+  EXPECT_EQ(value.text, "/q A=B");
+  EXPECT_THROW(ParseFileFlag("Setup.exe=a"), ToolError);
+  EXPECT_THROW(ParseFileFlag("key:Setup.exe"), ToolError);
+  EXPECT_THROW(ParseValueFlag("parameters"), ToolError);
+}
+
+TEST(PlanRules, RefuseWhatTheReaderWouldIgnoreOrNeverReach) {
+  auto with_value = [](std::string key) {
+    PackPlan plan;
+    plan.values.push_back({std::move(key), "text"});
+    return plan;
+  };
+  EXPECT_EQ(PlanError(with_value("")), "a value has an empty key and could never be referred to");
+  EXPECT_EQ(PlanError(with_value("source")),
+            "value \"source\": the key \"source\" is set by the reader itself, which would ignore this one");
+  EXPECT_NE(PlanError(with_value("commandline")), "");
+  EXPECT_EQ(PlanError(with_value("a%b")),
+            "value \"a%b\": the key \"a%b\" contains \"%\" and could never be referred to");
+
+  PackPlan twice = with_value("installer");
+  twice.files.push_back({"installer", "Setup.exe", "x"});
+  EXPECT_EQ(PlanError(twice), "value \"installer\": the key \"installer\" is given twice");
+
+  PackPlan names;
+  names.files = {{"", "Setup.exe", "x"}, {"", "setup.EXE", "y"}};
+  EXPECT_EQ(PlanError(names), "file \"setup.EXE\": the name is given twice");
+
+  PackPlan empty_keys;  // files without a key set no variable and may be many
+  empty_keys.files = {{"", "a.ini", "x"}, {"", "b.ini", "y"}};
+  EXPECT_EQ(PlanError(empty_keys), "");
+}
+
+TEST(PlanRules, FileNamesMustBeExtractableOnEverySystem) {
+  for (const char* name : {"Setup.exe", "LogoSmall.bmp", "a b.txt", ".hidden", "x..y"}) {
+    EXPECT_EQ(RefusedFileName(name), "") << name;
+  }
+  const std::pair<const char*, const char*> refused[] = {
+      {"", "is empty"},
+      {"/etc/passwd", "leaves the work directory"},
+      {"\\Windows\\x", "leaves the work directory"},
+      {"C:x", "leaves the work directory"},
+      {"..", "leaves the work directory"},
+      {"a/../../b", "leaves the work directory"},
+      {"sub/file", "has a directory part, and the reader creates no directories"},
+      {"sub\\file", "has a directory part, and the reader creates no directories"},
+      {".", "names a directory"},
+      {"a?.txt", "contains a character Windows does not allow in file names"},
+      {"tab\there", "contains a character Windows does not allow in file names"},
+      {"name.", "ends in a dot or space, which Windows drops"},
+      {"name ", "ends in a dot or space, which Windows drops"},
+      {"NUL", "is a device name on Windows"},
+      {"con.txt", "is a device name on Windows"},
+      {"Lpt9.log", "is a device name on Windows"},
+  };
+  for (const auto& [name, reason] : refused) EXPECT_EQ(RefusedFileName(name), reason) << name;
+  EXPECT_EQ(RefusedFileName("COM0"), "");
+  EXPECT_EQ(RefusedFileName("CONSOLE.txt"), "");
+}
+
+}  // namespace
