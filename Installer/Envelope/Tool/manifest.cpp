@@ -24,7 +24,7 @@ class EntryReader {
       : manifest_(manifest), table_(table) {
     for (const auto& [key, node] : table) {
       if (std::find(known.begin(), known.end(), key.str()) == known.end()) {
-        throw ToolError(Where(manifest, node.source()) + ": unknown key " + Quoted(key.str()) +
+        throw ToolError(Where(manifest, key.source()) + ": unknown key " + Quoted(key.str()) +
                         " in " + std::string(what));
       }
     }
