@@ -2,7 +2,9 @@
 // installers, and run what it packs with the built reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>

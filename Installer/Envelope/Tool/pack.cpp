@@ -1,6 +1,8 @@
 #include "pack.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -52,9 +54,8 @@ class RecordSink {
     if (pending_.size() >= kPayloadChunkSize) Flush();
   }
 
-  // Copies `size` bytes from `source` and, if `close_record`, closes them as
-  // one record. Returns their digest.
-  std::string Copy(platform::File& source, uint32_t size, const std::string& what) {
+  // Copies `size` bytes from `source` as one record.
+  void Copy(platform::File& source, uint32_t size, const std::string& what) {
     Flush();
     Md5Hasher hasher;
     std::vector<char> chunk(std::min<size_t>(size, kPayloadChunkSize));
@@ -68,9 +69,7 @@ class RecordSink {
       Write(chunk.data(), piece);
       done += static_cast<uint32_t>(piece);
     }
-    const std::string digest = hasher.Digest();
-    pending_ += envelope::RecordTrailer(size, digest);
-    return digest;
+    pending_ += envelope::RecordTrailer(size, hasher.Digest());
   }
 
   void Flush() {
