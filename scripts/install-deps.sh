@@ -3,7 +3,8 @@
 # machine lacks.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev)
+# clang and its runtime libraries build the fuzzing targets (libFuzzer).
+packages=(cmake ninja-build g++ libgtest-dev clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
