@@ -95,7 +95,7 @@ class HostileRunTest : public testing::Test {
 
   // Runs the installer; the time limit is a guard against a hang.
   test::ProgramResult Run(const test::LaunchOptions& options) {
-    test::ProgramResult result = test::RunningProgram(installer_.string(), options).Wait(30);
+    test::ProgramResult result = test::RunningProgram(installer_.string(), options).Wait(90);
     EXPECT_NE(result.signal, SIGKILL) << "the reader did not end in time";
     return result;
   }
