@@ -289,6 +289,20 @@ TEST_F(HostileRunTest, TailMarkersInTheTrailingBytes) {
   }
 }
 
+TEST_F(HostileRunTest, AnExecutableOutsideTheWorkDirectoryIsNotMadeExecutable) {
+  // The executable value leads out of the work directory to a file of the
+  // user's that is not a program; the reader must leave it as it is.
+  const fs::path victim = outside_ / "notes.txt";
+  test::WriteFile(victim, "#!/bin/sh\n: > \"$SETUP_RECORD/args\"\n");
+  fs::permissions(victim, fs::perms(0644));
+  std::string bytes = Stub();
+  envelope::AppendValueGroup(bytes, "executable", "../../outside/notes.txt");
+  envelope::AppendTail(bytes);
+  EXPECT_EQ(RunExpecting(bytes, kSpawnFailed), "-");
+  EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
+  fs::remove(victim);
+}
+
 // ---------------------------------------------------------------------------
 // Faults
 
