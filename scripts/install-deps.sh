@@ -3,7 +3,9 @@
 # machine lacks.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libtomlplusplus-dev libcli11-dev nlohmann-json3-dev)
+# clang and its runtime libraries build the fuzzing targets (libFuzzer).
+packages=(cmake ninja-build g++ libgtest-dev libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
+          clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

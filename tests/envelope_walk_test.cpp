@@ -16,6 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 class EnvelopeWalkTest : public testing::Test {
  protected:
@@ -177,14 +178,17 @@ TEST_F(EnvelopeWalkTest, FilesThatCannotBeCreatedEndTheWalkButKeepValidity) {
 
 TEST_F(EnvelopeWalkTest, NamesLeadingOutOfTheWorkDirectoryAreRefused) {
   fs::create_directory(work_ / "sub");
-  for (const char* name : {"../escaped.txt", "sub/../../escaped.txt", "..\\escaped.txt",
-                           "sub\\..\\..\\escaped.txt", "/tmp/escaped.txt", "\\escaped.txt",
-                           "C:escaped.txt", ".."}) {
+  // A zero byte ends the name the system sees: "sub/..\0" would be "sub/..",
+  // and "ok.txt\0" would write ok.txt.
+  for (const std::string& name : std::initializer_list<std::string>{"../escaped.txt", "sub/../../escaped.txt", "..\\escaped.txt",
+                                 "sub\\..\\..\\escaped.txt", "/tmp/escaped.txt", "\\escaped.txt",
+                                 "C:escaped.txt", "..", "sub/..\0"s, "ok.txt\0"s}) {
     const std::string bytes =
         Program([&](std::string& b) { envelope::AppendFileGroup(b, "", name, "outside"); });
     EXPECT_EQ(Walk(bytes), FileError("Failed to extract file!", state_.work_directory + name,
                                      platform::kErrorInvalidName))
         << name;
+    EXPECT_FALSE(fs::exists(work_ / "ok.txt")) << name;
     EXPECT_TRUE(state_.envelope_valid);
   }
   EXPECT_FALSE(fs::exists(scratch_.path() / "escaped.txt"));
@@ -196,8 +200,8 @@ TEST(ContainedFileNameTest, AcceptsOnlyRelativeNamesWithoutParentSteps) {
                            ".", "./file", "file.."}) {
     EXPECT_TRUE(IsContainedFileName(name)) << name;
   }
-  for (const char* name : {"..", "../x", "x/..", "x\\..\\y", "/abs", "\\abs", "C:\\x", "c:x",
-                           "a/b/../../.."}) {
+  for (const std::string& name : std::initializer_list<std::string>{"..", "../x", "x/..", "x\\..\\y", "/abs", "\\abs", "C:\\x", "c:x",
+                                 "a/b/../../..", "..\0x"s, "x\0"s, "\0/abs"s}) {
     EXPECT_FALSE(IsContainedFileName(name)) << name;
   }
 }

@@ -3,9 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <optional>
 #include <string>
 
 namespace {
+
+// v0 .. v<length - 1>, each naming the next `times` times between `around`;
+// the last one holds `leaf`.
+VariableTable Chain(int length, int times, const std::string& leaf, const std::string& around = "") {
+  VariableTable table;
+  for (int i = 0; i + 1 < length; ++i) {
+    std::string value;
+    for (int t = 0; t < times; ++t) value += around + "%v" + std::to_string(i + 1) + "%" + around;
+    table["v" + std::to_string(i)] = value;
+  }
+  table["v" + std::to_string(length - 1)] = leaf;
+  return table;
+}
 
 struct ExpansionCase {
   const char* text;
@@ -76,6 +92,60 @@ TEST(ExpandVariables, LongChainExpandsFully) {
   }
   table["v" + std::to_string(kLength - 1)] = "end";
   EXPECT_EQ(ExpandVariables("<%v0%>", table), "<end>");
+}
+
+TEST(ExpandVariables, CyclesThroughSeveralNamesStopAtTheFirstRepeatedName) {
+  VariableTable table = Chain(5, 1, "(%v0%)", "-");  // v0 -> v1 -> ... -> v4 -> v0
+  EXPECT_EQ(ExpandVariables("%v0%", table), "----(%v0%)----");
+  EXPECT_EQ(ExpandVariables("%v3%", table), "-(---%v3%---)-");
+  table["v4"] = "%v2%%v4%%v0%";  // several ways back at once
+  EXPECT_EQ(ExpandVariables("%v0%", table), "----%v2%%v4%%v0%----");
+}
+
+// Expands a 10,000-long chain on a thread with a quarter of the stack a
+// Windows program gets: the depth of the chain must not cost machine stack.
+void* ExpandLongChain(void* result) {
+  const VariableTable table = Chain(10000, 1, "end", "");
+  *static_cast<std::optional<std::string>*>(result) = ExpandVariables("<%v0%>", table);
+  return nullptr;
+}
+
+TEST(ExpandVariables, ChainDepthNeedsNoMachineStack) {
+  std::optional<std::string> result;
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attributes, ExpandLongChain, &result), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attributes);
+  EXPECT_EQ(result, "<end>");
+}
+
+TEST(ExpandVariables, ResultsGrowNoLargerThanTheLimit) {
+  // Exactly at the limit is fine; one byte more is not.
+  const VariableTable table = {{"big", std::string(kMaxExpandedSize - 2, 'x')}};
+  EXPECT_EQ(ExpandVariables("[%big%]", table), "[" + table.at("big") + "]");
+  EXPECT_EQ(ExpandVariables("[%big%]!", table), std::nullopt);
+  // Text that needs no substitution comes back whatever its size.
+  const std::string large(kMaxExpandedSize + 1, '%');
+  EXPECT_EQ(ExpandVariables(large, table), large);
+  // Each value naming the next twice: 2^40 copies of the last one.
+  EXPECT_EQ(ExpandVariables("%v0%", Chain(41, 2, "x")), std::nullopt);
+}
+
+TEST(ExpandVariables, WorkIsBoundedEvenWhenTheResultIsShort) {
+  // 2^40 references to an empty value, or to a name being expanded: the
+  // result would be empty or short, reaching it would take hours.
+  EXPECT_EQ(ExpandVariables("%v0%", Chain(41, 2, "")), std::nullopt);
+  EXPECT_EQ(ExpandVariables("%v0%", Chain(41, 2, "%v0%")), std::nullopt);
+  // Moderate doubling still expands: 2^12 copies.
+  std::string copies;
+  for (int i = 0; i < 4096; ++i) copies += "ab";
+  EXPECT_EQ(ExpandVariables("%v0%", Chain(13, 2, "ab")), copies);
+  // So does a long chain that adds text at every link: its cost grows with
+  // the square of its length.
+  EXPECT_EQ(ExpandVariables("%v0%", Chain(10000, 1, "", "-")), std::string(2 * 9999, '-'));
 }
 
 TEST(ExpandVariables, InstallerParametersExample) {

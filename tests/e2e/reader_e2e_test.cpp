@@ -460,9 +460,9 @@ TEST_F(ReaderRunTest, ASetupProgramEndedByASignalStillEndsTheRunCleanly) {
   EXPECT_TRUE(Entries(temp_).empty());
 }
 
-TEST_F(ReaderRunTest, ExhaustedMemoryIsReportedAsAnUnhandledException) {
-  if (READER_SANITIZED) GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
-  // Each value holds its successor twice: expanding v0 needs 2^20 times v20.
+TEST_F(ReaderRunTest, ValuesThatMultiplyEachOtherEndInAFailedStartWithinLittleMemory) {
+  // Each value holds its successor twice: expanding v0 would need 2^20 times
+  // v20, 64 GiB.
   std::string bytes = Stub();
   envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   envelope::AppendValueGroup(bytes, "executable", "%installer%");
@@ -476,14 +476,13 @@ TEST_F(ReaderRunTest, ExhaustedMemoryIsReportedAsAnUnhandledException) {
   WriteInstaller(bytes);
 
   test::LaunchOptions options = Options();
-  options.address_space_limit = 64 * 1024 * 1024;
+  // The sanitizers reserve more address space than that.
+  if (!READER_SANITIZED) options.address_space_limit = 64 * 1024 * 1024;
   const test::ProgramResult result = Run(options);
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.errors, "std::bad_alloc: Unhandled Exception\n");
+  EXPECT_EQ(result.errors, "ShellExecuteEx failed: Unable to spawn process\n");
   EXPECT_FALSE(SetupRan());
-  // After an exception the work directory is left as it is.
-  ASSERT_EQ(Entries(temp_).size(), 1u);
-  EXPECT_TRUE(fs::exists(Entries(temp_)[0] / "Setup.exe"));
+  EXPECT_TRUE(Entries(temp_).empty());
 }
 
 }  // namespace

@@ -123,6 +123,20 @@ TEST(PlanRules, RefuseWhatTheReaderWouldIgnoreOrNeverReach) {
   EXPECT_EQ(PlanError(empty_keys), "");
 }
 
+TEST(PlanRules, LaunchValuesMustExpandWithinTheReadersLimits) {
+  PackPlan plan;
+  plan.values.push_back({"parameters", "%v30%"});
+  plan.values.push_back({"v0", "x"});
+  for (int i = 1; i <= 30; ++i) {  // each value names the one below twice
+    const std::string below = "%v" + std::to_string(i - 1) + "%";
+    plan.values.push_back({"v" + std::to_string(i), below + below});
+  }
+  EXPECT_NE(PlanError(plan).find("value \"parameters\": expands beyond what the reader allows"),
+            std::string::npos);
+  plan.values[0].text = "%v10%";  // 1,024 bytes
+  EXPECT_EQ(PlanError(plan), "");
+}
+
 TEST(PlanRules, FileNamesMustBeExtractableOnEverySystem) {
   for (const char* name : {"Setup.exe", "LogoSmall.bmp", "a b.txt", ".hidden", "x..y"}) {
     EXPECT_EQ(RefusedFileName(name), "") << name;

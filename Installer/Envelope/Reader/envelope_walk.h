@@ -28,5 +28,6 @@ inline constexpr std::string_view kStubGroupType = "stub";
 void WalkEnvelope(const std::string& program_path, RunState& state);
 
 // Whether `name` stays inside the work directory: not absolute (no leading
-// separator, no drive) and no ".." component, split on "/" and "\".
+// separator, no drive), no ".." component, split on "/" and "\", and no zero
+// byte.
 bool IsContainedFileName(std::string_view name);

@@ -277,11 +277,30 @@ bool File::Close() {
 
 Process::~Process() = default;  // a pid needs no release
 
-bool StartProcess(const std::string& program, const std::string& parameters, Process& process) {
-  struct stat status;
-  if (stat(program.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-    chmod(program.c_str(), (status.st_mode & 07777) | S_IXUSR);
+namespace {
+
+// Makes an extracted program executable for its owner. The path comes from
+// the envelope, so only a regular file that really lies inside the current
+// (work) directory is changed, never one that "../" or a link leads to.
+void MakeExtractedProgramExecutable(const std::string& program) {
+  char* const resolved = realpath(program.c_str(), nullptr);
+  char* const current = getcwd(nullptr, 0);
+  if (resolved != nullptr && current != nullptr) {
+    const std::string_view path(resolved), directory(current);
+    struct stat status;
+    if (path.size() > directory.size() + 1 && path.starts_with(directory) &&
+        path[directory.size()] == '/' && stat(resolved, &status) == 0 && S_ISREG(status.st_mode)) {
+      chmod(resolved, (status.st_mode & 07777) | S_IXUSR);
+    }
   }
+  std::free(resolved);
+  std::free(current);
+}
+
+}  // namespace
+
+bool StartProcess(const std::string& program, const std::string& parameters, Process& process) {
+  MakeExtractedProgramExecutable(program);
 
   std::vector<std::string> arguments = SplitCommandLine(parameters);
   arguments.insert(arguments.begin(), program);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "command_line.h"
@@ -34,18 +35,22 @@ std::string Describe(const ScannedGroup& group) {
   return text;
 }
 
+// The program and parameters the reader would start; empty when expanding
+// them goes beyond the reader's limits, and the reader would start nothing.
 struct CommandLine {
-  std::string executable;
-  std::string parameters;
+  std::optional<std::string> executable;
+  std::optional<std::string> parameters;
 };
 
 CommandLine ReaderCommandLine(const EnvelopeScan& scan, const VariableTable& table) {
   const std::string work = std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
-  auto expanded = [&](const char* name) {
+  auto expanded = [&](const char* name) -> std::optional<std::string> {
     const auto entry = table.find(name);
     return entry == table.end() ? std::string() : ExpandVariables(entry->second, table);
   };
-  return {work + expanded("executable"), expanded("parameters")};
+  CommandLine command{expanded("executable"), expanded("parameters")};
+  if (command.executable) command.executable = work + *command.executable;
+  return command;
 }
 
 std::string Status(const ScannedGroup& group, const EnvelopeScan& scan) {
@@ -83,10 +88,14 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     nlohmann::ordered_json& variables = document["variables"] = nlohmann::ordered_json::object();
     for (const auto& [name, value] : table) variables[name] = value;
     const CommandLine command = ReaderCommandLine(scan, table);
-    document["command_line"] = {{"work_directory", kWorkDirectoryPlaceholder},
-                                {"executable", command.executable},
-                                {"parameters", command.parameters},
-                                {"arguments", SplitCommandLine(command.parameters)}};
+    if (command.executable && command.parameters) {
+      document["command_line"] = {{"work_directory", kWorkDirectoryPlaceholder},
+                                  {"executable", *command.executable},
+                                  {"parameters", *command.parameters},
+                                  {"arguments", SplitCommandLine(*command.parameters)}};
+    } else {
+      document["command_line"] = nullptr;
+    }
   }
   // Payload texts are bytes, not necessarily UTF-8: replace what is not.
   std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -120,12 +129,17 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   std::cout << "variables:\n";
   for (const auto& [name, value] : table) std::cout << "  " << name << " = " << Quoted(value) << "\n";
   const CommandLine command = ReaderCommandLine(scan, table);
+  if (!command.executable || !command.parameters) {
+    std::cout << "command line: none; the values expand beyond the reader's limits, so it would "
+                 "start nothing\n";
+    return;
+  }
   std::cout << "command line (work directory shown as " << kWorkDirectoryPlaceholder << "):\n"
-            << "  executable: " << Quoted(command.executable) << "\n"
-            << "  parameters: " << Quoted(command.parameters) << "\n"
+            << "  executable: " << Quoted(*command.executable) << "\n"
+            << "  parameters: " << Quoted(*command.parameters) << "\n"
             << "  arguments as the program receives them:\n";
   int number = 0;
-  for (const std::string& argument : SplitCommandLine(command.parameters)) {
+  for (const std::string& argument : SplitCommandLine(*command.parameters)) {
     std::cout << "    [" << ++number << "] " << Quoted(argument) << "\n";
   }
 }

@@ -8,6 +8,7 @@
 
 #include "envelope_walk.h"
 #include "tool_error.h"
+#include "variables.h"
 
 namespace {
 
@@ -168,5 +169,20 @@ void CheckPlan(const PackPlan& plan) {
   for (const ValueEntry& value : plan.values) {
     if (value.key.empty()) throw ToolError("a value has an empty key and could never be referred to");
     check_key(value.key, "value " + Quoted(value.key));
+  }
+
+  // The reader starts nothing when the launch values expand beyond its limits.
+  VariableTable table = {{"source", "<work>"}, {"commandline", ""}};
+  for (const FileEntry& file : plan.files) {
+    if (!file.key.empty()) table.emplace(file.key, file.name);
+  }
+  for (const ValueEntry& value : plan.values) table.emplace(value.key, value.text);
+  for (const char* name : {"executable", "parameters"}) {
+    const auto entry = table.find(name);
+    if (entry != table.end() && !ExpandVariables(entry->second, table)) {
+      throw ToolError("value " + Quoted(name) +
+                      ": expands beyond what the reader allows (1 MiB, or too much work), so it "
+                      "would start nothing");
+    }
   }
 }

@@ -1,0 +1,415 @@
+// Hostile installers and faults around them, run whole against the built
+// reader under a private TMPDIR. Every run must end with the documented
+// messages and exit code, in bounded time and memory, leave no work directory
+// and write nothing outside it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "envelope_reader.h"
+#include "envelope_writer.h"
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// Writes one argument a line into $SETUP_RECORD/args.
+constexpr char kRecordingSetup[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$SETUP_RECORD/args\"\n";
+
+const std::string kInvalidArchive =
+    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
+    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
+    "https://www.quillmarrow.com/download\n";
+const std::string kSpawnFailed = "ShellExecuteEx failed: Unable to spawn process\n";
+const std::string kCannotEnter = "SetCurrentDirectory failed: Unable to set Working Directory\n";
+
+// Enough for the reader and the largest payload here; far below what an
+// unbounded allocation or expansion would take. The sanitizers reserve more
+// address space than any such limit, so they run without one.
+constexpr rlim_t kMemoryLimit = READER_SANITIZED ? RLIM_INFINITY : 256 * 1024 * 1024;
+
+const std::string& ReaderBytes() {
+  static const std::string bytes = test::ReadFile(READER_PATH);
+  return bytes;
+}
+
+std::string Stub() {
+  std::string bytes = ReaderBytes();
+  envelope::AppendStubGroup(bytes, "reader");
+  return bytes;
+}
+
+void AppendLaunch(std::string& bytes, const std::string& parameters = "") {
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", parameters);
+}
+
+// The record just before `end` (the offset after its digest): its length
+// field and digest.
+void SetLength(std::string& bytes, size_t end, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) bytes[end - 20 + i] = static_cast<char>(value >> (8 * i));
+}
+
+class HostileRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const fs::path& p : {temp_, record_, outside_}) fs::create_directory(p);
+  }
+
+  void TearDown() override {
+    // Nothing outside the work directory was written: the scratch directory
+    // holds only what the test made, and the bait directory stays empty.
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(scratch_.path())) names.insert(entry.path().filename());
+    names.erase("record");
+    EXPECT_EQ(names, (std::set<std::string>{"tmp", "outside", "installer"}));
+    EXPECT_TRUE(Entries(outside_).empty());
+  }
+
+  void WriteInstaller(const std::string& bytes) {
+    test::WriteFile(installer_, bytes);
+    fs::permissions(installer_, fs::perms(0755));
+  }
+
+  test::LaunchOptions Options() {
+    test::LaunchOptions options;
+    options.set_environment = {{"TMPDIR", temp_.string()}, {"SETUP_RECORD", record_.string()}};
+    options.address_space_limit = kMemoryLimit;
+    return options;
+  }
+
+  // Runs the installer; the time limit is a guard against a hang.
+  test::ProgramResult Run(const test::LaunchOptions& options) {
+    test::ProgramResult result = test::RunningProgram(installer_.string(), options).Wait(90);
+    EXPECT_NE(result.signal, SIGKILL) << "the reader did not end in time";
+    return result;
+  }
+  test::ProgramResult Run() { return Run(Options()); }
+
+  // Runs `bytes` and checks the common end: exit code 0, these messages
+  // (work directory names written as SF#), no work directory left. Returns
+  // the setup program's arguments, one a line, or "-" when it did not run.
+  std::string RunExpecting(const std::string& bytes, const std::string& messages,
+                           const std::string& context = "") {
+    WriteInstaller(bytes);
+    fs::remove(record_ / "args");
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 0) << context;
+    EXPECT_EQ(std::regex_replace(result.errors, std::regex("/SF-?[0-9]+/"), "/SF#/"), messages)
+        << context;
+    EXPECT_TRUE(Entries(temp_).empty()) << context;
+    return fs::exists(record_ / "args") ? test::ReadFile(record_ / "args") : "-";
+  }
+
+  std::string InstallerPath() { return (fs::canonical(scratch_.path()) / "installer").string(); }
+  std::string WorkPath() { return temp_.string() + "/SF#/"; }
+
+  static std::vector<fs::path> Entries(const fs::path& directory) {
+    return {fs::directory_iterator(directory), fs::directory_iterator()};
+  }
+
+  test::ScratchDirectory scratch_;
+  fs::path temp_ = scratch_.path() / "tmp";
+  fs::path record_ = scratch_.path() / "record";
+  fs::path outside_ = scratch_.path() / "outside";
+  fs::path installer_ = scratch_.path() / "installer";
+};
+
+TEST_F(HostileRunTest, TruncatedDownloadsEndAsDocumented) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  const size_t middle_of_setup = bytes.size() - 40;
+  AppendLaunch(bytes, "ran");
+  const size_t tail_start = bytes.size();
+  envelope::AppendTail(bytes);
+  const size_t tail_end = bytes.size();
+  bytes += std::string(300, '\x5c');  // a signature
+
+  const std::string not_found = "Failed to initialize archive!: File: " + InstallerPath() +
+                                "\nError: " + std::strerror(0) + "\n" + kInvalidArchive;
+  const struct {
+    size_t size;
+    std::string messages;
+    std::string arguments;
+  } cases[] = {
+      {ReaderBytes().size(), not_found, "-"},  // the bare reader
+      {middle_of_setup, not_found, "-"},
+      {tail_start + 22, not_found, "-"},  // the marker, with no byte after it
+      {tail_start + 23, kInvalidArchive, "-"},  // found, but its record is cut
+      {tail_end - 1, kInvalidArchive, "-"},
+      {tail_end, "", "ran\n"},  // the signature cut off
+      {tail_end + 150, "", "ran\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunExpecting(bytes.substr(0, c.size), c.messages, std::to_string(c.size)), c.arguments)
+        << c.size;
+  }
+}
+
+TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  const size_t setup_name_end = bytes.size() - (4 + 20) - (9 + 20);  // below "file" and "installer"
+  const size_t setup_contents_end = setup_name_end - 20 - 9;
+  AppendLaunch(bytes, "ran");
+  envelope::AppendTail(bytes);
+  const size_t tail_end = bytes.size();
+  ASSERT_EQ(bytes.substr(setup_name_end - 29, 9), "Setup.exe");
+  ASSERT_EQ(bytes.substr(setup_contents_end - 20 - sizeof kRecordingSetup + 1, 9), "#!/bin/sh");
+
+  const uint32_t size = static_cast<uint32_t>(bytes.size());
+  for (const uint32_t length : {0u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, size - 1, size + 1}) {
+    const std::string context = "length " + std::to_string(length);
+    // On the tail record: the envelope is not valid. Length 0 reads an empty
+    // payload whose digest is wrong; every other one reaches past the start
+    // of the file and fails silently.
+    std::string damaged = bytes;
+    SetLength(damaged, tail_end, length);
+    EXPECT_EQ(RunExpecting(damaged, length == 0 ? kInvalidArchive + kInvalidArchive : kInvalidArchive,
+                           "tail, " + context),
+              "-");
+    // On the setup program: the walk ends before it is extracted. The
+    // envelope stays valid unless a digest was checked, so the launch is tried
+    // with the unexpanded %installer%.
+    damaged = bytes;
+    SetLength(damaged, setup_contents_end, length);
+    EXPECT_EQ(RunExpecting(damaged, length == 0 ? kInvalidArchive + kInvalidArchive : kSpawnFailed,
+                           "setup, " + context),
+              "-");
+  }
+  // The setup program's digest taken from its name record.
+  std::string borrowed = bytes;
+  borrowed.replace(setup_contents_end - 16, 16, bytes.substr(setup_name_end - 16, 16));
+  EXPECT_EQ(RunExpecting(borrowed, kInvalidArchive + kInvalidArchive), "-");
+}
+
+TEST_F(HostileRunTest, AHundredThousandGroupsWithALongChainAndCycles) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  for (int i = 0; i < 1000; ++i) envelope::AppendFileGroup(bytes, "", "f" + std::to_string(i), "data");
+  for (int i = 0; i < 88990; ++i) envelope::AppendValueGroup(bytes, "filler" + std::to_string(i), "x");
+  // v0 -> v1 -> ... -> v9999 = "end".
+  for (int i = 0; i < 9999; ++i) {
+    envelope::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
+  }
+  envelope::AppendValueGroup(bytes, "v9999", "end");
+  // c0 -> c1 -> c2 -> c0, and a name that refers to itself.
+  envelope::AppendValueGroup(bytes, "c0", "A%c1%");
+  envelope::AppendValueGroup(bytes, "c1", "B%c2%");
+  envelope::AppendValueGroup(bytes, "c2", "C%c0%");
+  envelope::AppendValueGroup(bytes, "self", "[%self%]");
+  AppendLaunch(bytes, "%v0% %c0% %c2% %self%");
+  envelope::AppendTail(bytes);
+  EXPECT_EQ(RunExpecting(bytes, ""), "end\nABC%c0%\nCAB%c2%\n[%self%]\n");
+}
+
+TEST_F(HostileRunTest, FileNamesThatCannotBeExtracted) {
+  const std::string absolute = (outside_ / "absolute.txt").string();
+  const struct {
+    std::string name;
+    int error;
+  } cases[] = {
+      {"", EISDIR},
+      {".", EISDIR},  // a directory's name
+      {absolute, EINVAL},
+      {"../outside/escaped.txt", EINVAL},
+      {"missing/x.txt", ENOENT},
+      {std::string(300, 'n'), ENAMETOOLONG},  // longer than 260 and than a name may be
+      {std::string(5000, 'p'), ENAMETOOLONG},  // longer than PATH_MAX
+  };
+  for (const auto& c : cases) {
+    std::string bytes = Stub();
+    envelope::AppendFileGroup(bytes, "", "not-reached.txt", "x");
+    envelope::AppendFileGroup(bytes, "bad", c.name, "contents");
+    envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+    AppendLaunch(bytes, "%bad%|");
+    envelope::AppendTail(bytes);
+    // The walk ends at the refused name; the envelope is valid, so the setup
+    // program extracted before it runs.
+    EXPECT_EQ(RunExpecting(bytes,
+                           "Failed to extract file!: File: " + WorkPath() + c.name +
+                               "\nError: " + std::strerror(c.error) + "\n",
+                           c.name.substr(0, 40)),
+              c.name + "|\n")
+        << c.name.substr(0, 40);
+  }
+}
+
+TEST_F(HostileRunTest, ARepeatedNameHoldsTheGroupReadLast) {
+  // Read from the end: the second Setup.exe is written first and then
+  // overwritten by the first, while the key keeps the name read first.
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", "#!/bin/sh\necho never > \"$SETUP_RECORD/args\"\n");
+  AppendLaunch(bytes, "the first one");
+  envelope::AppendTail(bytes);
+  EXPECT_EQ(RunExpecting(bytes, ""), "the\nfirst\none\n");
+}
+
+TEST_F(HostileRunTest, TailMarkersInTheTrailingBytes) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  envelope::AppendTail(bytes);
+  const std::string marker = TailMarker();
+  std::string tail_record;
+  envelope::AppendTail(tail_record);
+
+  const struct {
+    std::string trailing;
+    std::string messages;
+    std::string arguments;
+  } cases[] = {
+      // The highest marker wins; here its length is 0 and its digest zeros.
+      {"sig" + marker + std::string(20, '\0') + "nature", kInvalidArchive + kInvalidArchive, "-"},
+      // Its record would reach past the end of the file.
+      {"signature" + marker + "!", kInvalidArchive, "-"},
+      // The last byte of the file is never part of a marker: not found.
+      {"signature" + marker, "", "ran\n"},
+      // A whole tail record right after the real one only repeats it.
+      {tail_record, "", "ran\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunExpecting(bytes + c.trailing, c.messages, c.trailing), c.arguments) << c.trailing;
+  }
+}
+
+TEST_F(HostileRunTest, AnExecutableOutsideTheWorkDirectoryIsNotMadeExecutable) {
+  // The executable value leads out of the work directory to a file of the
+  // user's that is not a program; the reader must leave it as it is.
+  const fs::path victim = outside_ / "notes.txt";
+  test::WriteFile(victim, "#!/bin/sh\n: > \"$SETUP_RECORD/args\"\n");
+  fs::permissions(victim, fs::perms(0644));
+  std::string bytes = Stub();
+  envelope::AppendValueGroup(bytes, "executable", "../../outside/notes.txt");
+  envelope::AppendTail(bytes);
+  EXPECT_EQ(RunExpecting(bytes, kSpawnFailed), "-");
+  EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
+  fs::remove(victim);
+}
+
+// ---------------------------------------------------------------------------
+// Faults
+
+TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k,mode=0700") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "", "after.txt", "not reached");
+  envelope::AppendFileGroup(bytes, "", "big.bin", std::string(1024 * 1024, 'b'));
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  envelope::AppendTail(bytes);
+  // The partly written file is removed before the setup program starts.
+  const std::string arguments =
+      RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() + "big.bin\nError: " +
+                              std::strerror(ENOSPC) + "\n");
+  EXPECT_EQ(umount(temp_.c_str()), 0);
+  EXPECT_EQ(arguments, "ran\n");
+}
+
+TEST_F(HostileRunTest, AMissingOrUnwritableTemporaryDirectory) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  // A missing TMPDIR is created, as the system's temporary directory would
+  // be, and stays; the work directory in it goes.
+  test::LaunchOptions options = Options();
+  options.set_environment["TMPDIR"] = (temp_ / "missing").string();
+  test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(test::ReadFile(record_ / "args"), "ran\n");
+  EXPECT_TRUE(Entries(temp_ / "missing").empty());
+  fs::remove(temp_ / "missing");
+  fs::remove(record_ / "args");
+
+  // One whose parent is missing too cannot be made: the run is refused.
+  options.set_environment["TMPDIR"] = (temp_ / "missing" / "deeper").string();
+  result = Run(options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.errors, kCannotEnter);
+  EXPECT_FALSE(fs::exists(record_ / "args"));
+  EXPECT_TRUE(Entries(temp_).empty());
+
+  // One the user may not write to: run as nobody when root, who writes
+  // anywhere.
+  const fs::path read_only = temp_ / "read-only";
+  fs::create_directory(read_only);
+  fs::permissions(read_only, fs::perms(0555));
+  options.set_environment["TMPDIR"] = read_only.string();
+  if (geteuid() == 0) {
+    for (fs::path p = scratch_.path(); p != p.root_path(); p = p.parent_path()) {
+      struct stat status;
+      if (p != scratch_.path() && (stat(p.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)) {
+        GTEST_SKIP() << p << " cannot be entered by other users";
+      }
+    }
+    fs::permissions(scratch_.path(), fs::perms(0755));
+    options.user = kNobody;
+    options.set_environment["ASAN_OPTIONS"] = "detect_leaks=0";
+  }
+  result = Run(options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.errors, kCannotEnter);
+  EXPECT_TRUE(Entries(read_only).empty());
+  fs::remove(read_only);
+}
+
+TEST_F(HostileRunTest, AReaderKilledMidExtractionDoesNotHinderTheNextRun) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  envelope::AppendFileGroup(bytes, "", "big.bin", std::string(32 * 1024 * 1024, 'b'));
+  AppendLaunch(bytes, "ran");
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  // Kill the reader as soon as it has begun to write the large file.
+  fs::path killed_directory;
+  {
+    test::RunningProgram reader(installer_.string(), Options());
+    for (int i = 0; i < 30000 && killed_directory.empty(); ++i) {
+      for (const fs::path& entry : Entries(temp_)) {
+        if (fs::exists(entry / "big.bin")) killed_directory = entry;
+      }
+      if (killed_directory.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_FALSE(killed_directory.empty());
+    ASSERT_EQ(kill(reader.pid(), SIGKILL), 0);
+    EXPECT_EQ(reader.Wait().signal, SIGKILL);
+  }
+  ASSERT_FALSE(fs::exists(killed_directory / "Setup.exe")) << "killed after extraction had ended";
+
+  // The next run is not refused, and the killed run's left-overs (in its own
+  // directory, reused when the next run starts within the same second) do
+  // not disturb it.
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(test::ReadFile(record_ / "args"), "ran\n");
+  const std::vector<fs::path> left = Entries(temp_);
+  EXPECT_TRUE(left.empty() || left == std::vector<fs::path>{killed_directory});
+  fs::remove_all(killed_directory);
+}
+
+}  // namespace
