@@ -1,6 +1,7 @@
 // The envelope program end to end: pack, list, verify and extract generated
 // installers, and run what it packs with the built reader.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -182,6 +183,7 @@ TEST_F(EnvelopeToolTest, TheSameInputsGiveTheSameBytesFromManifestOrFlags) {
 
 TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
   fs::create_directory(root() / "inputs/a-directory");
+  ASSERT_EQ(mkfifo((root() / "inputs/a-pipe").c_str(), 0600), 0);  // opening it would block
   // A sparse file of exactly 4 GiB takes no space.
   test::WriteFile(root() / "inputs/huge", "");
   fs::resize_file(root() / "inputs/huge", 4ull << 30);
@@ -198,6 +200,7 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
       {{"--file", ":SETUP.EXE=" + setup}, "the name is given twice"},
       {{"--file", ":missing.bin=" + (root() / "inputs/missing").string()}, "No such file or directory"},
       {{"--file", ":dir.bin=" + (root() / "inputs/a-directory").string()}, "is not a regular file"},
+      {{"--file", ":pipe.bin=" + (root() / "inputs/a-pipe").string()}, "is not a regular file"},
       {{"--file", ":huge.bin=" + (root() / "inputs/huge").string()}, "is 4 GiB or larger"},
       {{"--file", "bad-flag"}, "expected KEY:NAME=PATH"},
   };

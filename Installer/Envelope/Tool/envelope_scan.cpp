@@ -68,6 +68,11 @@ const ScannedGroup* EnvelopeScan::FirstBadGroup() const {
 }
 
 EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw ToolError(Quoted(path.string()) + " is not a regular file");
+  }
   platform::File file = platform::File::OpenForReading(path.string());
   if (!file.IsOpen() || !file.SeekToEnd()) {
     throw ToolError("cannot read " + Quoted(path.string()) + ": " +

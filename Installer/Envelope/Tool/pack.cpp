@@ -20,14 +20,16 @@ namespace {
 // Opens an input and returns its size, refusing what no record can hold.
 platform::File OpenInput(const std::filesystem::path& path, const std::string& what,
                          uint32_t& size) {
+  // Checked before opening: opening a named pipe would wait for a writer.
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw ToolError(what + " " + Quoted(path.string()) + " is not a regular file");
+  }
   platform::File file = platform::File::OpenForReading(path.string());
   if (!file.IsOpen()) {
     throw ToolError(what + " " + Quoted(path.string()) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
-  }
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
-    throw ToolError(what + " " + Quoted(path.string()) + " is not a regular file");
   }
   if (!file.SeekToEnd()) {
     throw ToolError(what + " " + Quoted(path.string()) + ": " +
