@@ -23,7 +23,7 @@ cmake --preset fuzz
 cmake --build --preset fuzz
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-for target in walk expand; do
+for target in walk expand tool; do
   mkdir "$corpus/$target"
   "build-fuzz/bin/${target}_fuzzer" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 \
     -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="build-fuzz/$target-" \
