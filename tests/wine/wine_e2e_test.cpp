@@ -4,6 +4,7 @@
 // trace, its work directory from the prefix's temporary directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -257,7 +258,7 @@ TEST_F(WineInstallerTest, ALongChainOfValuesExpandsWithoutExhaustingTheStack) {
   WriteInstaller(bytes);
 
   const wine::Result result = Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.trace.substr(0, 6000);
   EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
   ASSERT_TRUE(SetupRan());
   EXPECT_EQ(Recorded("tail"), "chain");
