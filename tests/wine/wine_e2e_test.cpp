@@ -178,13 +178,19 @@ TEST_F(WineInstallerTest, AConsoleSetupProgramsWorkDirectoryIsRemovedToo) {
   ExpectTheExampleRan(result, ConsoleSetup(), before);
 }
 
-TEST_F(WineInstallerTest, TheReadersOwnCommandLineReachesTheSetupProgram) {
+TEST_F(WineInstallerTest, TheReadersOwnCommandLineTailReachesTheSetupProgram) {
   WriteInstaller(SetupOnlyInstaller(GuiSetup(), "[%commandline%]"));
-  // Started by Wine with no arguments: the tail is empty.
-  const wine::Result result = Run();
-  EXPECT_EQ(result.exit_code, 0);
+  const wine::Result without = Run();
+  EXPECT_EQ(without.exit_code, 0);
   ASSERT_TRUE(SetupRan());
   EXPECT_EQ(Recorded("tail"), "[]");
+
+  fs::remove(record_ / "done");
+  const wine::Result with =
+      wine::Program(installer_, scratch_.path(), Environment(), {"/S", "dir=C:\\x y"}).Wait();
+  EXPECT_EQ(with.exit_code, 0);
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(Recorded("tail"), "[/S \"dir=C:\\x y\"]");  // verbatim, as Wine quoted it
 }
 
 TEST_F(WineInstallerTest, ADamagedInstallerShowsTwoInvalidArchiveBoxesAndRunsNothing) {
@@ -212,6 +218,15 @@ TEST_F(WineInstallerTest, AReaderWithoutEnvelopeSaysSoAndAsksForTheWholeDownload
       << result.boxes[0].text;
   EXPECT_EQ(result.boxes[1], kInvalidArchive);
   EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+TEST_F(WineInstallerTest, TheDllSearchIsRestrictedToTheSystemDirectoryFirstOfAll) {
+  WriteInstaller(WindowsProgram("reader.exe"));
+  const wine::Result result = Run();
+  // LOAD_LIBRARY_SEARCH_SYSTEM32, before the reader does anything else.
+  const size_t restricted = result.trace.find(".SetDefaultDllDirectories(00000800)");
+  ASSERT_NE(restricted, std::string::npos) << result.trace.substr(0, 6000);
+  EXPECT_LT(restricted, result.trace.find(":Call user32.MessageBoxA("));
 }
 
 TEST_F(WineInstallerTest, ASecondInstanceIsRefusedWhileTheFirstWaitsForItsSetupProgram) {

@@ -71,7 +71,8 @@ std::vector<MessageBox> MessageBoxesIn(const std::string& trace) {
 }
 
 Program::Program(const fs::path& program, const fs::path& scratch,
-                 const std::map<std::string, std::string>& environment)
+                 const std::map<std::string, std::string>& environment,
+                 const std::vector<std::string>& arguments)
     : trace_(scratch / ("wine-trace-" + program.filename().string() + ".txt")) {
   std::map<std::string, std::string> variables;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -91,8 +92,12 @@ Program::Program(const fs::path& program, const fs::path& scratch,
   for (std::string& text : texts) envp.push_back(text.data());
   envp.push_back(nullptr);
 
-  std::string loader = WINE_LOADER, path = program.string();
-  std::vector<char*> argv = {loader.data(), path.data(), nullptr};
+  std::vector<std::string> words = {WINE_LOADER, program.string()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string& loader = words[0];
 
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);

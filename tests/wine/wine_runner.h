@@ -23,7 +23,7 @@ struct MessageBox {
 struct Result {
   int exit_code = -1;  // -1: ended otherwise, or killed at the time limit
   std::vector<MessageBox> boxes;
-  std::string trace;  // what Wine wrote to standard error
+  std::string trace;  // what Wine wrote to standard error: the relay trace
 };
 
 // The MessageBoxA calls in a relay trace, in order.
@@ -34,8 +34,10 @@ class Program {
  public:
   // `environment` is added to this process's own (less DISPLAY and
   // WAYLAND_DISPLAY); `scratch` receives the trace and output files.
+  // `arguments` follow the program on its command line, quoted by Wine.
   Program(const std::filesystem::path& program, const std::filesystem::path& scratch,
-          const std::map<std::string, std::string>& environment = {});
+          const std::map<std::string, std::string>& environment = {},
+          const std::vector<std::string>& arguments = {});
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
