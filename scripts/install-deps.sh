@@ -3,9 +3,16 @@
 # machine lacks.
 set -euo pipefail
 
-# clang and its runtime libraries build the fuzzing targets (libFuzzer).
+# The envelope tool's libraries; clang and its runtime libraries build the
+# fuzzing targets (libFuzzer).
 packages=(cmake ninja-build g++ libgtest-dev libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
-          clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev)
+# The Windows reader: MinGW-w64 cross compilers, GoogleTest's sources to build
+# for Windows, Wine (wine32 runs the 32-bit programs where the kernel allows
+# 32-bit code; wine64 runs the 64-bit build of the same sources elsewhere) and
+# code signing.
+packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+  wine wine64 wine32:i386 osslsigncode openssl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -14,6 +21,9 @@ done
 if ((${#missing[@]} > 0)); then
   sudo=()
   if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -5,15 +5,30 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include "message_capture_win32.h"
+#endif
 
 namespace test {
 
 ScratchDirectory::ScratchDirectory() {
   std::filesystem::create_directories(SCRATCH_ROOT);
+#ifdef _WIN32
+  std::random_device random;
+  for (int attempt = 0; path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::path(SCRATCH_ROOT) / ("t-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    if (attempt > 100) throw std::runtime_error("no fresh scratch directory");
+  }
+#else
   std::string pattern = std::string(SCRATCH_ROOT) + "/t-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 ScratchDirectory::~ScratchDirectory() {
@@ -43,6 +58,18 @@ std::string Hex(std::string_view bytes) {
   return hex;
 }
 
+#ifdef _WIN32
+MessageCapture::MessageCapture() { StartCapturingMessageBoxes(); }
+
+MessageCapture::~MessageCapture() {
+  if (capturing_) Take();
+}
+
+std::string MessageCapture::Take() {
+  capturing_ = false;
+  return StopCapturingMessageBoxes();
+}
+#else
 MessageCapture::MessageCapture() { testing::internal::CaptureStderr(); }
 
 MessageCapture::~MessageCapture() {
@@ -53,5 +80,6 @@ std::string MessageCapture::Take() {
   capturing_ = false;
   return testing::internal::GetCapturedStderr();
 }
+#endif
 
 }  // namespace test

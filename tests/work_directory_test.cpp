@@ -3,8 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "platform.h"
 #include "test_support.h"
 
 namespace {
@@ -12,10 +19,11 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(PerRunDirectoryTest, NamesTheLow32BitsOfTheSecondsAsASignedNumber) {
-  EXPECT_EQ(PerRunDirectory("/tmp/", 1796741291), "/tmp/SF1796741291/");
-  EXPECT_EQ(PerRunDirectory("/t/", 0x100000005LL), "/t/SF5/");
-  EXPECT_EQ(PerRunDirectory("/t/", 0x80000000LL), "/t/SF-2147483648/");
-  EXPECT_EQ(PerRunDirectory("/t/", 0xFFFFFFFFLL), "/t/SF-1/");
+  const char s = platform::kPathSeparator;
+  EXPECT_EQ(PerRunDirectory("/tmp/", 1796741291), std::string("/tmp/SF1796741291") + s);
+  EXPECT_EQ(PerRunDirectory("/t/", 0x100000005LL), std::string("/t/SF5") + s);
+  EXPECT_EQ(PerRunDirectory("/t/", 0x80000000LL), std::string("/t/SF-2147483648") + s);
+  EXPECT_EQ(PerRunDirectory("/t/", 0xFFFFFFFFLL), std::string("/t/SF-1") + s);
 }
 
 class RemoveDirectoryTreeTest : public testing::Test {
@@ -57,8 +65,17 @@ TEST_F(RemoveDirectoryTreeTest, ADotDirectoryIsKeptAndSoIsItsParent) {
   EXPECT_FALSE(fs::exists(tree_ / "a" / "mid.txt"));
 }
 
+// Creates a directory link, or says why the test cannot (Wine has no
+// symbolic links).
+#define CREATE_DIRECTORY_LINK_OR_SKIP(target, link)                           \
+  do {                                                                        \
+    std::error_code error;                                                    \
+    fs::create_directory_symlink(target, link, error);                        \
+    if (error) GTEST_SKIP() << "no directory links here: " << error.message(); \
+  } while (false)
+
 TEST_F(RemoveDirectoryTreeTest, LinksAreRemovedWithoutFollowingThem) {
-  fs::create_directory_symlink(outside_, tree_ / "dir-link");
+  CREATE_DIRECTORY_LINK_OR_SKIP(outside_, tree_ / "dir-link");
   fs::create_directory_symlink(outside_, tree_ / ".dot-dir-link");
   fs::create_symlink(outside_ / "keep.txt", tree_ / "a" / "file-link");
   fs::create_symlink(scratch_.path() / "nowhere", tree_ / "dangling");
@@ -70,10 +87,55 @@ TEST_F(RemoveDirectoryTreeTest, LinksAreRemovedWithoutFollowingThem) {
 
 TEST_F(RemoveDirectoryTreeTest, ALinkGivenAsTheTreeIsNotFollowed) {
   const fs::path link = scratch_.path() / "link";
-  fs::create_directory_symlink(outside_, link);
+  CREATE_DIRECTORY_LINK_OR_SKIP(outside_, link);
   EXPECT_FALSE(RemoveDirectoryTree(link.string()));
   EXPECT_EQ(test::ReadFile(outside_ / "keep.txt"), "keep");
 }
+
+using Clock = std::chrono::steady_clock;
+
+#ifdef _WIN32
+// Opens a file of the tree the way a scanner or a console host would hold
+// it: without sharing deletion.
+HANDLE Hold(const fs::path& path) {
+  return CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+TEST_F(RemoveDirectoryTreeTest, AFileHeldForAMomentIsRemovedOnceItIsReleased) {
+  const HANDLE held = Hold(tree_ / "a" / "mid.txt");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(RemoveDirectoryTree(tree_.string()));
+  release.join();
+  EXPECT_FALSE(fs::exists(tree_));
+}
+
+TEST_F(RemoveDirectoryTreeTest, AFileHeldForGoodIsGivenUpAfterTheRetryTime) {
+  const HANDLE held = Hold(tree_ / "a" / "mid.txt");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(RemoveDirectoryTree(tree_.string()));
+  const auto spent = Clock::now() - start;
+  CloseHandle(held);
+  // One budget for the whole tree: the held file and the two directories
+  // above it that it keeps share it.
+  EXPECT_GE(spent, std::chrono::milliseconds(1900));
+  EXPECT_LT(spent, std::chrono::milliseconds(4000));
+  EXPECT_TRUE(fs::exists(tree_ / "a" / "mid.txt"));
+  EXPECT_FALSE(fs::exists(tree_ / "top.txt"));
+}
+#else
+TEST_F(RemoveDirectoryTreeTest, AFailedRemovalIsNotRetried) {
+  fs::create_directories(tree_ / ".kept");
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(RemoveDirectoryTree(tree_.string()));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+}
+#endif
 
 TEST_F(RemoveDirectoryTreeTest, AMissingPathRemovesNothing) {
   EXPECT_FALSE(RemoveDirectoryTree((scratch_.path() / "absent").string()));

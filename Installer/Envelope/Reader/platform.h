@@ -82,6 +82,11 @@ bool MakeDirectory(const std::string& path);
 // by this user and writable by no one else is entered.
 bool EnterDirectory(const std::string& path);
 
+// Makes `path` the current directory, without the checks of EnterDirectory.
+// Used to step out of the work directory before removing it: on Windows a
+// directory that is any process's current directory cannot be removed.
+bool ChangeDirectory(const std::string& path);
+
 struct DirectoryEntry {
   std::string name;
   // True only for a real directory; symbolic links and other reparse points
@@ -98,6 +103,16 @@ bool RemoveFile(const std::string& path);
 
 // Removes an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
+
+// How long one tree removal may spend, in all, retrying deletions that failed,
+// and the pause between two tries. Windows: right after the setup program has
+// ended, other processes (its console host, virus scanners, indexers) may hold
+// its files or directories for a moment. POSIX: zero, no retries.
+extern const int kRemovalRetryMilliseconds;
+extern const int kRemovalRetryPauseMilliseconds;
+
+// Waits `milliseconds`.
+void Pause(int milliseconds);
 
 // ---------------------------------------------------------------------------
 // Files

@@ -24,6 +24,8 @@ namespace platform {
 const char kPathSeparator = '/';
 const char kFallbackTemporaryPath[] = "/tmp/";
 const int kErrorInvalidName = EINVAL;
+const int kRemovalRetryMilliseconds = 0;
+const int kRemovalRetryPauseMilliseconds = 50;
 
 namespace {
 
@@ -189,6 +191,8 @@ bool EnterDirectory(const std::string& path) {
   return entered;
 }
 
+bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries) {
   entries.clear();
   const int fd = OpenDirectoryWithoutFollowing(path);
@@ -214,6 +218,12 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+void Pause(int milliseconds) {
+  timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Files

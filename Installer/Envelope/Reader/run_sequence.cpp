@@ -44,6 +44,9 @@ int RunSequence(const std::string& command_line) {
     ReportInvalidArchive();
   }
 
+  // Step out first: a directory that is a process's current directory cannot
+  // be removed on Windows.
+  platform::ChangeDirectory(temporary_path);
   RemoveDirectoryTree(state.work_directory);
   return kExitCompleted;
 }

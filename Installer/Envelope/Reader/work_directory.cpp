@@ -10,18 +10,46 @@ std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds) 
   return temporary_path + FormatText("SF%i", static_cast<int>(low)) + platform::kPathSeparator;
 }
 
-bool RemoveDirectoryTree(const std::string& path) {
+namespace {
+
+// The retry time one tree removal has left, shared by all of its deletions.
+class RetryTime {
+ public:
+  // Retries `remove` while it fails and time is left.
+  template <typename Deletion>
+  bool Remove(Deletion remove) {
+    while (!remove()) {
+      if (left_ <= 0) return false;
+      platform::Pause(platform::kRemovalRetryPauseMilliseconds);
+      left_ -= platform::kRemovalRetryPauseMilliseconds;
+    }
+    return true;
+  }
+
+ private:
+  int left_ = platform::kRemovalRetryMilliseconds;
+};
+
+bool RemoveTree(const std::string& path, RetryTime& retry) {
   std::string directory = path;
   if (!directory.ends_with('\\') && !directory.ends_with('/')) directory += platform::kPathSeparator;
 
   std::vector<platform::DirectoryEntry> entries;
   if (!platform::ListDirectory(directory, entries)) return false;
   for (const platform::DirectoryEntry& entry : entries) {
+    const std::string entry_path = directory + entry.name;
     if (!entry.is_directory) {
-      platform::RemoveFile(directory + entry.name);
+      retry.Remove([&] { return platform::RemoveFile(entry_path); });
     } else if (!entry.name.starts_with('.')) {
-      RemoveDirectoryTree(directory + entry.name);
+      RemoveTree(entry_path, retry);
     }
   }
-  return platform::RemoveEmptyDirectory(directory);
+  return retry.Remove([&] { return platform::RemoveEmptyDirectory(directory); });
+}
+
+}  // namespace
+
+bool RemoveDirectoryTree(const std::string& path) {
+  RetryTime retry;
+  return RemoveTree(path, retry);
 }

@@ -13,5 +13,6 @@ std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
 // separator is appended when the path ends in neither "/" nor "\". Directories
 // whose names begin with "." are skipped (and so keep their parents); files
 // that cannot be deleted stay. Links are removed as links, never followed, so
-// nothing outside the tree is touched. No messages.
+// nothing outside the tree is touched. A failed deletion is retried while the
+// platform's retry time for one removal lasts (Windows only). No messages.
 bool RemoveDirectoryTree(const std::string& path);

@@ -1,0 +1,299 @@
+// The platform layer on Windows: the ANSI Win32 calls, nothing else.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <climits>
+
+#include "platform.h"
+
+// The size the shell's execute service expects from a 32-bit caller.
+static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOA) == 60);
+
+namespace platform {
+
+const char kPathSeparator = '\\';
+const char kFallbackTemporaryPath[] = "C:\\Temp\\";
+const int kErrorInvalidName = ERROR_INVALID_NAME;
+const int kRemovalRetryMilliseconds = 2000;
+const int kRemovalRetryPauseMilliseconds = 50;
+
+namespace {
+
+constexpr DWORD kPathBufferSize = MAX_PATH;  // 260
+
+// Seconds between 1601-01-01 (FILETIME's epoch) and 1970-01-01.
+constexpr int64_t kFileTimeToUnixSeconds = 11644473600;
+
+HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The attributes of the entry `path` names itself: a link is not followed.
+// False when there is no such entry.
+bool OwnAttributes(std::string path, DWORD& attributes) {
+  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  WIN32_FIND_DATAA data;
+  const HANDLE search = FindFirstFileA(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  attributes = data.dwFileAttributes;
+  return true;
+}
+
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Errors and messages
+
+int LastErrorCode() { return static_cast<int>(GetLastError()); }
+
+void ClearLastError() { SetLastError(ERROR_SUCCESS); }
+
+std::string SystemErrorText(int code) {
+  char* buffer = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<char*>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) return {};
+  std::string text(buffer, length);
+  LocalFree(buffer);
+  // The system's texts end in "\r\n"; drop that line break, and nothing else.
+  if (text.ends_with("\r\n")) text.resize(text.size() - 2);
+  return text;
+}
+
+void ReportMessage(std::string_view text, std::string_view caption) {
+  const DWORD error = GetLastError();
+  MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), MB_OK);
+  SetLastError(error);
+}
+
+// ---------------------------------------------------------------------------
+// Process-wide facts
+
+InstanceGuard AcquireSingleInstance(const std::string& name) {
+  // Never closed: the system releases the mutex when the process ends. The
+  // handle is not inheritable, so the setup program does not hold it.
+  const HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+  if (mutex == nullptr) return InstanceGuard::kUnavailable;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return InstanceGuard::kAlreadyRunning;
+  return InstanceGuard::kAcquired;
+}
+
+bool TemporaryPath(std::string& path) {
+  char buffer[kPathBufferSize];
+  const DWORD length = GetTempPathA(kPathBufferSize, buffer);
+  if (length == 0) return false;
+  if (length >= kPathBufferSize) {  // the size it would need, not a path
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  path.assign(buffer, length);
+  if (!path.ends_with('\\')) path += '\\';
+  return true;
+}
+
+std::string ProgramPath() {
+  // A truncated path would name some other file: grow the buffer instead.
+  std::string path(kPathBufferSize, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+int64_t CurrentSeconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000000) - kFileTimeToUnixSeconds;
+}
+
+// ---------------------------------------------------------------------------
+// Directories
+
+bool MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool EnterDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  DWORD attributes = 0;
+  if (!OwnAttributes(path, attributes)) return false;
+  if (IsLink(attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
+  std::string pattern = path;
+  if (!pattern.ends_with('\\') && !pattern.ends_with('/')) pattern += '\\';
+  pattern += '*';
+
+  WIN32_FIND_DATAA data;
+  const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    // A reparse point (symbolic link, junction, mount point) is no directory
+    // here, so that the removal deletes the link and never what it leads to.
+    const bool is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                              !IsLink(data.dwFileAttributes);
+    entries.push_back({data.cFileName, is_directory});
+  } while (FindNextFileA(search, &data));
+  const DWORD error = GetLastError();
+  FindClose(search);
+  if (error != ERROR_NO_MORE_FILES) {
+    SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return true;
+  // A link to a directory is removed as a directory; RemoveDirectoryA deletes
+  // the link itself, whatever the directory it leads to holds.
+  const DWORD error = GetLastError();
+  DWORD attributes = 0;
+  if (OwnAttributes(path, attributes) && IsLink(attributes) &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return RemoveDirectoryA(path.c_str()) != 0;
+  }
+  SetLastError(error);
+  return false;
+}
+
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
+void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
+// ---------------------------------------------------------------------------
+// Files
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kClosed;
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+File File::OpenForReading(const std::string& path) {
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return File(reinterpret_cast<intptr_t>(handle));  // INVALID_HANDLE_VALUE is kClosed
+}
+
+File File::CreateForWriting(const std::string& path) {
+  // A link in the file's place is refused, never written through.
+  DWORD attributes = 0;
+  if (OwnAttributes(path, attributes) && IsLink(attributes)) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return File();
+  }
+  const HANDLE handle =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return File(reinterpret_cast<intptr_t>(handle));
+}
+
+bool File::Seek(int64_t distance) {
+  LARGE_INTEGER move;
+  move.QuadPart = distance;
+  return SetFilePointerEx(ToHandle(handle_), move, nullptr, FILE_CURRENT) != 0;
+}
+
+bool File::SeekToEnd() {
+  LARGE_INTEGER move;
+  move.QuadPart = 0;
+  return SetFilePointerEx(ToHandle(handle_), move, nullptr, FILE_END) != 0;
+}
+
+int64_t File::Position() const {
+  LARGE_INTEGER move, position;
+  move.QuadPart = 0;
+  if (!SetFilePointerEx(ToHandle(handle_), move, &position, FILE_CURRENT)) return -1;
+  return position.QuadPart;
+}
+
+bool File::Read(void* buffer, size_t size) {
+  auto bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(ToHandle(handle_), bytes, chunk, &got, nullptr)) return false;
+    if (got == 0) {  // the end of the file
+      SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
+    bytes += got;
+    size -= got;
+  }
+  return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+  auto bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(ToHandle(handle_), bytes, chunk, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool File::Close() {
+  if (handle_ == kClosed) return true;
+  const HANDLE handle = ToHandle(handle_);
+  handle_ = kClosed;
+  return CloseHandle(handle) != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Processes
+
+Process::~Process() {
+  if (handle_ != -1 && handle_ != 0) CloseHandle(ToHandle(handle_));
+}
+
+bool StartProcess(const std::string& program, const std::string& parameters, Process& process) {
+  // Through the shell, as a user's double click would start it: default verb,
+  // no directory (the program inherits the current one, the work directory),
+  // no owner window, and a handle to the started process to wait on.
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = nullptr;
+  info.lpVerb = nullptr;
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = nullptr;
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExA(&info)) return false;
+  process.handle_ = reinterpret_cast<intptr_t>(info.hProcess);
+  return true;
+}
+
+bool WaitForProcess(Process& process) {
+  return WaitForSingleObject(ToHandle(process.handle_), INFINITE) == WAIT_OBJECT_0;
+}
+
+}  // namespace platform

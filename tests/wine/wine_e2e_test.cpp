@@ -1,0 +1,319 @@
+// Whole Windows installers under Wine: the Windows reader with envelopes
+// appended to it, and a recording setup program (GUI or console) in them. The
+// reader carries no test hooks: its message boxes are read from Wine's relay
+// trace, its work directory from the prefix's temporary directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "envelope_reader.h"
+#include "envelope_writer.h"
+#include "test_support.h"
+#include "wine_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kInvalidArchiveText =
+    "We are sorry, but your installation / update did not complete due to unexpected download "
+    "errors.\r\nPlease download the whole Quillmarrow program from "
+    "https://www.quillmarrow.com/download";
+const wine::MessageBox kInvalidArchive{kInvalidArchiveText, "Invalid Archive!"};
+const wine::MessageBox kAlreadyRunning{
+    "Another installation is already running or in the process of starting up.\nPlease wait "
+    "until the other installation has completed before trying again.",
+    "Already Running"};
+
+const std::string& WindowsProgram(const std::string& name) {
+  static std::map<std::string, std::string> programs;
+  auto [entry, added] = programs.try_emplace(name);
+  if (added) entry->second = test::ReadFile(fs::path(WINDOWS_BIN) / name);
+  return entry->second;
+}
+
+const std::string& GuiSetup() { return WindowsProgram("recording_setup_gui.exe"); }
+const std::string& ConsoleSetup() { return WindowsProgram("recording_setup_console.exe"); }
+
+std::string Stub() {
+  std::string bytes = WindowsProgram("reader.exe");
+  envelope::AppendStubGroup(bytes, "Reader.exe");
+  return bytes;
+}
+
+const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26);
+
+// The example installer: the setup program under the key "installer",
+// language files and a logo with empty keys, the three launch values, and a
+// few KB after the envelope where a signature would be.
+std::string ExampleInstaller(const std::string& setup) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  for (const char* language : {"BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini"}) {
+    envelope::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
+  }
+  envelope::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
+  envelope::AppendValueGroup(
+      bytes, "msi_parameters",
+      R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
+  envelope::AppendTail(bytes);
+  for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7);
+  return bytes;
+}
+
+std::string SetupOnlyInstaller(const std::string& setup, const std::string& parameters) {
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", parameters);
+  envelope::AppendTail(bytes);
+  return bytes;
+}
+
+class WineInstallerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(record_);
+    // Leftovers of an earlier, failed run would hide what this one leaves.
+    for (const fs::path& directory : WorkDirectories()) fs::remove_all(directory);
+  }
+
+  void WriteInstaller(const std::string& bytes, const fs::path& path) {
+    test::WriteFile(path, bytes);
+  }
+  void WriteInstaller(const std::string& bytes) { WriteInstaller(bytes, installer_); }
+
+  std::map<std::string, std::string> Environment() {
+    return {{"SETUP_RECORD", wine::WindowsPath(record_)}};
+  }
+
+  wine::Result Run(const fs::path& installer) {
+    return wine::Program(installer, scratch_.path(), Environment()).Wait();
+  }
+  wine::Result Run() { return Run(installer_); }
+
+  // The SF... directories in the prefix's temporary directory.
+  static std::vector<fs::path> WorkDirectories() {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(wine::TemporaryDirectory())) {
+      if (entry.path().filename().string().starts_with("SF")) found.push_back(entry.path());
+    }
+    return found;
+  }
+
+  std::string Recorded(const std::string& name) { return test::ReadFile(record_ / name); }
+  bool SetupRan() { return fs::exists(record_ / "done"); }
+
+  std::set<std::string> RecordedFiles() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(record_ / "files")) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  // The checks of a run of ExampleInstaller(setup) that began at `before`.
+  void ExpectTheExampleRan(const wine::Result& result, const std::string& setup,
+                           std::time_t before) {
+    const std::time_t after = std::time(nullptr);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
+    ASSERT_TRUE(SetupRan());
+
+    // The setup program ran in %TEMP%\SF<seconds>...
+    const std::string cwd = Recorded("cwd");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(cwd, match, std::regex(R"(C:\\.*\\SF([0-9]+))")))
+        << cwd;
+    const long seconds = std::stol(match[1]);
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+    EXPECT_EQ(wine::HostPath(cwd).parent_path(), wine::TemporaryDirectory());
+
+    // ... from there, with the expanded parameters exactly as expanded...
+    EXPECT_EQ(Recorded("tail"), "/V\"/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
+                                "USER_SOURCE_DIRECTORY=\\\"" + cwd + "\\\\\\\"\"");
+    EXPECT_NE(Recorded("commandline").find(cwd + "\\Setup.exe"), std::string::npos)
+        << Recorded("commandline");
+
+    // ... beside every packed file, byte for byte...
+    EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini",
+                                                      "EN5.ini", "ZH5.ini", "LogoSmall.bmp"}));
+    EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), setup);
+    EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), kLogo);
+    EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
+
+    // ... and its work directory is gone.
+    EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+  }
+
+  test::ScratchDirectory scratch_;
+  fs::path record_ = scratch_.path() / "record";
+  fs::path installer_ = scratch_.path() / "installer.exe";
+};
+
+TEST_F(WineInstallerTest, TheExampleInstallerRunsItsGuiSetupProgramAndLeavesNothingBehind) {
+  WriteInstaller(ExampleInstaller(GuiSetup()));
+  const std::time_t before = std::time(nullptr);
+  const wine::Result result = Run();
+  ExpectTheExampleRan(result, GuiSetup(), before);
+}
+
+TEST_F(WineInstallerTest, AConsoleSetupProgramsWorkDirectoryIsRemovedToo) {
+  WriteInstaller(ExampleInstaller(ConsoleSetup()));
+  const std::time_t before = std::time(nullptr);
+  const wine::Result result = Run();
+  ExpectTheExampleRan(result, ConsoleSetup(), before);
+}
+
+TEST_F(WineInstallerTest, TheReadersOwnCommandLineTailReachesTheSetupProgram) {
+  WriteInstaller(SetupOnlyInstaller(GuiSetup(), "[%commandline%]"));
+  const wine::Result without = Run();
+  EXPECT_EQ(without.exit_code, 0);
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(Recorded("tail"), "[]");
+
+  fs::remove(record_ / "done");
+  const wine::Result with =
+      wine::Program(installer_, scratch_.path(), Environment(), {"/S", "dir=C:\\x y"}).Wait();
+  EXPECT_EQ(with.exit_code, 0);
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(Recorded("tail"), "[/S \"dir=C:\\x y\"]");  // verbatim, as Wine quoted it
+}
+
+TEST_F(WineInstallerTest, ADamagedInstallerShowsTwoInvalidArchiveBoxesAndRunsNothing) {
+  std::string bytes = ExampleInstaller(GuiSetup());
+  const size_t setup_at = bytes.rfind(GuiSetup());
+  ASSERT_NE(setup_at, std::string::npos);
+  bytes[setup_at + GuiSetup().size() / 2] ^= 0x20;
+  WriteInstaller(bytes);
+
+  const wine::Result result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.boxes, (std::vector<wine::MessageBox>{kInvalidArchive, kInvalidArchive}));
+  EXPECT_FALSE(SetupRan());
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+TEST_F(WineInstallerTest, AReaderWithoutEnvelopeSaysSoAndAsksForTheWholeDownload) {
+  WriteInstaller(WindowsProgram("reader.exe"));
+  const wine::Result result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_EQ(result.boxes.size(), 2u) << result.trace;
+  EXPECT_EQ(result.boxes[0].caption, "Failed to initialize archive!");
+  EXPECT_TRUE(result.boxes[0].text.starts_with("File: " + wine::WindowsPath(installer_) +
+                                               "\rError: "))
+      << result.boxes[0].text;
+  EXPECT_EQ(result.boxes[1], kInvalidArchive);
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+TEST_F(WineInstallerTest, TheDllSearchIsRestrictedToTheSystemDirectoryFirstOfAll) {
+  WriteInstaller(WindowsProgram("reader.exe"));
+  const wine::Result result = Run();
+  // LOAD_LIBRARY_SEARCH_SYSTEM32, before the reader does anything else.
+  const size_t restricted = result.trace.find(".SetDefaultDllDirectories(00000800)");
+  ASSERT_NE(restricted, std::string::npos) << result.trace.substr(0, 6000);
+  EXPECT_LT(restricted, result.trace.find(":Call user32.MessageBoxA("));
+}
+
+TEST_F(WineInstallerTest, ASecondInstanceIsRefusedWhileTheFirstWaitsForItsSetupProgram) {
+  WriteInstaller(ExampleInstaller(GuiSetup()));
+  const fs::path release = scratch_.path() / "release";
+  std::map<std::string, std::string> environment = Environment();
+  environment["SETUP_RELEASE"] = wine::WindowsPath(release);
+  wine::Program first(installer_, scratch_.path(), environment);
+  for (int i = 0; i < 1200 && !fs::exists(record_ / "started"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(fs::exists(record_ / "started"));
+  const std::vector<fs::path> running = WorkDirectories();
+  EXPECT_EQ(running.size(), 1u);
+
+  const fs::path second_scratch = scratch_.path() / "second";
+  fs::create_directory(second_scratch);
+  const wine::Result second = wine::Program(installer_, second_scratch, Environment()).Wait();
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_EQ(second.boxes, std::vector<wine::MessageBox>{kAlreadyRunning});
+  EXPECT_EQ(WorkDirectories(), running) << "the refused reader made no directory";
+
+  // The first one was waiting all along, and ends normally once released.
+  EXPECT_FALSE(fs::exists(record_ / "done"));
+  test::WriteFile(release, "");
+  const wine::Result result = first.Wait();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
+  EXPECT_TRUE(SetupRan());
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+TEST_F(WineInstallerTest, ALongChainOfValuesExpandsWithoutExhaustingTheStack) {
+  constexpr int kLinks = 20000;
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", GuiSetup());
+  envelope::AppendValueGroup(bytes, "v" + std::to_string(kLinks), "%installer%");
+  for (int i = kLinks - 1; i >= 0; --i) {
+    envelope::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
+  }
+  envelope::AppendValueGroup(bytes, "executable", "%v0%");
+  envelope::AppendValueGroup(bytes, "parameters", "chain");
+  envelope::AppendTail(bytes);
+  WriteInstaller(bytes);
+
+  const wine::Result result = Run();
+  EXPECT_EQ(result.exit_code, 0) << result.trace.substr(0, 6000);
+  EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(Recorded("tail"), "chain");
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+// Signing appends a certificate after the envelope; the reader finds its
+// envelope past it.
+TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
+  const fs::path unsigned_installer = scratch_.path() / "unsigned.exe";
+  WriteInstaller(ExampleInstaller(GuiSetup()), unsigned_installer);
+  const fs::path key = scratch_.path() / "key.pem", certificate = scratch_.path() / "cert.pem";
+  const fs::path log = scratch_.path() / "signing.log";
+  auto run = [&](const std::string& command) {
+    return std::system((command + " </dev/null >>'" + log.string() + "' 2>&1").c_str());
+  };
+  ASSERT_EQ(run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quillmarrow Test "
+                "Signing' -addext extendedKeyUsage=codeSigning -keyout '" + key.string() +
+                "' -out '" + certificate.string() + "'"),
+            0)
+      << test::ReadFile(log);
+  ASSERT_EQ(run("osslsigncode sign -certs '" + certificate.string() + "' -key '" +
+                key.string() + "' -n Quillmarrow -in '" + unsigned_installer.string() +
+                "' -out '" + installer_.string() + "'"),
+            0)
+      << test::ReadFile(log);
+  ASSERT_EQ(run("osslsigncode verify -CAfile '" + certificate.string() + "' -in '" +
+                installer_.string() + "'"),
+            0)
+      << test::ReadFile(log);
+
+  const std::string signed_bytes = test::ReadFile(installer_);
+  const std::string unsigned_bytes = test::ReadFile(unsigned_installer);
+  ASSERT_GT(signed_bytes.size(), unsigned_bytes.size()) << "a certificate was appended";
+  // The tail record stands before the certificate, not at the end.
+  EXPECT_LT(signed_bytes.rfind(TailMarker()) + 42, signed_bytes.size());
+
+  const std::time_t before = std::time(nullptr);
+  const wine::Result result = Run();
+  ExpectTheExampleRan(result, GuiSetup(), before);
+}
+
+}  // namespace

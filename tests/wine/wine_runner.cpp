@@ -1,0 +1,189 @@
+#include "wine_runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "test_support.h"
+
+extern char** environ;
+
+namespace wine {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reads one string as Wine's debug output writes it, from the opening quote
+// at `at`; leaves `at` after the closing quote.
+std::string ReadTracedString(const std::string& trace, size_t& at) {
+  std::string text;
+  for (++at; at < trace.size() && trace[at] != '"'; ++at) {
+    if (trace[at] != '\\' || at + 1 >= trace.size()) {
+      text += trace[at];
+      continue;
+    }
+    const char escaped = trace[++at];
+    switch (escaped) {
+      case 'n': text += '\n'; break;
+      case 'r': text += '\r'; break;
+      case 't': text += '\t'; break;
+      case 'x':
+        text += static_cast<char>(std::stoi(trace.substr(at + 1, 2), nullptr, 16));
+        at += 2;
+        break;
+      default:
+        if (escaped >= '0' && escaped <= '7') {
+          text += static_cast<char>(std::stoi(trace.substr(at, 3), nullptr, 8));
+          at += 2;
+        } else {
+          text += escaped;  // \" and \\ stand for themselves
+        }
+    }
+  }
+  ++at;
+  return text;
+}
+
+}  // namespace
+
+std::vector<MessageBox> MessageBoxesIn(const std::string& trace) {
+  static constexpr char kCall[] = ":Call user32.MessageBoxA(";
+  std::vector<MessageBox> boxes;
+  for (size_t at = trace.find(kCall); at != std::string::npos; at = trace.find(kCall, at)) {
+    at += sizeof kCall - 1;
+    MessageBox box;
+    at = trace.find('"', at);
+    if (at == std::string::npos) break;
+    box.text = ReadTracedString(trace, at);
+    at = trace.find('"', at);
+    if (at == std::string::npos) break;
+    box.caption = ReadTracedString(trace, at);
+    boxes.push_back(box);
+  }
+  return boxes;
+}
+
+Program::Program(const fs::path& program, const fs::path& scratch,
+                 const std::map<std::string, std::string>& environment,
+                 const std::vector<std::string>& arguments)
+    : trace_(scratch / ("wine-trace-" + program.filename().string() + ".txt")) {
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const size_t equals = text.find('=');
+    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  variables.erase("DISPLAY");
+  variables.erase("WAYLAND_DISPLAY");
+  variables["WINEPREFIX"] = WINE_PREFIX;
+  variables["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
+  variables["WINEDEBUG"] = "-all,+relay";  // the prefix limits relay to MessageBoxA
+  for (const auto& [name, value] : environment) variables[name] = value;
+  std::vector<std::string> texts;
+  for (const auto& [name, value] : variables) texts.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& text : texts) envp.push_back(text.data());
+  envp.push_back(nullptr);
+
+  std::vector<std::string> words = {WINE_LOADER, program.string()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string& loader = words[0];
+
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const std::string output = (scratch / "wine-output.txt").string(), trace = trace_.string();
+  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, trace.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int error = posix_spawn(&pid_, loader.c_str(), &files, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&files);
+  if (error != 0) throw std::runtime_error("cannot start " + loader + ": " + std::strerror(error));
+}
+
+Program::~Program() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+Result Program::Wait(int timeout_seconds) {
+  Result result;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (ended == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  } else if (WIFEXITED(status)) {
+    result.exit_code = WEXITSTATUS(status);
+  }
+  pid_ = -1;
+  result.trace = test::ReadFile(trace_);
+  result.boxes = MessageBoxesIn(result.trace);
+  return result;
+}
+
+fs::path HostPath(const std::string& path) {
+  std::string rest = path.substr(2);
+  for (char& c : rest) {
+    if (c == '\\') c = '/';
+  }
+  if (path.starts_with("Z:") || path.starts_with("z:")) return rest;
+  if (path.starts_with("C:") || path.starts_with("c:")) {
+    return fs::path(WINE_PREFIX) / "drive_c" / rest.substr(1);
+  }
+  throw std::runtime_error("not a path of the test prefix: " + path);
+}
+
+std::string WindowsPath(const fs::path& path) {
+  std::string text = "Z:" + fs::absolute(path).string();
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+fs::path TemporaryDirectory() {
+  // HKCU\Environment\TEMP, as user.reg holds it: "TEMP"="C:\\users\\...\\Temp",
+  // or "TEMP"=str(2):"%USERPROFILE%\\Temp".
+  const std::string registry = test::ReadFile(fs::path(WINE_PREFIX) / "user.reg");
+  static constexpr char kName[] = "\n\"TEMP\"=";
+  size_t begin = registry.find(kName);
+  if (begin == std::string::npos) throw std::runtime_error("the Wine prefix has no TEMP");
+  begin = registry.find('"', begin + sizeof kName - 1) + 1;
+  std::string value = registry.substr(begin, registry.find('"', begin) - begin);
+  for (size_t at = value.find("\\\\"); at != std::string::npos; at = value.find("\\\\", at + 1)) {
+    value.erase(at, 1);
+  }
+  static constexpr char kProfile[] = "%USERPROFILE%";
+  if (value.starts_with(kProfile)) {
+    for (const auto& user : fs::directory_iterator(fs::path(WINE_PREFIX) / "drive_c" / "users")) {
+      if (user.path().filename() != "Public") {
+        value = "C:\\users\\" + user.path().filename().string() + value.substr(sizeof kProfile - 1);
+        break;
+      }
+    }
+  }
+  const fs::path temp = HostPath(value);
+  fs::create_directories(temp);  // Wine makes it when first asked for; so would the reader
+  return temp;
+}
+
+}  // namespace wine

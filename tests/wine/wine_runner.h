@@ -1,0 +1,62 @@
+// Running Windows programs under Wine for the tests: a private prefix,
+// headless, standard streams on files (never pipes: Wine's server and the
+// processes it starts inherit them, and a pipe would then never close), and
+// the message boxes a program showed, read from Wine's relay trace of
+// MessageBoxA.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace wine {
+
+struct MessageBox {
+  std::string text;
+  std::string caption;
+  bool operator==(const MessageBox&) const = default;
+};
+
+struct Result {
+  int exit_code = -1;  // -1: ended otherwise, or killed at the time limit
+  std::vector<MessageBox> boxes;
+  std::string trace;  // what Wine wrote to standard error: the relay trace
+};
+
+// The MessageBoxA calls in a relay trace, in order.
+std::vector<MessageBox> MessageBoxesIn(const std::string& trace);
+
+// A Windows program started under Wine.
+class Program {
+ public:
+  // `environment` is added to this process's own (less DISPLAY and
+  // WAYLAND_DISPLAY); `scratch` receives the trace and output files.
+  // `arguments` follow the program on its command line, quoted by Wine.
+  Program(const std::filesystem::path& program, const std::filesystem::path& scratch,
+          const std::map<std::string, std::string>& environment = {},
+          const std::vector<std::string>& arguments = {});
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Waits at most `timeout_seconds`; a program still running then is killed.
+  Result Wait(int timeout_seconds = 120);
+
+ private:
+  pid_t pid_ = -1;
+  std::filesystem::path trace_;
+};
+
+// The host path of the Windows path `path` in the test prefix (C: or Z:).
+std::filesystem::path HostPath(const std::string& path);
+
+// The Windows name (on drive Z:) of a host path.
+std::string WindowsPath(const std::filesystem::path& path);
+
+// The temporary directory of the prefix's user, as a host path.
+std::filesystem::path TemporaryDirectory();
+
+}  // namespace wine
