@@ -6,8 +6,12 @@
 
 namespace {
 
+// A message box ends its text at a zero byte, so a zero byte in a path is
+// shown as "\0" to keep the rest of the message.
 void ReportFileError(const char* caption, const std::string& path, int error) {
-  platform::ReportMessage("File: " + path + "\rError: " + platform::SystemErrorText(error), caption);
+  std::string shown;
+  for (const char c : path) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+  platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error), caption);
 }
 
 // Writes `contents` to the new file work directory + `name`. A file that
