@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the shipped 32-bit reader.exe without running it: a 32-bit GUI
 # program, linked statically (it imports from system DLLs only), with the
-# DLL-planting guard's lookup, its stack reserve, the manifest and the version
+# DLL-planting guard's lookup, the manifest and the version
 # resource, and a code signature that osslsigncode accepts after signing.
 # Usage: check-win32-reader.sh READER.EXE SCRATCH-DIRECTORY
 set -eu
@@ -25,7 +25,6 @@ i686-w64-mingw32-objdump -p "$reader" >"$headers"
 
 check "a PE32 file for i386" grep -q "file format pei-i386" "$headers"
 check "the GUI subsystem" grep -Eq "^Subsystem[[:space:]]+00000002" "$headers"
-check "a 16 MB stack reserve" grep -Eq "^SizeOfStackReserve[[:space:]]+01000000" "$headers"
 check "ASLR, DEP and terminal-server aware (DllCharacteristics 0x8140)" \
   grep -Eq "^DllCharacteristics[[:space:]]+0000814[0-9a-f]" "$headers"
 grep "DLL Name:" "$headers" | awk '{print toupper($3)}' | sort >"$scratch/dlls.txt"
