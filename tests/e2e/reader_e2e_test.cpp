@@ -18,6 +18,7 @@
 
 #include "envelope_reader.h"
 #include "envelope_writer.h"
+#include "installers.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -57,33 +58,10 @@ const std::string& ReaderBytes() {
   return bytes;
 }
 
-// The reader followed by its stub group: where every envelope starts.
-std::string Stub() {
-  std::string bytes = ReaderBytes();
-  envelope::AppendStubGroup(bytes, "reader");
-  return bytes;
-}
+std::string Stub() { return test::Stub(READER_PATH); }
 
-const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26);
-
-// An installer shaped like a release: the setup program under the key
-// "installer", language files and a logo, the three launch values, and a few
-// KB after the envelope where a signature would be.
 std::string ReleaseShapedInstaller(const std::string& setup) {
-  std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
-  for (const char* language : {"BG5.ini", "DE5.ini", "ZH5.ini"}) {
-    envelope::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
-  }
-  envelope::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
-  envelope::AppendValueGroup(
-      bytes, "msi_parameters",
-      R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
-  envelope::AppendTail(bytes);
-  for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7);
-  return bytes;
+  return test::ReleaseShapedInstaller(Stub(), setup);
 }
 
 // The setup program alone, started with `parameters`.
@@ -189,9 +167,10 @@ TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirect
 
   // ... beside every packed file, byte for byte...
   EXPECT_EQ(RecordedFiles(),
-            (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "ZH5.ini", "LogoSmall.bmp"}));
+            (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini",
+                                    "LogoSmall.bmp"}));
   EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), kRecordingSetup);
-  EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), kLogo);
+  EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), test::kLogo);
   EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
 
   // ... and nothing is left behind.

@@ -19,6 +19,7 @@
 
 #include "envelope_reader.h"
 #include "envelope_writer.h"
+#include "installers.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -48,11 +49,7 @@ const std::string& ReaderBytes() {
   return bytes;
 }
 
-std::string Stub() {
-  std::string bytes = ReaderBytes();
-  envelope::AppendStubGroup(bytes, "reader");
-  return bytes;
-}
+std::string Stub() { return test::Stub(READER_PATH); }
 
 void AppendLaunch(std::string& bytes, const std::string& parameters = "") {
   envelope::AppendValueGroup(bytes, "executable", "%installer%");

@@ -1,0 +1,38 @@
+#include "installers.h"
+
+#include <map>
+
+#include "envelope_writer.h"
+#include "test_support.h"
+
+namespace test {
+
+const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26);
+
+std::string Stub(const std::string& reader_path, std::string_view stub_name) {
+  static std::map<std::string, std::string> programs;
+  auto program = programs.find(reader_path);
+  if (program == programs.end()) program = programs.emplace(reader_path, ReadFile(reader_path)).first;
+  std::string bytes = program->second;
+  envelope::AppendStubGroup(bytes, stub_name);
+  return bytes;
+}
+
+std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
+  std::string bytes = std::move(stub);
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  for (const char* language : {"BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini"}) {
+    envelope::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
+  }
+  envelope::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
+  envelope::AppendValueGroup(
+      bytes, "msi_parameters",
+      R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
+  envelope::AppendTail(bytes);
+  for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7);
+  return bytes;
+}
+
+}  // namespace test

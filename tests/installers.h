@@ -1,0 +1,22 @@
+// Installers the tests pack, shared by the native, hostile and Wine suites.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace test {
+
+// The program file at `reader_path` followed by its stub group named
+// `stub_name`: where every envelope starts. The file is read once per path.
+std::string Stub(const std::string& reader_path, std::string_view stub_name = "reader");
+
+// A small bitmap, packed as LogoSmall.bmp.
+extern const std::string kLogo;
+
+// An installer shaped like a release, on `stub`: `setup` as Setup.exe under
+// the key "installer", the language files BG5/DE5/EN5/ZH5.ini and the logo
+// with empty keys, the three launch values, and 4 KB after the envelope where
+// a signature would be.
+std::string ReleaseShapedInstaller(std::string stub, std::string_view setup);
+
+}  // namespace test
