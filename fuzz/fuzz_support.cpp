@@ -20,6 +20,17 @@ FuzzScratch::~FuzzScratch() {
   fs::remove_all(root, ignored);
 }
 
+void FuzzScratch::EndInput(const fs::path& input) const {
+  fs::remove(input);
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    (void)entry;
+    ++entries;
+  }
+  if (entries != 1 || !fs::is_directory(fs::symlink_status(work()))) abort();
+  for (const auto& entry : fs::directory_iterator(work())) fs::remove_all(entry.path());
+}
+
 std::string ProgramFile(std::string_view input) {
   if (input.empty()) return {};
   const auto mode = static_cast<unsigned char>(input[0]);

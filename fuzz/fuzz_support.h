@@ -10,6 +10,13 @@
 struct FuzzScratch {
   explicit FuzzScratch(const std::string& name);
   ~FuzzScratch();
+
+  std::filesystem::path work() const { return root / "work"; }
+
+  // Removes the input file, aborts if anything but the work directory is
+  // left (a write outside it), and empties the work directory.
+  void EndInput(const std::filesystem::path& input) const;
+
   std::filesystem::path root;
 };
 

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.remove_prefix(1);
 
   const fs::path file = scratch.root / (installer ? "installer" : "installer.toml");
-  const fs::path work = scratch.root / "work";
+  const fs::path work = scratch.work();
   try {
     if (installer) {
       WriteFuzzFile(file, ProgramFile(input));
@@ -49,13 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A file system refusal, such as a name the system does not take.
   }
 
-  fs::remove(file);
-  size_t entries = 0;
-  for (const auto& entry : fs::directory_iterator(scratch.root)) {
-    (void)entry;
-    ++entries;
-  }
-  if (entries != 1 || !fs::is_directory(fs::symlink_status(work))) abort();
-  for (const auto& entry : fs::directory_iterator(work)) fs::remove_all(entry.path());
+  scratch.EndInput(file);
   return 0;
 }

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const FuzzScratch scratch("walk-fuzzer");
   const fs::path program = scratch.root / "program";
-  const fs::path work = scratch.root / "work";
+  const fs::path work = scratch.work();
   WriteFuzzFile(program, ProgramFile(std::string_view(reinterpret_cast<const char*>(data), size)));
 
   RunState state;
@@ -36,13 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExpandVariables(state.variables["parameters"], state.variables);
   }
 
-  // Only the program file and the work directory may be there.
-  size_t entries = 0;
-  for (const auto& entry : fs::directory_iterator(scratch.root)) {
-    (void)entry;
-    ++entries;
-  }
-  if (entries != 2 || !fs::is_directory(fs::symlink_status(work))) abort();
-  for (const auto& entry : fs::directory_iterator(work)) fs::remove_all(entry.path());
+  scratch.EndInput(program);
   return 0;
 }

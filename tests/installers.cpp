@@ -35,4 +35,13 @@ std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
   return bytes;
 }
 
+std::string SetupOnlyInstaller(std::string stub, std::string_view setup, std::string_view parameters) {
+  std::string bytes = std::move(stub);
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  envelope::AppendValueGroup(bytes, "executable", "%installer%");
+  envelope::AppendValueGroup(bytes, "parameters", parameters);
+  envelope::AppendTail(bytes);
+  return bytes;
+}
+
 }  // namespace test

@@ -66,12 +66,7 @@ std::string ReleaseShapedInstaller(const std::string& setup) {
 
 // The setup program alone, started with `parameters`.
 std::string SetupOnlyInstaller(const std::string& parameters, const std::string& setup = kRecordingSetup) {
-  std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", parameters);
-  envelope::AppendTail(bytes);
-  return bytes;
+  return test::SetupOnlyInstaller(Stub(), setup, parameters);
 }
 
 class ReaderRunTest : public testing::Test {

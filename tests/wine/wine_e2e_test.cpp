@@ -18,6 +18,7 @@
 
 #include "envelope_reader.h"
 #include "envelope_writer.h"
+#include "installers.h"
 #include "test_support.h"
 #include "wine_runner.h"
 
@@ -25,61 +26,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kInvalidArchiveText =
-    "We are sorry, but your installation / update did not complete due to unexpected download "
-    "errors.\r\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download";
-const wine::MessageBox kInvalidArchive{kInvalidArchiveText, "Invalid Archive!"};
+using wine::kInvalidArchive;
+using wine::Stub;
+using wine::WindowsProgram;
+
 const wine::MessageBox kAlreadyRunning{
     "Another installation is already running or in the process of starting up.\nPlease wait "
     "until the other installation has completed before trying again.",
     "Already Running"};
 
-const std::string& WindowsProgram(const std::string& name) {
-  static std::map<std::string, std::string> programs;
-  auto [entry, added] = programs.try_emplace(name);
-  if (added) entry->second = test::ReadFile(fs::path(WINDOWS_BIN) / name);
-  return entry->second;
-}
-
 const std::string& GuiSetup() { return WindowsProgram("recording_setup_gui.exe"); }
 const std::string& ConsoleSetup() { return WindowsProgram("recording_setup_console.exe"); }
 
-std::string Stub() {
-  std::string bytes = WindowsProgram("reader.exe");
-  envelope::AppendStubGroup(bytes, "Reader.exe");
-  return bytes;
-}
-
-const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26);
-
-// The example installer: the setup program under the key "installer",
-// language files and a logo with empty keys, the three launch values, and a
-// few KB after the envelope where a signature would be.
+// The release-shaped installer on the Windows reader.
 std::string ExampleInstaller(const std::string& setup) {
-  std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
-  for (const char* language : {"BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini"}) {
-    envelope::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
-  }
-  envelope::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
-  envelope::AppendValueGroup(
-      bytes, "msi_parameters",
-      R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
-  envelope::AppendTail(bytes);
-  for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7);
-  return bytes;
+  return test::ReleaseShapedInstaller(Stub(), setup);
 }
 
 std::string SetupOnlyInstaller(const std::string& setup, const std::string& parameters) {
-  std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", parameters);
-  envelope::AppendTail(bytes);
-  return bytes;
+  return test::SetupOnlyInstaller(Stub(), setup, parameters);
 }
 
 class WineInstallerTest : public testing::Test {
@@ -152,7 +117,7 @@ class WineInstallerTest : public testing::Test {
     EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini",
                                                       "EN5.ini", "ZH5.ini", "LogoSmall.bmp"}));
     EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), setup);
-    EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), kLogo);
+    EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), test::kLogo);
     EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
 
     // ... and its work directory is gone.

@@ -23,33 +23,19 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+using wine::kInvalidArchive;
+using wine::Stub;
+using wine::WindowsProgram;
 using Boxes = std::vector<wine::MessageBox>;
 
-const wine::MessageBox kInvalidArchive{
-    "We are sorry, but your installation / update did not complete due to unexpected download "
-    "errors.\r\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download",
-    "Invalid Archive!"};
 const wine::MessageBox kSpawnFailed{"Unable to spawn process", "ShellExecuteEx failed"};
 // FormatMessage's texts under Wine, as the reader shows them.
 const std::string kNoError = "Success.";
 const std::string kInvalidName = "Invalid name.";
 constexpr size_t kTraceCut = 250;
 
-const std::string& WindowsProgram(const std::string& name) {
-  static std::map<std::string, std::string> programs;
-  auto [entry, added] = programs.try_emplace(name);
-  if (added) entry->second = test::ReadFile(fs::path(WINDOWS_BIN) / name);
-  return entry->second;
-}
-
 const std::string& SetupProgram() { return WindowsProgram("recording_setup_gui.exe"); }
-
-std::string Stub() {
-  std::string bytes = WindowsProgram("reader.exe");
-  envelope::AppendStubGroup(bytes, "Reader.exe");
-  return bytes;
-}
 
 void AppendLaunch(std::string& bytes, const std::string& parameters) {
   envelope::AppendValueGroup(bytes, "executable", "%installer%");

@@ -1,5 +1,7 @@
 #include "wine_runner.h"
 
+#include "installers.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -185,5 +187,22 @@ fs::path TemporaryDirectory() {
   fs::create_directories(temp);  // Wine makes it when first asked for; so would the reader
   return temp;
 }
+
+const std::string& WindowsProgram(const std::string& name) {
+  static std::map<std::string, std::string> programs;
+  auto [entry, added] = programs.try_emplace(name);
+  if (added) entry->second = test::ReadFile(std::filesystem::path(WINDOWS_BIN) / name);
+  return entry->second;
+}
+
+std::string Stub() {
+  return test::Stub((std::filesystem::path(WINDOWS_BIN) / "reader.exe").string(), "Reader.exe");
+}
+
+const MessageBox kInvalidArchive{
+    "We are sorry, but your installation / update did not complete due to unexpected download "
+    "errors.\r\nPlease download the whole Quillmarrow program from "
+    "https://www.quillmarrow.com/download",
+    "Invalid Archive!"};
 
 }  // namespace wine

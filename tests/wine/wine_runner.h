@@ -59,4 +59,13 @@ std::string WindowsPath(const std::filesystem::path& path);
 // The temporary directory of the prefix's user, as a host path.
 std::filesystem::path TemporaryDirectory();
 
+// The bytes of a program of the Windows build (WINDOWS_BIN), read once.
+const std::string& WindowsProgram(const std::string& name);
+
+// The Windows reader followed by its stub group: where every envelope starts.
+std::string Stub();
+
+// The reader's message for an envelope that is damaged or missing.
+extern const MessageBox kInvalidArchive;
+
 }  // namespace wine

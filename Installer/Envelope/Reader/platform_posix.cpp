@@ -228,19 +228,6 @@ void Pause(int milliseconds) {
 // ---------------------------------------------------------------------------
 // Files
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kClosed;
-  }
-  return *this;
-}
-
-File::~File() { Close(); }
-
 File File::OpenForReading(const std::string& path) {
   return File(RetryOnInterrupt([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
 }

@@ -177,19 +177,6 @@ void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 // ---------------------------------------------------------------------------
 // Files
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kClosed;
-  }
-  return *this;
-}
-
-File::~File() { Close(); }
-
 File File::OpenForReading(const std::string& path) {
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
