@@ -16,6 +16,11 @@ namespace {
 // Stands in for the reader's per-run directory in a listed command line.
 constexpr const char* kWorkDirectoryPlaceholder = "<work>";
 
+// The placeholder work directory with the separator of the stub's system.
+std::string WorkDirectory(const EnvelopeScan& scan) {
+  return std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
+}
+
 const char* KindName(GroupKind kind) {
   switch (kind) {
     case GroupKind::kTail: return "tail";
@@ -43,13 +48,12 @@ struct CommandLine {
 };
 
 CommandLine ReaderCommandLine(const EnvelopeScan& scan, const VariableTable& table) {
-  const std::string work = std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
   auto expanded = [&](const char* name) -> std::optional<std::string> {
     const auto entry = table.find(name);
     return entry == table.end() ? std::string() : ExpandVariables(entry->second, table);
   };
   CommandLine command{expanded("executable"), expanded("parameters")};
-  if (command.executable) command.executable = work + *command.executable;
+  if (command.executable) command.executable = WorkDirectory(scan) + *command.executable;
   return command;
 }
 
@@ -142,10 +146,6 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   for (const std::string& argument : SplitCommandLine(*command.parameters)) {
     std::cout << "    [" << ++number << "] " << Quoted(argument) << "\n";
   }
-}
-
-std::string WorkDirectory(const EnvelopeScan& scan) {
-  return std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
 }
 
 }  // namespace
