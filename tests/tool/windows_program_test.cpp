@@ -1,6 +1,10 @@
-// Recognising Windows programs and their code signatures from the headers.
+// Recognising Windows programs and their code signatures from the headers,
+// and what packing and listing make of them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "commands.h"
 #include "manifest.h"
 #include "pack.h"
 #include "test_support.h"
@@ -78,6 +82,25 @@ TEST(WindowsProgram, ASignedStubIsNotPacked) {
               std::string::npos);
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.path() / "out.exe"));
+}
+
+TEST(WindowsProgram, AnInstallerOnAWindowsStubListsAWindowsCommandLine) {
+  test::ScratchDirectory scratch;
+  test::WriteFile(scratch.path() / "reader.exe", Program(0x10b, 0));
+  test::WriteFile(scratch.path() / "setup", "setup");
+  PackPlan plan;
+  plan.files.push_back({"installer", "Setup.exe", scratch.path() / "setup"});
+  plan.values.push_back({"executable", "%installer%"});
+  plan.values.push_back({"parameters", "/dir=\"%source%\""});
+  PackInstaller(scratch.path() / "reader.exe", plan, scratch.path() / "out.exe");
+
+  testing::internal::CaptureStdout();
+  const int code = ListInstaller(scratch.path() / "out.exe", false);
+  std::fflush(stdout);
+  const std::string listed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(code, kExitSuccess);
+  EXPECT_NE(listed.find("executable: \"<work>\\Setup.exe\""), std::string::npos) << listed;
+  EXPECT_NE(listed.find("[1] \"/dir=<work>\""), std::string::npos) << listed;
 }
 
 }  // namespace
