@@ -68,12 +68,19 @@ TEST(WindowsProgram, OtherFilesAndBrokenHeadersAreNoSignedPrograms) {
   EXPECT_FALSE(facts.has_signature);
 }
 
-TEST(WindowsProgram, ASignedStubIsNotPacked) {
-  test::ScratchDirectory scratch;
-  test::WriteFile(scratch.path() / "reader.exe", Program(0x10b, 0x1000));
+// Writes a PE stub as reader.exe and a setup program into `scratch`, and
+// returns a plan that packs the setup program as Setup.exe.
+PackPlan PlanOnWindowsStub(const test::ScratchDirectory& scratch, uint32_t certificate_size) {
+  test::WriteFile(scratch.path() / "reader.exe", Program(0x10b, certificate_size));
   test::WriteFile(scratch.path() / "setup", "setup");
   PackPlan plan;
   plan.files.push_back({"installer", "Setup.exe", scratch.path() / "setup"});
+  return plan;
+}
+
+TEST(WindowsProgram, ASignedStubIsNotPacked) {
+  test::ScratchDirectory scratch;
+  const PackPlan plan = PlanOnWindowsStub(scratch, 0x1000);
   try {
     PackInstaller(scratch.path() / "reader.exe", plan, scratch.path() / "out.exe");
     ADD_FAILURE() << "a signed stub was packed";
@@ -86,10 +93,7 @@ TEST(WindowsProgram, ASignedStubIsNotPacked) {
 
 TEST(WindowsProgram, AnInstallerOnAWindowsStubListsAWindowsCommandLine) {
   test::ScratchDirectory scratch;
-  test::WriteFile(scratch.path() / "reader.exe", Program(0x10b, 0));
-  test::WriteFile(scratch.path() / "setup", "setup");
-  PackPlan plan;
-  plan.files.push_back({"installer", "Setup.exe", scratch.path() / "setup"});
+  PackPlan plan = PlanOnWindowsStub(scratch, 0);
   plan.values.push_back({"executable", "%installer%"});
   plan.values.push_back({"parameters", "/dir=\"%source%\""});
   PackInstaller(scratch.path() / "reader.exe", plan, scratch.path() / "out.exe");
