@@ -18,9 +18,23 @@ inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y))
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
+// One step: a = b + ((a + Round(b, c, d) + x + t) <<< s). The word and the
+// constant are added first, as they do not wait for the previous step.
 template <uint32_t (*Round)(uint32_t, uint32_t, uint32_t)>
 inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t, int s) {
-  a = b + RotateLeft(a + Round(b, c, d) + x + t, s);
+  a += x + t;
+  a += Round(b, c, d);
+  a = b + RotateLeft(a, s);
+}
+
+// G's two terms never share a set bit, so they can be added one by one,
+// each as soon as its inputs are ready, instead of being combined first.
+template <>
+inline void Step<G>(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t, int s) {
+  a += x + t;
+  a += ~d & c;
+  a += d & b;
+  a = b + RotateLeft(a, s);
 }
 
 }  // namespace
