@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <set>
 #include <string>
@@ -122,6 +123,106 @@ TEST_F(EnvelopeReaderTest, FilesShorterThanARecordTrailerFailSilently) {
   }
 }
 
+TEST_F(EnvelopeReaderTest, LargeRecordsAreVerifiedAndReadInChunks) {
+  for (const size_t size : {size_t{0}, kPayloadChunkSize - 1, kPayloadChunkSize,
+                            kPayloadChunkSize + 1, 2 * kPayloadChunkSize + 1}) {
+    std::string payload(size, '\0');
+    for (size_t i = 0; i < size; ++i) payload[i] = static_cast<char>(i * 7 + i / 4093);
+    std::string bytes = "prefix";
+    envelope::AppendRecord(bytes, payload);
+    platform::File file = Open(bytes);
+
+    bool valid = true;
+    RecordLocation record;
+    ASSERT_TRUE(VerifyRecordBackward(file, record, valid)) << size;
+    EXPECT_EQ(record.start, 6);
+    EXPECT_EQ(file.Position(), 6);
+
+    std::string read;
+    size_t pieces = 0;
+    ASSERT_TRUE(ReadPayloadInChunks(file, record, [&](std::string_view chunk) {
+      EXPECT_LE(chunk.size(), kPayloadChunkSize);
+      read += chunk;
+      ++pieces;
+      return true;
+    }));
+    EXPECT_TRUE(read == payload) << size;
+    EXPECT_EQ(pieces, (size + kPayloadChunkSize - 1) / kPayloadChunkSize);
+    EXPECT_EQ(file.Position(), 6);
+  }
+}
+
+TEST_F(EnvelopeReaderTest, AMismatchInTheLastChunkIsReported) {
+  std::string intact = "prefix";
+  envelope::AppendRecord(intact, std::string(kPayloadChunkSize + 1, 'c'));
+  for (const size_t damaged : {size_t{6}, 6 + kPayloadChunkSize}) {
+    std::string bytes = intact;
+    bytes[damaged] = 'd';
+    platform::File file = Open(bytes);
+    bool valid = true;
+    RecordLocation record;
+    test::MessageCapture messages;
+    EXPECT_FALSE(VerifyRecordBackward(file, record, valid)) << damaged;
+    EXPECT_FALSE(valid);
+    EXPECT_EQ(messages.Take(), kInvalidArchiveMessage);
+  }
+}
+
+TEST_F(EnvelopeReaderTest, ReadingInChunksStopsWhenTheConsumerDoes) {
+  std::string bytes;
+  envelope::AppendRecord(bytes, std::string(3 * kPayloadChunkSize, 'r'));
+  platform::File file = Open(bytes);
+  RecordLocation record;
+  ASSERT_TRUE(LocateRecordBackward(file, record));
+  int calls = 0;
+  EXPECT_FALSE(ReadPayloadInChunks(file, record, [&](std::string_view) { return ++calls < 2; }));
+  EXPECT_EQ(calls, 2);
+}
+
+// Positions past 4 GiB, and a record of the largest length, in a sparse file
+// whose hole is never read.
+TEST_F(EnvelopeReaderTest, PositionsAndLengthsBeyondThirtyTwoBits) {
+  const uint64_t largest = 0xFFFFFFFFu;
+  {
+    test::WriteFile(path_, "");
+    std::error_code error;
+    std::filesystem::resize_file(path_, largest + 100, error);
+    if (error) GTEST_SKIP() << "no large sparse files here: " << error.message();
+  }
+  // After the hole: a length field claiming the hole as its payload (from
+  // offset 100 up), then a small record, then the tail.
+  std::string after;
+  for (int i = 0; i < 4; ++i) after += static_cast<char>(largest >> (8 * i));
+  after += std::string(16, 'D');
+  const int64_t big_end = static_cast<int64_t>(largest + 100 + after.size());
+  envelope::AppendRecord(after, "above four GiB");
+  envelope::AppendTail(after);
+  {
+    std::FILE* out = std::fopen(path_.string().c_str(), "ab");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(after.data(), 1, after.size(), out), after.size());
+    std::fclose(out);
+  }
+  platform::File file = platform::File::OpenForReading(path_.string());
+  ASSERT_TRUE(FindEnvelopeTail(file));
+  EXPECT_EQ(file.Position(), static_cast<int64_t>(largest + 100 + after.size()));
+
+  bool valid = true;
+  std::string payload;
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, TailMarker());
+  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  EXPECT_EQ(payload, "above four GiB");
+  EXPECT_EQ(file.Position(), big_end);
+
+  RecordLocation record;
+  ASSERT_TRUE(LocateRecordBackward(file, record));
+  EXPECT_EQ(record.length, largest);
+  EXPECT_EQ(record.start, 100);
+  EXPECT_EQ(file.Position(), 100);
+  EXPECT_EQ(record.digest, std::string(16, 'D'));
+}
+
 // The tail rule, one candidate at a time: offsets from size - 23 down to 23.
 int64_t ReferenceTailEnd(const std::string& bytes) {
   const std::string& marker = TailMarker();
@@ -215,6 +316,33 @@ TEST_F(EnvelopeReaderTest, MarkersAcrossScanBlockEdgesMatchTheByteByByteRule) {
     }
   }
   EXPECT_GT(checked, 100);
+}
+
+// Texts made of the marker's own letters, with whole markers and pieces of
+// one scattered in them, keep the search's skips short and its partial
+// matches frequent; the result must still be the byte-by-byte rule's.
+TEST_F(EnvelopeReaderTest, RandomTextsOfMarkerLettersMatchTheByteByByteRule) {
+  const std::string& marker = TailMarker();
+  std::mt19937 random(11);
+  auto below = [&](size_t bound) { return static_cast<size_t>(random() % bound); };
+  int found = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string bytes(below(2 * kTailScanBlockSize + 200), '\0');
+    for (char& byte : bytes) byte = below(8) == 0 ? 'x' : marker[below(marker.size())];
+    for (size_t pieces = below(6); pieces > 0 && bytes.size() > marker.size(); --pieces) {
+      const size_t from = below(marker.size()), length = 1 + below(marker.size() - from);
+      const size_t piece_length = below(3) == 0 ? marker.size() : length;
+      const size_t piece_from = piece_length == marker.size() ? 0 : from;
+      const size_t at = below(bytes.size() - piece_length + 1);
+      bytes.replace(at, piece_length, marker, piece_from, piece_length);
+    }
+    platform::File file = Open(bytes);
+    const int64_t expected = ReferenceTailEnd(bytes);
+    ASSERT_EQ(FoundTailEnd(file), expected) << "trial " << trial << ", size " << bytes.size();
+    found += expected >= 0;
+  }
+  EXPECT_GT(found, 30);
+  EXPECT_LT(found, 280);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "envelope_reader.h"
 #include "envelope_writer.h"
@@ -47,6 +49,13 @@ class EnvelopeWalkTest : public testing::Test {
   std::string FileError(const char* caption, const std::string& path, int error) {
     return std::string(caption) + ": File: " + path + "\nError: " +
            platform::SystemErrorText(error) + "\n";
+  }
+
+  // `size` bytes that differ from one offset to the next and between seeds.
+  static std::string Pattern(size_t size, size_t seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xff);
+    return bytes;
   }
 
   test::ScratchDirectory scratch_;
@@ -141,6 +150,50 @@ TEST_F(EnvelopeWalkTest, ADigestMismatchEndsTheWalkAndClearsValidity) {
   EXPECT_FALSE(state_.envelope_valid);
   EXPECT_EQ(state_.variables, (VariableTable{{"read", "first"}}));
   EXPECT_FALSE(fs::exists(work_ / "never.txt"));
+}
+
+// File contents are verified and copied a chunk at a time; sizes around the
+// chunk size must arrive whole and byte for byte.
+TEST_F(EnvelopeWalkTest, ContentsAroundTheChunkSizeArriveWhole) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const size_t size : {kPayloadChunkSize - 1, kPayloadChunkSize, kPayloadChunkSize + 1,
+                            2 * kPayloadChunkSize + 1}) {
+    files.emplace_back("file-" + std::to_string(size), Pattern(size, size));
+  }
+  const std::string bytes = Program([&](std::string& b) {
+    for (const auto& [name, contents] : files) envelope::AppendFileGroup(b, name, name, contents);
+  });
+  EXPECT_EQ(Walk(bytes), "");
+  EXPECT_TRUE(state_.envelope_valid);
+  for (const auto& [name, contents] : files) {
+    EXPECT_TRUE(test::ReadFile(work_ / name) == contents) << name;
+    EXPECT_EQ(state_.variables[name], name);
+  }
+}
+
+// The digest is known only after the last chunk: a mismatch there, or in the
+// first, must still leave no file and no variable for the group.
+TEST_F(EnvelopeWalkTest, AMismatchInAnyChunkOfTheContentsWritesNothing) {
+  const std::string contents = Pattern(2 * kPayloadChunkSize + 1, 3);
+  const std::string intact = Program([&](std::string& b) {
+    envelope::AppendFileGroup(b, "not-reached", "earlier.bin", "x");
+    envelope::AppendFileGroup(b, "big", "big.bin", contents);
+    envelope::AppendValueGroup(b, "read", "first");
+  });
+  const size_t first = intact.find(contents);
+  for (const size_t damaged : {first, first + kPayloadChunkSize, first + contents.size() - 1}) {
+    state_.variables.clear();
+    state_.envelope_valid = false;
+    std::string bytes = intact;
+    bytes[damaged] ^= 0x40;
+    const std::string messages = Walk(bytes);
+    EXPECT_EQ(messages.rfind("Invalid Archive!: ", 0), 0u) << damaged;
+    EXPECT_EQ(messages.find("Invalid Archive!", 1), std::string::npos) << "reported once";
+    EXPECT_FALSE(state_.envelope_valid);
+    EXPECT_EQ(state_.variables, (VariableTable{{"read", "first"}}));
+    EXPECT_FALSE(fs::exists(work_ / "big.bin")) << damaged;
+    EXPECT_FALSE(fs::exists(work_ / "earlier.bin"));
+  }
 }
 
 TEST_F(EnvelopeWalkTest, AMissingProgramFileIsReported) {

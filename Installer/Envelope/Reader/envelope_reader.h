@@ -45,12 +45,19 @@ const std::string& TailMarker();
 // position is at the end of the tail record (marker + 42).
 bool FindEnvelopeTail(platform::File& file);
 
-// Reads the record that ends at the current position. On success `payload`
-// holds it and the position is at the record's start (the previous record's
-// end). A length that reaches past the start of the file fails before any
-// move or allocation. Read and move failures return false silently; a digest
+// Reads the record that ends at the current position whole, for the small
+// records (types, keys, names, values). On success `payload` holds it and the
+// position is at the record's start (the previous record's end). A length
+// that reaches past the start of the file fails before any move or
+// allocation. Read and move failures return false silently; a digest
 // mismatch shows the invalid-envelope message and clears `envelope_valid`.
 bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid);
+
+// The same for a record of any size, without holding its payload: locates
+// it and checks its digest reading kPayloadChunkSize bytes at a time. On
+// success the position is at the record's start, and ReadPayloadInChunks
+// can fetch the verified payload.
+bool VerifyRecordBackward(platform::File& file, RecordLocation& record, bool& envelope_valid);
 
 // Reads the length and digest of the record that ends at the current position
 // and moves to its payload's start. Fails, without a message, on a read or
@@ -59,6 +66,7 @@ bool LocateRecordBackward(platform::File& file, RecordLocation& record);
 
 // Reads the payload of a located record from its start, passing it to
 // `consume` in pieces of at most kPayloadChunkSize bytes; the position ends
-// at the payload's start again. Fails on a read or move failure.
+// at the payload's start again. Fails on a read or move failure, or as soon
+// as `consume` returns false.
 bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
-                         const std::function<void(std::string_view)>& consume);
+                         const std::function<bool(std::string_view)>& consume);

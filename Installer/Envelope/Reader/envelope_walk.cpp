@@ -14,11 +14,11 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
   platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error), caption);
 }
 
-// Writes `contents` to the new file work directory + `name`. A file that
-// cannot be written whole is removed, so that no truncated file is left for
-// the setup program.
+// Copies the verified record `contents` of `archive` to the new file work
+// directory + `name`, a chunk at a time. A file that cannot be written whole
+// is removed, so that no truncated file is left for the setup program.
 bool ExtractFile(const std::string& work_directory, const std::string& name,
-                 const std::string& contents) {
+                 platform::File& archive, const RecordLocation& contents) {
   const std::string path = work_directory + name;
   if (!IsContainedFileName(name)) {
     ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
@@ -29,7 +29,10 @@ bool ExtractFile(const std::string& work_directory, const std::string& name,
     ReportFileError(kFailedToExtractFile, path, platform::LastErrorCode());
     return false;
   }
-  if (!target.Write(contents.data(), contents.size()) || !target.Close()) {
+  const bool copied = ReadPayloadInChunks(archive, contents, [&](std::string_view chunk) {
+    return target.Write(chunk.data(), chunk.size());
+  });
+  if (!copied || !target.Close()) {
     const int error = platform::LastErrorCode();
     target.Close();
     platform::RemoveFile(path);
@@ -73,7 +76,8 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   auto read = [&](std::string& payload) {
     return ReadRecordBackward(archive, payload, state.envelope_valid);
   };
-  std::string type, key, name, contents;
+  std::string type, key, name, value;
+  RecordLocation contents;
   while (read(type)) {
     if (type == TailMarker()) {
       state.envelope_valid = true;
@@ -81,12 +85,14 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     }
     if (!read(key)) return;
     if (type == kValueGroupType) {
-      if (!read(contents)) return;
-      state.variables.emplace(key, contents);
+      if (!read(value)) return;
+      state.variables.emplace(key, value);
     } else if (type == kFileGroupType) {
-      if (!read(name) || !read(contents)) return;
+      // The contents may be large: verified in one pass, then copied in a
+      // second, so that nothing is written for a record that does not match.
+      if (!read(name) || !VerifyRecordBackward(archive, contents, state.envelope_valid)) return;
       if (!key.empty()) state.variables.emplace(key, name);
-      if (!ExtractFile(state.work_directory, name, contents)) return;
+      if (!ExtractFile(state.work_directory, name, archive, contents)) return;
     } else if (type == kStubGroupType) {
       return;
     }

@@ -33,6 +33,7 @@ class GroupScanner {
       if (text != nullptr && text->size() < kKeptTextSize) {
         text->append(chunk.substr(0, kKeptTextSize - text->size()));
       }
+      return true;
     });
     if (!read) {
       problem = "reading the " + std::string(role) + " record at offset " +
@@ -146,11 +147,9 @@ void CopyRecordToFile(const std::filesystem::path& installer, const RecordLocati
   }
   platform::File out = platform::File::CreateForWriting(target.string());
   if (!out.IsOpen()) fail("cannot create");
-  bool written = true;
-  const bool read = ReadPayloadInChunks(file, record, [&](std::string_view chunk) {
-    written = written && out.Write(chunk.data(), chunk.size());
-  });
-  if (!read || !written || !out.Close()) {
+  const bool copied = ReadPayloadInChunks(
+      file, record, [&](std::string_view chunk) { return out.Write(chunk.data(), chunk.size()); });
+  if (!copied || !out.Close()) {
     const int code = platform::LastErrorCode();
     out.Close();
     std::filesystem::remove(target, error);
