@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -104,6 +105,11 @@ class HostileRunTest : public testing::Test {
   std::string RunExpecting(const std::string& bytes, const std::string& messages,
                            const std::string& context = "") {
     WriteInstaller(bytes);
+    return RunWrittenExpecting(messages, context);
+  }
+
+  // The same for the installer as it was written.
+  std::string RunWrittenExpecting(const std::string& messages, const std::string& context = "") {
     fs::remove(record_ / "args");
     const test::ProgramResult result = Run();
     EXPECT_EQ(result.exit_code, 0) << context;
@@ -298,6 +304,33 @@ TEST_F(HostileRunTest, AnExecutableOutsideTheWorkDirectoryIsNotMadeExecutable) {
   EXPECT_EQ(RunExpecting(bytes, kSpawnFailed), "-");
   EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
   fs::remove(victim);
+}
+
+// A value of 300 MiB (a hole in a sparse file) cannot be held within the
+// memory limit. Failing to reserve it ends the walk like a failed read,
+// instead of an exception that would skip the removal of the work directory.
+TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
+  if (READER_SANITIZED) GTEST_SKIP() << "the sanitizers run without a memory limit";
+  constexpr uint32_t kHuge = 300u * 1024 * 1024;
+  std::string bytes = Stub();
+  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  WriteInstaller(bytes);
+  fs::resize_file(installer_, bytes.size() + kHuge);
+
+  std::string after;
+  for (int i = 0; i < 4; ++i) after += static_cast<char>(kHuge >> (8 * i));
+  after += std::string(16, '\0');  // never compared: the payload is never held
+  envelope::AppendRecord(after, "huge");
+  envelope::AppendRecord(after, "value");
+  envelope::AppendTail(after);
+  std::FILE* out = std::fopen(installer_.c_str(), "ab");
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(std::fwrite(after.data(), 1, after.size(), out), after.size());
+  ASSERT_EQ(std::fclose(out), 0);
+
+  // The launch values lie below the huge one and are never read.
+  EXPECT_EQ(RunWrittenExpecting(kSpawnFailed), "-");
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "envelope_reader.h"
 
 #include <algorithm>
+#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -114,7 +115,13 @@ bool DigestMatches(Md5Hasher& hasher, const RecordLocation& record, bool& envelo
 bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid) {
   RecordLocation record;
   if (!LocateRecordBackward(file, record)) return false;
-  payload.resize(record.length);
+  // A length the process cannot hold (gigabytes, in a 32-bit process) fails
+  // like a read: an exception would end the run without its clean-up.
+  try {
+    payload.resize(record.length);
+  } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+    return false;
+  }
   if (!file.Read(payload.data(), record.length)) return false;
   Md5Hasher hasher(payload);
   if (!DigestMatches(hasher, record, envelope_valid)) return false;
