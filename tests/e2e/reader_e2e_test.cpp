@@ -11,6 +11,7 @@
 #include <memory>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
@@ -169,6 +170,33 @@ TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirect
   EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
 
   // ... and nothing is left behind.
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+// A program file of more than 4 GiB, sparse: the reader's bytes, a hole of
+// 4.5 GiB, then everything of a release-shaped installer after its reader.
+// Every record the walk reads lies past 4 GiB; the hole is never read.
+TEST_F(ReaderRunTest, AnInstallerLargerThanFourGiBRuns) {
+  const std::string bytes = ReleaseShapedInstaller(kRecordingSetup);
+  WriteInstaller(ReaderBytes());
+  std::error_code error;
+  fs::resize_file(installer_, 4608ull * 1024 * 1024, error);
+  if (error) GTEST_SKIP() << "no large sparse files here: " << error.message();
+  {
+    std::ofstream out(installer_, std::ios::binary | std::ios::app);
+    out.write(bytes.data() + ReaderBytes().size(),
+              static_cast<std::streamsize>(bytes.size() - ReaderBytes().size()));
+    ASSERT_TRUE(out.good());
+  }
+
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(RecordedFiles(),
+            (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini",
+                                    "LogoSmall.bmp"}));
+  EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), test::kLogo);
   EXPECT_TRUE(Entries(temp_).empty());
 }
 
