@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -131,6 +132,25 @@ class WineInstallerTest : public testing::Test {
 
 TEST_F(WineInstallerTest, TheExampleInstallerRunsItsGuiSetupProgramAndLeavesNothingBehind) {
   WriteInstaller(ExampleInstaller(GuiSetup()));
+  const std::time_t before = std::time(nullptr);
+  const wine::Result result = Run();
+  ExpectTheExampleRan(result, GuiSetup(), before);
+}
+
+// A sparse installer of more than 4 GiB: the reader, a hole of 4.5 GiB, then
+// the rest of the example installer. Every record lies past 4 GiB.
+TEST_F(WineInstallerTest, AnInstallerLargerThanFourGiBRuns) {
+  const std::string& reader = WindowsProgram("reader.exe");
+  const std::string bytes = ExampleInstaller(GuiSetup());
+  WriteInstaller(reader);
+  std::error_code error;
+  fs::resize_file(installer_, 4608ull * 1024 * 1024, error);
+  if (error) GTEST_SKIP() << "no large sparse files here: " << error.message();
+  {
+    std::ofstream out(installer_, std::ios::binary | std::ios::app);
+    out.write(bytes.data() + reader.size(), static_cast<std::streamsize>(bytes.size() - reader.size()));
+    ASSERT_TRUE(out.good());
+  }
   const std::time_t before = std::time(nullptr);
   const wine::Result result = Run();
   ExpectTheExampleRan(result, GuiSetup(), before);
