@@ -75,7 +75,8 @@ class HostileRunTest : public testing::Test {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(scratch_.path())) names.insert(entry.path().filename());
     names.erase("record");
-    EXPECT_EQ(names, (std::set<std::string>{"tmp", "outside", "installer"}));
+    names.erase("installer");  // absent when a test is skipped
+    EXPECT_EQ(names, (std::set<std::string>{"tmp", "outside"}));
     EXPECT_TRUE(Entries(outside_).empty());
   }
 
