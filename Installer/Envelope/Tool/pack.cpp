@@ -95,7 +95,13 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   std::random_device random;
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "%08x", random());
-  return output.parent_path() / ("." + output.filename().string() + ".partial-" + suffix);
+  // Appended piece by piece: GCC 12 mistakes the chain of operator+ for an
+  // overlapping copy (-Wrestrict) in optimised builds.
+  std::string name = ".";
+  name += output.filename().string();
+  name += ".partial-";
+  name += suffix;
+  return output.parent_path() / name;
 }
 
 }  // namespace
