@@ -50,8 +50,8 @@ bool FindEnvelopeTail(platform::File& file);
 // position is at the record's start (the previous record's end). A length
 // that reaches past the start of the file fails before any move or
 // allocation. Read and move failures, and a payload too large to hold in
-// memory, return false silently; a digest
-// mismatch shows the invalid-envelope message and clears `envelope_valid`.
+// memory, return false silently; a digest mismatch shows the
+// invalid-envelope message and clears `envelope_valid`.
 bool ReadRecordBackward(platform::File& file, std::string& payload, bool& envelope_valid);
 
 // The same for a record of any size, without holding its payload: locates
