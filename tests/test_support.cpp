@@ -48,6 +48,18 @@ void WriteFile(const std::filesystem::path& path, std::string_view contents) {
   if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
+bool WriteFileWithHole(const std::filesystem::path& path, std::string_view before,
+                       uint64_t hole_end, std::string_view after) {
+  WriteFile(path, before);
+  std::error_code error;
+  std::filesystem::resize_file(path, hole_end, error);
+  if (error) return false;
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(after.data(), static_cast<std::streamsize>(after.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+  return true;
+}
+
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;

@@ -1,6 +1,7 @@
 // Helpers shared by the unit and end-to-end tests.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -27,6 +28,12 @@ class ScratchDirectory {
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view contents);
+
+// Writes `before`, then zero bytes up to offset `hole_end` (a hole, on file
+// systems with sparse files), then `after`. False, with nothing more
+// written, when the file system cannot make the file that large.
+bool WriteFileWithHole(const std::filesystem::path& path, std::string_view before,
+                       uint64_t hole_end, std::string_view after);
 
 // The lowercase hexadecimal rendering of raw bytes.
 std::string Hex(std::string_view bytes);

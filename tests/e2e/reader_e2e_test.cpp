@@ -11,7 +11,6 @@
 #include <memory>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
@@ -178,16 +177,11 @@ TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirect
 // Every record the walk reads lies past 4 GiB; the hole is never read.
 TEST_F(ReaderRunTest, AnInstallerLargerThanFourGiBRuns) {
   const std::string bytes = ReleaseShapedInstaller(kRecordingSetup);
-  WriteInstaller(ReaderBytes());
-  std::error_code error;
-  fs::resize_file(installer_, 4608ull * 1024 * 1024, error);
-  if (error) GTEST_SKIP() << "no large sparse files here: " << error.message();
-  {
-    std::ofstream out(installer_, std::ios::binary | std::ios::app);
-    out.write(bytes.data() + ReaderBytes().size(),
-              static_cast<std::streamsize>(bytes.size() - ReaderBytes().size()));
-    ASSERT_TRUE(out.good());
+  const std::string_view reader(bytes.data(), ReaderBytes().size());
+  if (!test::WriteFileWithHole(installer_, reader, 4608ull << 20, bytes.substr(reader.size()))) {
+    GTEST_SKIP() << "no large sparse files here";
   }
+  fs::permissions(installer_, fs::perms(0755));
 
   const test::ProgramResult result = Run();
   EXPECT_EQ(result.exit_code, 0);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -316,8 +315,6 @@ TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
   std::string bytes = Stub();
   envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   AppendLaunch(bytes, "ran");
-  WriteInstaller(bytes);
-  fs::resize_file(installer_, bytes.size() + kHuge);
 
   std::string after;
   for (int i = 0; i < 4; ++i) after += static_cast<char>(kHuge >> (8 * i));
@@ -325,10 +322,8 @@ TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
   envelope::AppendRecord(after, "huge");
   envelope::AppendRecord(after, "value");
   envelope::AppendTail(after);
-  std::FILE* out = std::fopen(installer_.c_str(), "ab");
-  ASSERT_NE(out, nullptr);
-  ASSERT_EQ(std::fwrite(after.data(), 1, after.size(), out), after.size());
-  ASSERT_EQ(std::fclose(out), 0);
+  ASSERT_TRUE(test::WriteFileWithHole(installer_, bytes, bytes.size() + kHuge, after));
+  fs::permissions(installer_, fs::perms(0755));
 
   // The launch values lie below the huge one and are never read.
   EXPECT_EQ(RunWrittenExpecting(kSpawnFailed), "-");

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -140,16 +139,10 @@ TEST_F(WineInstallerTest, TheExampleInstallerRunsItsGuiSetupProgramAndLeavesNoth
 // A sparse installer of more than 4 GiB: the reader, a hole of 4.5 GiB, then
 // the rest of the example installer. Every record lies past 4 GiB.
 TEST_F(WineInstallerTest, AnInstallerLargerThanFourGiBRuns) {
-  const std::string& reader = WindowsProgram("reader.exe");
   const std::string bytes = ExampleInstaller(GuiSetup());
-  WriteInstaller(reader);
-  std::error_code error;
-  fs::resize_file(installer_, 4608ull * 1024 * 1024, error);
-  if (error) GTEST_SKIP() << "no large sparse files here: " << error.message();
-  {
-    std::ofstream out(installer_, std::ios::binary | std::ios::app);
-    out.write(bytes.data() + reader.size(), static_cast<std::streamsize>(bytes.size() - reader.size()));
-    ASSERT_TRUE(out.good());
+  const std::string_view reader(bytes.data(), WindowsProgram("reader.exe").size());
+  if (!test::WriteFileWithHole(installer_, reader, 4608ull << 20, bytes.substr(reader.size()))) {
+    GTEST_SKIP() << "no large sparse files here";
   }
   const std::time_t before = std::time(nullptr);
   const wine::Result result = Run();
