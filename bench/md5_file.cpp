@@ -12,6 +12,8 @@
 #include "md5.h"
 #include "platform.h"
 
+using namespace format;
+
 namespace {
 
 constexpr size_t kChunkSize = size_t{1} << 20;

@@ -15,12 +15,16 @@
 #include <string>
 #include <system_error>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_walk.h"
 #include "envelope_writer.h"
 #include "md5.h"
 #include "platform.h"
 #include "run_state.h"
+
+using namespace format;
+using namespace reader;
 
 namespace {
 
@@ -67,9 +71,9 @@ class Scratch {
   const std::string& Installer() {
     if (installer_.empty()) {
       std::string bytes = "reader_bench stub";  // any bytes that are not the marker
-      envelope::AppendStubGroup(bytes, "reader");
-      envelope::AppendFileGroup(bytes, "", kExtractedName, RandomBytes(kLargeFileSize));
-      envelope::AppendTail(bytes);
+      writer::AppendStubGroup(bytes, "reader");
+      writer::AppendFileGroup(bytes, "", kExtractedName, RandomBytes(kLargeFileSize));
+      writer::AppendTail(bytes);
       installer_ = Path("installer");
       WriteWholeFile(installer_, bytes);
     }

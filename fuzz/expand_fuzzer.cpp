@@ -13,6 +13,8 @@
 
 #include "variables.h"
 
+using namespace format;
+
 namespace {
 
 // The rules in their most direct form: recursion for nested values, the

@@ -46,11 +46,11 @@ std::string ProgramFile(std::string_view input) {
   std::string bytes = "#!reader#";
   for (size_t start = 0;;) {
     const size_t end = input.find('\x1e', start);
-    envelope::AppendRecord(bytes, input.substr(start, end - start));
+    writer::AppendRecord(bytes, input.substr(start, end - start));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
-  if (mode & 2) envelope::AppendTail(bytes);
+  if (mode & 2) writer::AppendTail(bytes);
   return bytes + trailing;
 }
 

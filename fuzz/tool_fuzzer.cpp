@@ -19,6 +19,8 @@
 #include "manifest.h"
 #include "tool_error.h"
 
+using namespace tool;
+
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

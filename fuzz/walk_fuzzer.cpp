@@ -18,6 +18,9 @@
 #include "run_state.h"
 #include "variables.h"
 
+using namespace format;
+using namespace reader;
+
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace format;
+
 namespace {
 
 using Arguments = std::vector<std::string>;

@@ -1,6 +1,7 @@
 // Finding the envelope's tail and reading records backwards, on hand-made
 // files.
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,9 @@
 #include "platform.h"
 #include "test_support.h"
 
-namespace {
+using namespace format;
 
-const std::string kInvalidArchiveMessage =
-    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
-    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download\n";
+namespace {
 
 class EnvelopeReaderTest : public testing::Test {
  protected:
@@ -45,42 +43,39 @@ class EnvelopeReaderTest : public testing::Test {
 
 TEST_F(EnvelopeReaderTest, ReadsRecordsBackwardsUntilTheStartOfTheFile) {
   std::string bytes;
-  envelope::AppendRecord(bytes, "first");
-  envelope::AppendRecord(bytes, "");
-  envelope::AppendRecord(bytes, std::string("with\0zero", 9));
+  writer::AppendRecord(bytes, "first");
+  writer::AppendRecord(bytes, "");
+  writer::AppendRecord(bytes, std::string("with\0zero", 9));
   platform::File file = Open(bytes);
 
-  bool valid = true;
   std::string payload = "stale";
   test::MessageCapture messages;
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, std::string("with\0zero", 9));
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, "");
   EXPECT_EQ(file.Position(), 25);  // the end of the first record
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, "first");
   EXPECT_EQ(file.Position(), 0);
 
   // Nothing before the first record: a silent failure.
-  EXPECT_FALSE(ReadRecordBackward(file, payload, valid));
-  EXPECT_TRUE(valid);
+  EXPECT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOutsideFile);
   EXPECT_EQ(messages.Take(), "");
 }
 
-TEST_F(EnvelopeReaderTest, AChangedPayloadOrDigestByteIsReportedAndClearsValidity) {
+TEST_F(EnvelopeReaderTest, AChangedPayloadOrDigestByteIsAMismatchLeftToTheCaller) {
   std::string intact;
-  envelope::AppendRecord(intact, "payload that will be damaged");
+  writer::AppendRecord(intact, "payload that will be damaged");
   for (const size_t damaged : {size_t{3}, intact.size() - 1}) {
     std::string bytes = intact;
     bytes[damaged] ^= 0x01;
     platform::File file = Open(bytes);
-    bool valid = true;
     std::string payload;
     test::MessageCapture messages;
-    EXPECT_FALSE(ReadRecordBackward(file, payload, valid)) << damaged;
-    EXPECT_FALSE(valid);
-    EXPECT_EQ(messages.Take(), kInvalidArchiveMessage);
+    EXPECT_EQ(ReadRecordBackward(file, payload), RecordStatus::kDigestMismatch) << damaged;
+    EXPECT_EQ(file.Position(), 0) << "the next record can be read";
+    EXPECT_EQ(messages.Take(), "") << "the record layer shows nothing";
   }
 }
 
@@ -90,11 +85,9 @@ TEST_F(EnvelopeReaderTest, LengthsReachingPastTheStartFailSilently) {
   // The record ends at 100 + 4 + 20: a length of up to 104 fits.
   for (const uint32_t length : {105u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFFECu}) {
     platform::File file = Open(prefix + RecordClaiming(length, payload));
-    bool valid = true;
     std::string read = "untouched";
     test::MessageCapture messages;
-    EXPECT_FALSE(ReadRecordBackward(file, read, valid)) << length;
-    EXPECT_TRUE(valid);
+    EXPECT_EQ(ReadRecordBackward(file, read), RecordStatus::kOutsideFile) << length;
     EXPECT_EQ(read, "untouched") << "nothing is read or reserved for length " << length;
     EXPECT_EQ(messages.Take(), "");
   }
@@ -102,11 +95,10 @@ TEST_F(EnvelopeReaderTest, LengthsReachingPastTheStartFailSilently) {
 
 TEST_F(EnvelopeReaderTest, ALengthReachingExactlyToTheStartIsRead) {
   std::string bytes = "the whole file up to the length field";
-  envelope::CloseRecord(bytes, 0);
+  writer::CloseRecord(bytes, 0);
   platform::File file = Open(bytes);
-  bool valid = true;
   std::string payload;
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, "the whole file up to the length field");
   EXPECT_EQ(file.Position(), 0);
 }
@@ -114,10 +106,9 @@ TEST_F(EnvelopeReaderTest, ALengthReachingExactlyToTheStartIsRead) {
 TEST_F(EnvelopeReaderTest, FilesShorterThanARecordTrailerFailSilently) {
   for (size_t size : {0, 1, 16, 19}) {
     platform::File file = Open(std::string(size, '\0'));
-    bool valid = true;
     std::string payload;
     test::MessageCapture messages;
-    EXPECT_FALSE(ReadRecordBackward(file, payload, valid)) << size;
+    EXPECT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOutsideFile) << size;
     EXPECT_EQ(messages.Take(), "");
   }
 }
@@ -128,12 +119,11 @@ TEST_F(EnvelopeReaderTest, LargeRecordsAreVerifiedAndReadInChunks) {
     std::string payload(size, '\0');
     for (size_t i = 0; i < size; ++i) payload[i] = static_cast<char>(i * 7 + i / 4093);
     std::string bytes = "prefix";
-    envelope::AppendRecord(bytes, payload);
+    writer::AppendRecord(bytes, payload);
     platform::File file = Open(bytes);
 
-    bool valid = true;
     RecordLocation record;
-    ASSERT_TRUE(VerifyRecordBackward(file, record, valid)) << size;
+    ASSERT_EQ(VerifyRecordBackward(file, record), RecordStatus::kOk) << size;
     EXPECT_EQ(record.start, 6);
     EXPECT_EQ(file.Position(), 6);
 
@@ -151,25 +141,24 @@ TEST_F(EnvelopeReaderTest, LargeRecordsAreVerifiedAndReadInChunks) {
   }
 }
 
-TEST_F(EnvelopeReaderTest, AMismatchInTheLastChunkIsReported) {
+TEST_F(EnvelopeReaderTest, AMismatchInTheFirstOrLastChunkIsFound) {
   std::string intact = "prefix";
-  envelope::AppendRecord(intact, std::string(kPayloadChunkSize + 1, 'c'));
+  writer::AppendRecord(intact, std::string(kPayloadChunkSize + 1, 'c'));
   for (const size_t damaged : {size_t{6}, 6 + kPayloadChunkSize}) {
     std::string bytes = intact;
     bytes[damaged] = 'd';
     platform::File file = Open(bytes);
-    bool valid = true;
     RecordLocation record;
     test::MessageCapture messages;
-    EXPECT_FALSE(VerifyRecordBackward(file, record, valid)) << damaged;
-    EXPECT_FALSE(valid);
-    EXPECT_EQ(messages.Take(), kInvalidArchiveMessage);
+    EXPECT_EQ(VerifyRecordBackward(file, record), RecordStatus::kDigestMismatch) << damaged;
+    EXPECT_EQ(file.Position(), 6);
+    EXPECT_EQ(messages.Take(), "");
   }
 }
 
 TEST_F(EnvelopeReaderTest, ReadingInChunksStopsWhenTheConsumerDoes) {
   std::string bytes;
-  envelope::AppendRecord(bytes, std::string(3 * kPayloadChunkSize, 'r'));
+  writer::AppendRecord(bytes, std::string(3 * kPayloadChunkSize, 'r'));
   platform::File file = Open(bytes);
   RecordLocation record;
   ASSERT_TRUE(LocateRecordBackward(file, record));
@@ -188,8 +177,8 @@ TEST_F(EnvelopeReaderTest, PositionsAndLengthsBeyondThirtyTwoBits) {
   for (int i = 0; i < 4; ++i) after += static_cast<char>(largest >> (8 * i));
   after += std::string(16, 'D');
   const int64_t big_end = static_cast<int64_t>(largest + 100 + after.size());
-  envelope::AppendRecord(after, "above four GiB");
-  envelope::AppendTail(after);
+  writer::AppendRecord(after, "above four GiB");
+  writer::AppendTail(after);
   if (!test::WriteFileWithHole(path_, "", largest + 100, after)) {
     GTEST_SKIP() << "no large sparse files here";
   }
@@ -197,11 +186,10 @@ TEST_F(EnvelopeReaderTest, PositionsAndLengthsBeyondThirtyTwoBits) {
   ASSERT_TRUE(FindEnvelopeTail(file));
   EXPECT_EQ(file.Position(), static_cast<int64_t>(largest + 100 + after.size()));
 
-  bool valid = true;
   std::string payload;
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, TailMarker());
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, "above four GiB");
   EXPECT_EQ(file.Position(), big_end);
 
@@ -226,15 +214,14 @@ int64_t FoundTailEnd(platform::File& file) { return FindEnvelopeTail(file) ? fil
 
 TEST_F(EnvelopeReaderTest, TheTailIsFoundPastTrailingBytes) {
   std::string bytes(50, 's');
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const int64_t tail_end = static_cast<int64_t>(bytes.size());
   bytes += std::string(5000, 'c');  // a signature, say
   platform::File file = Open(bytes);
   EXPECT_EQ(FoundTailEnd(file), tail_end);
 
-  bool valid = false;
   std::string payload;
-  ASSERT_TRUE(ReadRecordBackward(file, payload, valid));
+  ASSERT_EQ(ReadRecordBackward(file, payload), RecordStatus::kOk);
   EXPECT_EQ(payload, TailMarker());
 }
 

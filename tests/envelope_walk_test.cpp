@@ -1,6 +1,7 @@
 // The walk over record groups: values into the table, files into the work
 // directory, and how it ends.
 #include "envelope_walk.h"
+#include "file_names.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,15 @@
 #include <utility>
 #include <vector>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_writer.h"
 #include "platform.h"
 #include "run_state.h"
 #include "test_support.h"
+
+using namespace format;
+using namespace reader;
 
 namespace {
 
@@ -32,9 +37,9 @@ class EnvelopeWalkTest : public testing::Test {
   template <typename AddGroups>
   std::string Program(AddGroups add_groups, bool with_stub_group = true, bool with_tail = true) {
     std::string bytes = with_stub_group ? "#!stub program bytes, longer than 23#" : "";
-    if (with_stub_group) envelope::AppendStubGroup(bytes, "reader");
+    if (with_stub_group) writer::AppendStubGroup(bytes, "reader");
     add_groups(bytes);
-    if (with_tail) envelope::AppendTail(bytes);
+    if (with_tail) writer::AppendTail(bytes);
     return bytes;
   }
 
@@ -67,11 +72,11 @@ class EnvelopeWalkTest : public testing::Test {
 TEST_F(EnvelopeWalkTest, AppliesEveryGroupDownToTheStub) {
   const std::string setup("setup\0program", 13);
   const std::string bytes = Program([&](std::string& b) {
-    envelope::AppendFileGroup(b, "installer", "Setup.exe", setup);
-    envelope::AppendFileGroup(b, "", "EN5.ini", "[en]");
-    envelope::AppendFileGroup(b, "", "Empty.txt", "");
-    envelope::AppendValueGroup(b, "executable", "%installer%");
-    envelope::AppendValueGroup(b, "parameters", "/quiet");
+    writer::AppendFileGroup(b, "installer", "Setup.exe", setup);
+    writer::AppendFileGroup(b, "", "EN5.ini", "[en]");
+    writer::AppendFileGroup(b, "", "Empty.txt", "");
+    writer::AppendValueGroup(b, "executable", "%installer%");
+    writer::AppendValueGroup(b, "parameters", "/quiet");
   });
   EXPECT_EQ(Walk(bytes), "");
   EXPECT_TRUE(state_.envelope_valid);
@@ -87,11 +92,11 @@ TEST_F(EnvelopeWalkTest, AppliesEveryGroupDownToTheStub) {
 TEST_F(EnvelopeWalkTest, TheGroupNearestTheEndWinsAndBuiltInsStand) {
   state_.variables["source"] = "/built/in";
   const std::string bytes = Program([](std::string& b) {
-    envelope::AppendValueGroup(b, "key", "earlier");
-    envelope::AppendFileGroup(b, "file", "first.txt", "1");
-    envelope::AppendFileGroup(b, "file", "second.txt", "2");
-    envelope::AppendValueGroup(b, "key", "later");
-    envelope::AppendValueGroup(b, "source", "from the envelope");
+    writer::AppendValueGroup(b, "key", "earlier");
+    writer::AppendFileGroup(b, "file", "first.txt", "1");
+    writer::AppendFileGroup(b, "file", "second.txt", "2");
+    writer::AppendValueGroup(b, "key", "later");
+    writer::AppendValueGroup(b, "source", "from the envelope");
   });
   EXPECT_EQ(Walk(bytes), "");
   EXPECT_EQ(state_.variables["key"], "later");
@@ -102,9 +107,9 @@ TEST_F(EnvelopeWalkTest, TheGroupNearestTheEndWinsAndBuiltInsStand) {
 
 TEST_F(EnvelopeWalkTest, UnknownGroupTypesAreSkippedAfterTheirKey) {
   const std::string bytes = Program([](std::string& b) {
-    envelope::AppendValueGroup(b, "before", "1");
-    envelope::AppendGroup(b, "future-type", "ignored-key");
-    envelope::AppendValueGroup(b, "after", "2");
+    writer::AppendValueGroup(b, "before", "1");
+    writer::AppendGroup(b, "future-type", "ignored-key");
+    writer::AppendValueGroup(b, "after", "2");
   });
   EXPECT_EQ(Walk(bytes), "");
   EXPECT_EQ(state_.variables, (VariableTable{{"before", "1"}, {"after", "2"}}));
@@ -115,7 +120,7 @@ TEST_F(EnvelopeWalkTest, WithoutAStubGroupTheWalkEndsAtTheStartOfTheFile) {
   const std::string bytes = Program(
       [](std::string& b) {
         b = std::string(40, 'x');  // bytes that are no record at all
-        envelope::AppendValueGroup(b, "only", "value");
+        writer::AppendValueGroup(b, "only", "value");
       },
       /*with_stub_group=*/false);
   EXPECT_EQ(Walk(bytes), "");
@@ -125,23 +130,23 @@ TEST_F(EnvelopeWalkTest, WithoutAStubGroupTheWalkEndsAtTheStartOfTheFile) {
 
 TEST_F(EnvelopeWalkTest, ExistingFilesAreOverwritten) {
   test::WriteFile(work_ / "data.bin", std::string(1000, 'o'));
-  EXPECT_EQ(Walk(Program([](std::string& b) { envelope::AppendFileGroup(b, "", "data.bin", "new"); })),
+  EXPECT_EQ(Walk(Program([](std::string& b) { writer::AppendFileGroup(b, "", "data.bin", "new"); })),
             "");
   EXPECT_EQ(test::ReadFile(work_ / "data.bin"), "new");
 }
 
 TEST_F(EnvelopeWalkTest, NamesMayUseExistingSubdirectories) {
   fs::create_directory(work_ / "lang");
-  EXPECT_EQ(Walk(Program([](std::string& b) { envelope::AppendFileGroup(b, "", "lang/DE5.ini", "de"); })),
+  EXPECT_EQ(Walk(Program([](std::string& b) { writer::AppendFileGroup(b, "", "lang/DE5.ini", "de"); })),
             "");
   EXPECT_EQ(test::ReadFile(work_ / "lang" / "DE5.ini"), "de");
 }
 
 TEST_F(EnvelopeWalkTest, ADigestMismatchEndsTheWalkAndClearsValidity) {
   std::string bytes = Program([](std::string& b) {
-    envelope::AppendFileGroup(b, "", "never.txt", "not reached");
-    envelope::AppendValueGroup(b, "damaged", "a value whose byte is changed");
-    envelope::AppendValueGroup(b, "read", "first");
+    writer::AppendFileGroup(b, "", "never.txt", "not reached");
+    writer::AppendValueGroup(b, "damaged", "a value whose byte is changed");
+    writer::AppendValueGroup(b, "read", "first");
   });
   bytes[bytes.find("a value whose")] ^= 0x20;
   const std::string messages = Walk(bytes);
@@ -161,7 +166,7 @@ TEST_F(EnvelopeWalkTest, ContentsAroundTheChunkSizeArriveWhole) {
     files.emplace_back("file-" + std::to_string(size), Pattern(size, size));
   }
   const std::string bytes = Program([&](std::string& b) {
-    for (const auto& [name, contents] : files) envelope::AppendFileGroup(b, name, name, contents);
+    for (const auto& [name, contents] : files) writer::AppendFileGroup(b, name, name, contents);
   });
   EXPECT_EQ(Walk(bytes), "");
   EXPECT_TRUE(state_.envelope_valid);
@@ -176,9 +181,9 @@ TEST_F(EnvelopeWalkTest, ContentsAroundTheChunkSizeArriveWhole) {
 TEST_F(EnvelopeWalkTest, AMismatchInAnyChunkOfTheContentsWritesNothing) {
   const std::string contents = Pattern(2 * kPayloadChunkSize + 1, 3);
   const std::string intact = Program([&](std::string& b) {
-    envelope::AppendFileGroup(b, "not-reached", "earlier.bin", "x");
-    envelope::AppendFileGroup(b, "big", "big.bin", contents);
-    envelope::AppendValueGroup(b, "read", "first");
+    writer::AppendFileGroup(b, "not-reached", "earlier.bin", "x");
+    writer::AppendFileGroup(b, "big", "big.bin", contents);
+    writer::AppendValueGroup(b, "read", "first");
   });
   const size_t first = intact.find(contents);
   for (const size_t damaged : {first, first + kPayloadChunkSize, first + contents.size() - 1}) {
@@ -218,9 +223,9 @@ TEST_F(EnvelopeWalkTest, FilesThatCannotBeCreatedEndTheWalkButKeepValidity) {
   for (const char* name : {"missing-dir/file.txt", "folder", ""}) {
     state_.variables.clear();
     const std::string bytes = Program([&](std::string& b) {
-      envelope::AppendValueGroup(b, "not-reached", "x");
-      envelope::AppendFileGroup(b, "bad", name, "contents");
-      envelope::AppendValueGroup(b, "reached", "y");
+      writer::AppendValueGroup(b, "not-reached", "x");
+      writer::AppendFileGroup(b, "bad", name, "contents");
+      writer::AppendValueGroup(b, "reached", "y");
     });
     const std::string target = state_.work_directory + name;
 #ifdef _WIN32
@@ -243,7 +248,7 @@ TEST_F(EnvelopeWalkTest, NamesLeadingOutOfTheWorkDirectoryAreRefused) {
                                  "sub\\..\\..\\escaped.txt", "/tmp/escaped.txt", "\\escaped.txt",
                                  "C:escaped.txt", "..", "sub/..\0"s, "ok.txt\0"s}) {
     const std::string bytes =
-        Program([&](std::string& b) { envelope::AppendFileGroup(b, "", name, "outside"); });
+        Program([&](std::string& b) { writer::AppendFileGroup(b, "", name, "outside"); });
     // A zero byte is shown as "\0": a message box would end the text there.
     const std::string shown = std::regex_replace(name, std::regex(std::string(1, '\0')), "\\0");
     EXPECT_EQ(Walk(bytes), FileError("Failed to extract file!", state_.work_directory + shown,

@@ -14,33 +14,33 @@ std::string Stub(const std::string& reader_path, std::string_view stub_name) {
   auto program = programs.find(reader_path);
   if (program == programs.end()) program = programs.emplace(reader_path, ReadFile(reader_path)).first;
   std::string bytes = program->second;
-  envelope::AppendStubGroup(bytes, stub_name);
+  writer::AppendStubGroup(bytes, stub_name);
   return bytes;
 }
 
 std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
   std::string bytes = std::move(stub);
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
   for (const char* language : {"BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini"}) {
-    envelope::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
+    writer::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
   }
-  envelope::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
-  envelope::AppendValueGroup(
+  writer::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
+  writer::AppendValueGroup(
       bytes, "msi_parameters",
       R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7);
   return bytes;
 }
 
 std::string SetupOnlyInstaller(std::string stub, std::string_view setup, std::string_view parameters) {
   std::string bytes = std::move(stub);
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", parameters);
-  envelope::AppendTail(bytes);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", parameters);
+  writer::AppendTail(bytes);
   return bytes;
 }
 

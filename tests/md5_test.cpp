@@ -9,6 +9,8 @@
 
 #include "test_support.h"
 
+using namespace format;
+
 namespace {
 
 std::string HexDigest(std::string_view data) { return test::Hex(Md5Hasher(data).Digest()); }

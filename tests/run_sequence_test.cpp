@@ -9,6 +9,8 @@
 
 #include "test_support.h"
 
+using namespace reader;
+
 namespace {
 
 TEST(ReportUnhandledExceptionsTest, PassesTheBodysExitCodeThrough) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+using namespace format;
+
 namespace {
 
 // v0 .. v<length - 1>, each naming the next `times` times between `around`;

@@ -14,6 +14,8 @@
 #include "platform.h"
 #include "test_support.h"
 
+using namespace reader;
+
 namespace {
 
 namespace fs = std::filesystem;

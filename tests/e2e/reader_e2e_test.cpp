@@ -16,11 +16,15 @@
 #include <string>
 #include <thread>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_writer.h"
 #include "installers.h"
 #include "process_runner.h"
+#include "expected_messages.h"
 #include "test_support.h"
+
+using namespace format;
 
 namespace {
 
@@ -44,10 +48,7 @@ if [ -n "$SETUP_RELEASE" ]; then
 fi
 )";
 
-const std::string kInvalidArchive =
-    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
-    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download\n";
+const std::string& kInvalidArchive = test::kInvalidArchiveReport;
 const std::string kAlreadyRunning =
     "Already Running: Another installation is already running or in the process of starting "
     "up.\nPlease wait until the other installation has completed before trying again.\n";
@@ -210,13 +211,13 @@ TEST_F(ReaderRunTest, TheSampleInstallerShowsWhatItsSetupProgramReceived) {
 
 TEST_F(ReaderRunTest, ItsOwnArgumentsReachTheSetupProgramThroughCommandline) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", "%commandline% [%source%]");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", "%commandline% [%source%]");
   // Values named like the built-ins change nothing.
-  envelope::AppendValueGroup(bytes, "commandline", "from the envelope");
-  envelope::AppendValueGroup(bytes, "source", "from the envelope");
-  envelope::AppendTail(bytes);
+  writer::AppendValueGroup(bytes, "commandline", "from the envelope");
+  writer::AppendValueGroup(bytes, "source", "from the envelope");
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   const std::vector<std::string> arguments = {"plain", "two words", "", "quote\"inside",
@@ -252,11 +253,11 @@ TEST_F(ReaderRunTest, ADamagedInstallerIsReportedTwiceAndRunsNothing) {
 
 TEST_F(ReaderRunTest, ARefusedFileNameEndsExtractionButTheSetupProgramStillRuns) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "", "not-reached.txt", "x");
-  envelope::AppendFileGroup(bytes, "", "../escaped.txt", "outside");
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendTail(bytes);
+  writer::AppendFileGroup(bytes, "", "not-reached.txt", "x");
+  writer::AppendFileGroup(bytes, "", "../escaped.txt", "outside");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   const test::ProgramResult result = Run();
@@ -273,10 +274,10 @@ TEST_F(ReaderRunTest, ARefusedFileNameEndsExtractionButTheSetupProgramStillRuns)
 
 TEST_F(ReaderRunTest, AFileThatCannotBeWrittenWholeIsNotLeftHalfWritten) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "", "big.bin", std::string(256 * 1024, 'b'));
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendTail(bytes);
+  writer::AppendFileGroup(bytes, "", "big.bin", std::string(256 * 1024, 'b'));
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   test::LaunchOptions options = Options();
@@ -293,11 +294,11 @@ TEST_F(ReaderRunTest, AFileThatCannotBeWrittenWholeIsNotLeftHalfWritten) {
 }
 
 TEST_F(ReaderRunTest, ASetupProgramThatCannotBeStartedIsReported) {
-  const std::string kSpawnFailed = "ShellExecuteEx failed: Unable to spawn process\n";
+  const std::string& kSpawnFailed = test::kSpawnFailedReport;
   {
     std::string bytes = Stub();
-    envelope::AppendValueGroup(bytes, "executable", "NotPacked.exe");
-    envelope::AppendTail(bytes);
+    writer::AppendValueGroup(bytes, "executable", "NotPacked.exe");
+    writer::AppendTail(bytes);
     WriteInstaller(bytes);
     const test::ProgramResult result = Run();
     EXPECT_EQ(result.exit_code, 0);
@@ -306,8 +307,8 @@ TEST_F(ReaderRunTest, ASetupProgramThatCannotBeStartedIsReported) {
   {
     // Without an executable value the work directory itself is started.
     std::string bytes = Stub();
-    envelope::AppendFileGroup(bytes, "", "data.txt", "d");
-    envelope::AppendTail(bytes);
+    writer::AppendFileGroup(bytes, "", "data.txt", "d");
+    writer::AppendTail(bytes);
     WriteInstaller(bytes);
     const test::ProgramResult result = Run();
     EXPECT_EQ(result.exit_code, 0);
@@ -460,15 +461,15 @@ TEST_F(ReaderRunTest, ValuesThatMultiplyEachOtherEndInAFailedStartWithinLittleMe
   // Each value holds its successor twice: expanding v0 would need 2^20 times
   // v20, 64 GiB.
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", "%v0%");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", "%v0%");
   for (int i = 0; i < 20; ++i) {
     const std::string next = "%v" + std::to_string(i + 1) + "%";
-    envelope::AppendValueGroup(bytes, "v" + std::to_string(i), next + next);
+    writer::AppendValueGroup(bytes, "v" + std::to_string(i), next + next);
   }
-  envelope::AppendValueGroup(bytes, "v20", std::string(64 * 1024, 'x'));
-  envelope::AppendTail(bytes);
+  writer::AppendValueGroup(bytes, "v20", std::string(64 * 1024, 'x'));
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   test::LaunchOptions options = Options();
@@ -476,7 +477,7 @@ TEST_F(ReaderRunTest, ValuesThatMultiplyEachOtherEndInAFailedStartWithinLittleMe
   if (!READER_SANITIZED) options.address_space_limit = 64 * 1024 * 1024;
   const test::ProgramResult result = Run(options);
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.errors, "ShellExecuteEx failed: Unable to spawn process\n");
+  EXPECT_EQ(result.errors, test::kSpawnFailedReport);
   EXPECT_FALSE(SetupRan());
   EXPECT_TRUE(Entries(temp_).empty());
 }

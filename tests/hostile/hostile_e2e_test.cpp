@@ -17,11 +17,15 @@
 #include <thread>
 #include <vector>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_writer.h"
 #include "installers.h"
 #include "process_runner.h"
+#include "expected_messages.h"
 #include "test_support.h"
+
+using namespace format;
 
 namespace {
 
@@ -32,11 +36,8 @@ constexpr uid_t kNobody = 65534;
 // Writes one argument a line into $SETUP_RECORD/args.
 constexpr char kRecordingSetup[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$SETUP_RECORD/args\"\n";
 
-const std::string kInvalidArchive =
-    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
-    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download\n";
-const std::string kSpawnFailed = "ShellExecuteEx failed: Unable to spawn process\n";
+const std::string& kInvalidArchive = test::kInvalidArchiveReport;
+const std::string& kSpawnFailed = test::kSpawnFailedReport;
 const std::string kCannotEnter = "SetCurrentDirectory failed: Unable to set Working Directory\n";
 
 // Enough for the reader and the largest payload here; far below what an
@@ -52,8 +53,8 @@ const std::string& ReaderBytes() {
 std::string Stub() { return test::Stub(READER_PATH); }
 
 void AppendLaunch(std::string& bytes, const std::string& parameters = "") {
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", parameters);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", parameters);
 }
 
 // The record just before `end` (the offset after its digest): its length
@@ -135,11 +136,11 @@ class HostileRunTest : public testing::Test {
 
 TEST_F(HostileRunTest, TruncatedDownloadsEndAsDocumented) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   const size_t middle_of_setup = bytes.size() - 40;
   AppendLaunch(bytes, "ran");
   const size_t tail_start = bytes.size();
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const size_t tail_end = bytes.size();
   bytes += std::string(300, '\x5c');  // a signature
 
@@ -166,11 +167,11 @@ TEST_F(HostileRunTest, TruncatedDownloadsEndAsDocumented) {
 
 TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   const size_t setup_name_end = bytes.size() - (4 + 20) - (9 + 20);  // below "file" and "installer"
   const size_t setup_contents_end = setup_name_end - 20 - 9;
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const size_t tail_end = bytes.size();
   ASSERT_EQ(bytes.substr(setup_name_end - 29, 9), "Setup.exe");
   ASSERT_EQ(bytes.substr(setup_contents_end - 20 - sizeof kRecordingSetup + 1, 9), "#!/bin/sh");
@@ -203,21 +204,21 @@ TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
 
 TEST_F(HostileRunTest, AHundredThousandGroupsWithALongChainAndCycles) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  for (int i = 0; i < 1000; ++i) envelope::AppendFileGroup(bytes, "", "f" + std::to_string(i), "data");
-  for (int i = 0; i < 88990; ++i) envelope::AppendValueGroup(bytes, "filler" + std::to_string(i), "x");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  for (int i = 0; i < 1000; ++i) writer::AppendFileGroup(bytes, "", "f" + std::to_string(i), "data");
+  for (int i = 0; i < 88990; ++i) writer::AppendValueGroup(bytes, "filler" + std::to_string(i), "x");
   // v0 -> v1 -> ... -> v9999 = "end".
   for (int i = 0; i < 9999; ++i) {
-    envelope::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
+    writer::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
   }
-  envelope::AppendValueGroup(bytes, "v9999", "end");
+  writer::AppendValueGroup(bytes, "v9999", "end");
   // c0 -> c1 -> c2 -> c0, and a name that refers to itself.
-  envelope::AppendValueGroup(bytes, "c0", "A%c1%");
-  envelope::AppendValueGroup(bytes, "c1", "B%c2%");
-  envelope::AppendValueGroup(bytes, "c2", "C%c0%");
-  envelope::AppendValueGroup(bytes, "self", "[%self%]");
+  writer::AppendValueGroup(bytes, "c0", "A%c1%");
+  writer::AppendValueGroup(bytes, "c1", "B%c2%");
+  writer::AppendValueGroup(bytes, "c2", "C%c0%");
+  writer::AppendValueGroup(bytes, "self", "[%self%]");
   AppendLaunch(bytes, "%v0% %c0% %c2% %self%");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   EXPECT_EQ(RunExpecting(bytes, ""), "end\nABC%c0%\nCAB%c2%\n[%self%]\n");
 }
 
@@ -237,11 +238,11 @@ TEST_F(HostileRunTest, FileNamesThatCannotBeExtracted) {
   };
   for (const auto& c : cases) {
     std::string bytes = Stub();
-    envelope::AppendFileGroup(bytes, "", "not-reached.txt", "x");
-    envelope::AppendFileGroup(bytes, "bad", c.name, "contents");
-    envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+    writer::AppendFileGroup(bytes, "", "not-reached.txt", "x");
+    writer::AppendFileGroup(bytes, "bad", c.name, "contents");
+    writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
     AppendLaunch(bytes, "%bad%|");
-    envelope::AppendTail(bytes);
+    writer::AppendTail(bytes);
     // The walk ends at the refused name; the envelope is valid, so the setup
     // program extracted before it runs.
     EXPECT_EQ(RunExpecting(bytes,
@@ -257,21 +258,21 @@ TEST_F(HostileRunTest, ARepeatedNameHoldsTheGroupReadLast) {
   // Read from the end: the second Setup.exe is written first and then
   // overwritten by the first, while the key keeps the name read first.
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", "#!/bin/sh\necho never > \"$SETUP_RECORD/args\"\n");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", "#!/bin/sh\necho never > \"$SETUP_RECORD/args\"\n");
   AppendLaunch(bytes, "the first one");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   EXPECT_EQ(RunExpecting(bytes, ""), "the\nfirst\none\n");
 }
 
 TEST_F(HostileRunTest, TailMarkersInTheTrailingBytes) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const std::string marker = TailMarker();
   std::string tail_record;
-  envelope::AppendTail(tail_record);
+  writer::AppendTail(tail_record);
 
   const struct {
     std::string trailing;
@@ -299,8 +300,8 @@ TEST_F(HostileRunTest, AnExecutableOutsideTheWorkDirectoryIsNotMadeExecutable) {
   test::WriteFile(victim, "#!/bin/sh\n: > \"$SETUP_RECORD/args\"\n");
   fs::permissions(victim, fs::perms(0644));
   std::string bytes = Stub();
-  envelope::AppendValueGroup(bytes, "executable", "../../outside/notes.txt");
-  envelope::AppendTail(bytes);
+  writer::AppendValueGroup(bytes, "executable", "../../outside/notes.txt");
+  writer::AppendTail(bytes);
   EXPECT_EQ(RunExpecting(bytes, kSpawnFailed), "-");
   EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
   fs::remove(victim);
@@ -313,15 +314,15 @@ TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
   if (READER_SANITIZED) GTEST_SKIP() << "the sanitizers run without a memory limit";
   constexpr uint32_t kHuge = 300u * 1024 * 1024;
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   AppendLaunch(bytes, "ran");
 
   std::string after;
   for (int i = 0; i < 4; ++i) after += static_cast<char>(kHuge >> (8 * i));
   after += std::string(16, '\0');  // never compared: the payload is never held
-  envelope::AppendRecord(after, "huge");
-  envelope::AppendRecord(after, "value");
-  envelope::AppendTail(after);
+  writer::AppendRecord(after, "huge");
+  writer::AppendRecord(after, "value");
+  writer::AppendTail(after);
   ASSERT_TRUE(test::WriteFileWithHole(installer_, bytes, bytes.size() + kHuge, after));
   fs::permissions(installer_, fs::perms(0755));
 
@@ -338,11 +339,11 @@ TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
     GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   }
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "", "after.txt", "not reached");
-  envelope::AppendFileGroup(bytes, "", "big.bin", std::string(1024 * 1024, 'b'));
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "", "after.txt", "not reached");
+  writer::AppendFileGroup(bytes, "", "big.bin", std::string(1024 * 1024, 'b'));
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   // The partly written file is removed before the setup program starts.
   const std::string arguments =
       RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() + "big.bin\nError: " +
@@ -353,9 +354,9 @@ TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
 
 TEST_F(HostileRunTest, AMissingOrUnwritableTemporaryDirectory) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   // A missing TMPDIR is created, as the system's temporary directory would
@@ -404,10 +405,10 @@ TEST_F(HostileRunTest, AMissingOrUnwritableTemporaryDirectory) {
 
 TEST_F(HostileRunTest, AReaderKilledMidExtractionDoesNotHinderTheNextRun) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  envelope::AppendFileGroup(bytes, "", "big.bin", std::string(32 * 1024 * 1024, 'b'));
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(bytes, "", "big.bin", std::string(32 * 1024 * 1024, 'b'));
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   // Kill the reader as soon as it has begun to write the large file.

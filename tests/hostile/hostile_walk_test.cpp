@@ -11,21 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_walk.h"
 #include "envelope_writer.h"
 #include "md5.h"
 #include "run_state.h"
+#include "expected_messages.h"
 #include "test_support.h"
+
+using namespace format;
+using namespace reader;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kInvalidArchive =
-    "Invalid Archive!: We are sorry, but your installation / update did not complete due to "
-    "unexpected download errors.\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download\n";
+const std::string& kInvalidArchive = test::kInvalidArchiveReport;
 
 struct Group {
   std::string type, key;
@@ -70,7 +72,7 @@ struct Installer {
     }
     for (const auto& [group, payload] : file_order) {
       if (group == 0) tail_start = bytes.size();
-      envelope::AppendRecord(bytes, payload);
+      writer::AppendRecord(bytes, payload);
       records.insert(records.begin(), Record{bytes.size(), group, payload});
     }
     tail_end = bytes.size();

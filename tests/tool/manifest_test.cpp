@@ -5,6 +5,8 @@
 #include "test_support.h"
 #include "tool_error.h"
 
+using namespace tool;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -11,6 +11,8 @@
 #include "tool_error.h"
 #include "windows_program.h"
 
+using namespace tool;
+
 namespace {
 
 void Put(std::string& bytes, size_t offset, uint32_t value, int size) {

@@ -16,11 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_writer.h"
 #include "installers.h"
 #include "test_support.h"
 #include "wine_runner.h"
+
+using namespace format;
 
 namespace {
 
@@ -240,14 +243,14 @@ TEST_F(WineInstallerTest, ASecondInstanceIsRefusedWhileTheFirstWaitsForItsSetupP
 TEST_F(WineInstallerTest, ALongChainOfValuesExpandsWithoutExhaustingTheStack) {
   constexpr int kLinks = 20000;
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", GuiSetup());
-  envelope::AppendValueGroup(bytes, "v" + std::to_string(kLinks), "%installer%");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", GuiSetup());
+  writer::AppendValueGroup(bytes, "v" + std::to_string(kLinks), "%installer%");
   for (int i = kLinks - 1; i >= 0; --i) {
-    envelope::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
+    writer::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
   }
-  envelope::AppendValueGroup(bytes, "executable", "%v0%");
-  envelope::AppendValueGroup(bytes, "parameters", "chain");
-  envelope::AppendTail(bytes);
+  writer::AppendValueGroup(bytes, "executable", "%v0%");
+  writer::AppendValueGroup(bytes, "parameters", "chain");
+  writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
   const wine::Result result = Run();

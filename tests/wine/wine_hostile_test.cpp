@@ -15,10 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "envelope_reader.h"
+#include "record.h"
+#include "tail.h"
 #include "envelope_writer.h"
 #include "test_support.h"
 #include "wine_runner.h"
+
+using namespace format;
 
 namespace {
 
@@ -38,8 +41,8 @@ constexpr size_t kTraceCut = 250;
 const std::string& SetupProgram() { return WindowsProgram("recording_setup_gui.exe"); }
 
 void AppendLaunch(std::string& bytes, const std::string& parameters) {
-  envelope::AppendValueGroup(bytes, "executable", "%installer%");
-  envelope::AppendValueGroup(bytes, "parameters", parameters);
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", parameters);
 }
 
 // The record that ends at `end` (the offset after its digest): its length.
@@ -153,13 +156,13 @@ class WineHostileTest : public testing::Test {
 
 TEST_F(WineHostileTest, TruncatedDownloads) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
   // Within the setup group: its name record, and the middle of its contents.
   const size_t inside_setup_name = bytes.size() - 60;
   const size_t inside_setup_contents = bytes.size() - 82 - 20 - SetupProgram().size() / 2;
   AppendLaunch(bytes, "ran");
   const size_t tail_start = bytes.size();
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const size_t tail_end = bytes.size();
 
   const struct {
@@ -179,11 +182,11 @@ TEST_F(WineHostileTest, TruncatedDownloads) {
 
 TEST_F(WineHostileTest, LengthsAtTheLimits) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
   const size_t setup_name_end = bytes.size() - (4 + 20) - (9 + 20);
   const size_t setup_contents_end = setup_name_end - 20 - 9;
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const size_t tail_end = bytes.size();
   ASSERT_EQ(bytes.substr(setup_name_end - 29, 9), "Setup.exe");
   ASSERT_EQ(bytes.substr(setup_contents_end - 20 - SetupProgram().size(), SetupProgram().size()),
@@ -219,11 +222,11 @@ TEST_F(WineHostileTest, FileNamesThatCannotBeExtracted) {
   };
   for (const auto& c : cases) {
     std::string bytes = Stub();
-    envelope::AppendFileGroup(bytes, "", "not-reached.txt", "x");
-    envelope::AppendFileGroup(bytes, "bad", c.name, "contents");
-    envelope::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
+    writer::AppendFileGroup(bytes, "", "not-reached.txt", "x");
+    writer::AppendFileGroup(bytes, "bad", c.name, "contents");
+    writer::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
     AppendLaunch(bytes, "%bad%|");
-    envelope::AppendTail(bytes);
+    writer::AppendTail(bytes);
     // The walk ends at the refused name; the envelope is valid, so the setup
     // program extracted before it runs.
     EXPECT_TRUE(RunExpecting(bytes, {ExtractFailed(c.name, c.error)}, c.name.substr(0, 40)));
@@ -236,10 +239,10 @@ TEST_F(WineHostileTest, ARepeatedNameHoldsTheGroupReadLast) {
   // Read from the end: the second Setup.exe is written first and then
   // overwritten by the first.
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", "not a program");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", "not a program");
   AppendLaunch(bytes, "the first one");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   EXPECT_TRUE(RunExpecting(bytes, {}, "repeated"));
   EXPECT_EQ(test::ReadFile(record_ / "tail"), "the first one");
   EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), SetupProgram());
@@ -247,9 +250,9 @@ TEST_F(WineHostileTest, ARepeatedNameHoldsTheGroupReadLast) {
 
 TEST_F(WineHostileTest, TailMarkersInTheTrailingBytes) {
   std::string bytes = Stub();
-  envelope::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
   AppendLaunch(bytes, "ran");
-  envelope::AppendTail(bytes);
+  writer::AppendTail(bytes);
   const std::string& marker = TailMarker();
 
   const struct {
@@ -355,9 +358,9 @@ TEST_F(WinePlantedDllTest, AnUnrestrictedProgramLoadsThePlantedDllTheRestrictedO
 // message boxes and one that starts its setup program through the shell.
 TEST_F(WinePlantedDllTest, TheReaderLoadsNoDllFromItsOwnFolder) {
   std::string damaged = Stub();
-  envelope::AppendFileGroup(damaged, "installer", "Setup.exe", SetupProgram());
+  writer::AppendFileGroup(damaged, "installer", "Setup.exe", SetupProgram());
   AppendLaunch(damaged, "ran");
-  envelope::AppendTail(damaged);
+  writer::AppendTail(damaged);
   std::string working = damaged;
   damaged[damaged.size() - 100] ^= 0x20;
 

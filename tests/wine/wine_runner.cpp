@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "expected_messages.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -199,10 +200,6 @@ std::string Stub() {
   return test::Stub((std::filesystem::path(WINDOWS_BIN) / "reader.exe").string(), "Reader.exe");
 }
 
-const MessageBox kInvalidArchive{
-    "We are sorry, but your installation / update did not complete due to unexpected download "
-    "errors.\r\nPlease download the whole Quillmarrow program from "
-    "https://www.quillmarrow.com/download",
-    "Invalid Archive!"};
+const MessageBox kInvalidArchive{test::kInvalidArchiveText, test::kInvalidArchiveCaption};
 
 }  // namespace wine

@@ -1,8 +1,14 @@
 #include "envelope_walk.h"
 
-#include "envelope_reader.h"
+#include "file_names.h"
+#include "groups.h"
+#include "launch.h"
 #include "messages.h"
 #include "platform.h"
+#include "record.h"
+#include "tail.h"
+
+namespace reader {
 
 namespace {
 
@@ -18,9 +24,9 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
 // directory + `name`, a chunk at a time. A file that cannot be written whole
 // is removed, so that no truncated file is left for the setup program.
 bool ExtractFile(const std::string& work_directory, const std::string& name,
-                 platform::File& archive, const RecordLocation& contents) {
+                 platform::File& archive, const format::RecordLocation& contents) {
   const std::string path = work_directory + name;
-  if (!IsContainedFileName(name)) {
+  if (!format::IsContainedFileName(name)) {
     ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
     return false;
   }
@@ -29,7 +35,7 @@ bool ExtractFile(const std::string& work_directory, const std::string& name,
     ReportFileError(kFailedToExtractFile, path, platform::LastErrorCode());
     return false;
   }
-  const bool copied = ReadPayloadInChunks(archive, contents, [&](std::string_view chunk) {
+  const bool copied = format::ReadPayloadInChunks(archive, contents, [&](std::string_view chunk) {
     return target.Write(chunk.data(), chunk.size());
   });
   if (!copied || !target.Close()) {
@@ -44,21 +50,6 @@ bool ExtractFile(const std::string& work_directory, const std::string& name,
 
 }  // namespace
 
-bool IsContainedFileName(std::string_view name) {
-  // The system reads a name only up to a zero byte: what follows one would
-  // escape the checks below ("..\0x" is opened as "..").
-  if (name.find('\0') != std::string_view::npos) return false;
-  if (!name.empty() && (name.front() == '/' || name.front() == '\\')) return false;
-  if (name.size() >= 2 && name[1] == ':') return false;  // a drive, as in "C:x"
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("/\\", start);
-    if (name.substr(start, end - start) == "..") return false;
-    if (end == std::string_view::npos) return true;
-    start = end + 1;
-  }
-}
-
 void WalkEnvelope(const std::string& program_path, RunState& state) {
   platform::File archive = platform::File::OpenForReading(program_path);
   if (!archive.IsOpen()) {
@@ -68,33 +59,39 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   // A missing marker is no system error: report it as such, not as whatever
   // failed earlier in the run.
   platform::ClearLastError();
-  if (!FindEnvelopeTail(archive)) {
+  if (!format::FindEnvelopeTail(archive)) {
     ReportFileError(kFailedToInitializeArchive, program_path, platform::LastErrorCode());
     return;
   }
 
-  auto read = [&](std::string& payload) {
-    return ReadRecordBackward(archive, payload, state.envelope_valid);
-  };
-  std::string type, key, name, value;
-  RecordLocation contents;
-  while (read(type)) {
-    if (type == TailMarker()) {
-      state.envelope_valid = true;
-      continue;
+  // Each group arrives verified, a file's contents included: nothing is
+  // written for a record that does not match, and the contents are copied in
+  // a second pass.
+  format::GroupReader groups(archive, format::kWalkReading);
+  format::Group group;
+  for (;;) {
+    const format::RecordStatus status = groups.Next(group);
+    if (status == format::RecordStatus::kDigestMismatch) {
+      ReportInvalidArchive();
+      state.envelope_valid = false;
     }
-    if (!read(key)) return;
-    if (type == kValueGroupType) {
-      if (!read(value)) return;
-      state.variables.emplace(key, value);
-    } else if (type == kFileGroupType) {
-      // The contents may be large: verified in one pass, then copied in a
-      // second, so that nothing is written for a record that does not match.
-      if (!read(name) || !VerifyRecordBackward(archive, contents, state.envelope_valid)) return;
-      if (!key.empty()) state.variables.emplace(key, name);
-      if (!ExtractFile(state.work_directory, name, archive, contents)) return;
-    } else if (type == kStubGroupType) {
-      return;
+    if (status != format::RecordStatus::kOk) return;  // read failures end the walk silently
+
+    format::InsertGroupVariable(state.variables, group);
+    switch (group.kind) {
+      case format::GroupKind::kTail:
+        state.envelope_valid = true;
+        break;
+      case format::GroupKind::kFile:
+        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) return;
+        break;
+      case format::GroupKind::kStub:
+        return;
+      case format::GroupKind::kValue:
+      case format::GroupKind::kOther:
+        break;
     }
   }
 }
+
+}  // namespace reader

@@ -2,25 +2,46 @@
 
 #include <optional>
 
+#include "command_line.h"
+#include "launch.h"
 #include "messages.h"
 #include "platform.h"
-#include "variables.h"
+
+namespace reader {
+
+namespace {
+
+// Lets the extracted program run where files need permission for that. The
+// path comes from the envelope, so only a file that really lies inside the
+// current (work) directory is changed, never one that "../" or a link leads
+// to.
+void AllowExtractedProgramToRun(const std::string& program) {
+  const std::string path = platform::ResolvedPath(program);
+  const std::string directory = platform::ResolvedPath(".");
+  if (path.empty() || directory.empty()) return;
+  if (path.size() > directory.size() + 1 && path.starts_with(directory) &&
+      path[directory.size()] == platform::kPathSeparator) {
+    platform::AllowOwnerToExecute(path);
+  }
+}
+
+}  // namespace
 
 void LaunchInstaller(RunState& state) {
-  const std::optional<std::string> executable =
-      ExpandVariables(state.variables["executable"], state.variables);
-  const std::optional<std::string> parameters =
-      ExpandVariables(state.variables["parameters"], state.variables);
+  const std::optional<format::LaunchCommand> command =
+      format::ExpandLaunchCommand(state.variables, state.work_directory);
   // A command line that cannot be built cannot be started either.
-  if (!executable || !parameters) {
+  if (!command) {
     Report(kSpawnFailed);
     return;
   }
-
-  platform::Process process;
-  if (!platform::StartProcess(state.work_directory + *executable, *parameters, process)) {
-    Report(kSpawnFailed);
-    return;
+  AllowExtractedProgramToRun(command->program);
+  switch (platform::RunProcess(command->program, command->parameters,
+                               format::SplitCommandLine(command->parameters))) {
+    case platform::ProcessEnd::kEnded: break;
+    case platform::ProcessEnd::kNotStarted: Report(kSpawnFailed); break;
+    case platform::ProcessEnd::kWaitFailed: Report(kWaitFailed); break;
   }
-  if (!platform::WaitForProcess(process)) Report(kWaitFailed);
 }
+
+}  // namespace reader

@@ -24,5 +24,5 @@ void RestrictLibrarySearchToSystemDirectory() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   RestrictLibrarySearchToSystemDirectory();
-  return RunInstaller(command_line != nullptr ? command_line : "");
+  return reader::RunInstaller(command_line != nullptr ? command_line : "");
 }

@@ -1,13 +1,11 @@
-// Every text the reader shows, with its caption, and the exit codes.
+// Every text the reader shows, with its caption.
 #pragma once
 
 #include <string>
 
 #include "platform.h"
 
-// Exit codes: refused means a second instance or an unusable work directory.
-inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitRefused = 1;
+namespace reader {
 
 // The product's download page, where the invalid-envelope message sends the
 // user for a complete copy.
@@ -51,3 +49,5 @@ inline void Report(const Message& message) {
 inline void ReportInvalidArchive() {
   platform::ReportMessage(kInvalidArchiveText, kInvalidArchiveCaption);
 }
+
+}  // namespace reader

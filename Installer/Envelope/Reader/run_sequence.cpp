@@ -3,11 +3,15 @@
 #include <exception>
 
 #include "envelope_walk.h"
+#include "exit_codes.h"
 #include "installer_launch.h"
+#include "launch.h"
 #include "messages.h"
 #include "platform.h"
 #include "run_state.h"
 #include "work_directory.h"
+
+namespace reader {
 
 namespace {
 
@@ -34,8 +38,7 @@ int RunSequence(const std::string& command_line) {
 
   // Written before the envelope is read, which only inserts: an envelope
   // cannot replace them.
-  state.variables["source"] = state.work_directory.substr(0, state.work_directory.size() - 1);
-  state.variables["commandline"] = command_line;
+  format::SetBuiltInVariables(state.variables, state.work_directory, command_line);
 
   WalkEnvelope(platform::ProgramPath(), state);
   if (state.envelope_valid) {
@@ -67,3 +70,5 @@ int ReportUnhandledExceptions(const std::function<int()>& body) {
 int RunInstaller(const std::string& command_line) {
   return ReportUnhandledExceptions([&] { return RunSequence(command_line); });
 }
+
+}  // namespace reader

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+namespace reader {
+
 // The name of the per-user single-instance guard.
 inline constexpr char kInstanceGuardName[] = "Quillmarrow.Installation";
 
@@ -18,3 +20,5 @@ int RunInstaller(const std::string& command_line);
 // Exception" message (captioned with its description, if it has one) and exit
 // code 0.
 int ReportUnhandledExceptions(const std::function<int()>& body);
+
+}  // namespace reader

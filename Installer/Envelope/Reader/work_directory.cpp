@@ -3,11 +3,12 @@
 #include <vector>
 
 #include "platform.h"
-#include "text.h"
+
+namespace reader {
 
 std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds) {
   const auto low = static_cast<int32_t>(static_cast<uint32_t>(seconds));
-  return temporary_path + FormatText("SF%i", static_cast<int>(low)) + platform::kPathSeparator;
+  return temporary_path + "SF" + std::to_string(low) + platform::kPathSeparator;
 }
 
 namespace {
@@ -53,3 +54,5 @@ bool RemoveDirectoryTree(const std::string& path) {
   RetryTime retry;
   return RemoveTree(path, retry);
 }
+
+}  // namespace reader

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace reader {
+
 // temporary_path + "SF" + the low 32 bits of `seconds` as a signed decimal +
 // the path separator. Two runs in the same second get the same name.
 std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
@@ -16,3 +18,5 @@ std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
 // nothing outside the tree is touched. A failed deletion is retried while the
 // platform's retry time for one removal lasts (Windows only). No messages.
 bool RemoveDirectoryTree(const std::string& path);
+
+}  // namespace reader

@@ -7,9 +7,14 @@
 
 #include "command_line.h"
 #include "envelope_scan.h"
+#include "launch.h"
 #include "manifest.h"
 #include "tool_error.h"
 #include "variables.h"
+
+namespace tool {
+
+using format::GroupKind;
 
 namespace {
 
@@ -40,33 +45,21 @@ std::string Describe(const ScannedGroup& group) {
   return text;
 }
 
-// The program and parameters the reader would start; empty when expanding
+// The program and parameters the reader would start; nothing when expanding
 // them goes beyond the reader's limits, and the reader would start nothing.
-struct CommandLine {
-  std::optional<std::string> executable;
-  std::optional<std::string> parameters;
-};
-
-CommandLine ReaderCommandLine(const EnvelopeScan& scan, const VariableTable& table) {
-  auto expanded = [&](const char* name) -> std::optional<std::string> {
-    const auto entry = table.find(name);
-    return entry == table.end() ? std::string() : ExpandVariables(entry->second, table);
-  };
-  CommandLine command{expanded("executable"), expanded("parameters")};
-  if (command.executable) command.executable = WorkDirectory(scan) + *command.executable;
-  return command;
+std::optional<format::LaunchCommand> ReaderCommandLine(const EnvelopeScan& scan,
+                                                       format::VariableTable table) {
+  return format::ExpandLaunchCommand(table, WorkDirectory(scan));
 }
 
 std::string Status(const ScannedGroup& group, const EnvelopeScan& scan) {
-  if (group.bad_record.empty()) return "ok";
-  if (group.kind == GroupKind::kStub && group.bad_record == "contents" && scan.signed_program) {
-    return "signed";
-  }
-  return "BAD " + group.bad_record;
+  if (!group.bad_record) return "ok";
+  if (scan.ChangedBySigning(group)) return "signed";
+  return std::string("BAD ") + format::RecordRoleName(*group.bad_record);
 }
 
 void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
-               const VariableTable& table) {
+               const format::VariableTable& table) {
   nlohmann::ordered_json document;
   document["installer"] = installer.string();
   document["file_size"] = scan.file_size;
@@ -84,19 +77,19 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     if (group.kind == GroupKind::kFile || group.kind == GroupKind::kStub) entry["name"] = group.name;
     if (group.kind == GroupKind::kValue) entry["value"] = group.value;
     entry["size"] = group.size;
-    entry["digests_match"] = group.bad_record.empty();
-    if (!group.bad_record.empty()) entry["bad_record"] = group.bad_record;
+    entry["digests_match"] = !group.bad_record;
+    if (group.bad_record) entry["bad_record"] = format::RecordRoleName(*group.bad_record);
     groups.push_back(std::move(entry));
   }
   if (scan.Valid()) {
     nlohmann::ordered_json& variables = document["variables"] = nlohmann::ordered_json::object();
     for (const auto& [name, value] : table) variables[name] = value;
-    const CommandLine command = ReaderCommandLine(scan, table);
-    if (command.executable && command.parameters) {
+    const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
+    if (command) {
       document["command_line"] = {{"work_directory", kWorkDirectoryPlaceholder},
-                                  {"executable", *command.executable},
-                                  {"parameters", *command.parameters},
-                                  {"arguments", SplitCommandLine(*command.parameters)}};
+                                  {"executable", command->program},
+                                  {"parameters", command->parameters},
+                                  {"arguments", format::SplitCommandLine(command->parameters)}};
     } else {
       document["command_line"] = nullptr;
     }
@@ -106,7 +99,7 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
 }
 
 void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
-               const VariableTable& table) {
+               const format::VariableTable& table) {
   std::cout << Quoted(installer.string()) << ": " << scan.file_size << " bytes";
   if (scan.tail_found) {
     std::cout << ", envelope ends at " << scan.envelope_end << " ("
@@ -132,18 +125,18 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
 
   std::cout << "variables:\n";
   for (const auto& [name, value] : table) std::cout << "  " << name << " = " << Quoted(value) << "\n";
-  const CommandLine command = ReaderCommandLine(scan, table);
-  if (!command.executable || !command.parameters) {
+  const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
+  if (!command) {
     std::cout << "command line: none; the values expand beyond the reader's limits, so it would "
                  "start nothing\n";
     return;
   }
   std::cout << "command line (work directory shown as " << kWorkDirectoryPlaceholder << "):\n"
-            << "  executable: " << Quoted(*command.executable) << "\n"
-            << "  parameters: " << Quoted(*command.parameters) << "\n"
+            << "  executable: " << Quoted(command->program) << "\n"
+            << "  parameters: " << Quoted(command->parameters) << "\n"
             << "  arguments as the program receives them:\n";
   int number = 0;
-  for (const std::string& argument : SplitCommandLine(*command.parameters)) {
+  for (const std::string& argument : format::SplitCommandLine(command->parameters)) {
     std::cout << "    [" << ++number << "] " << Quoted(argument) << "\n";
   }
 }
@@ -152,7 +145,7 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
 
 int ListInstaller(const std::filesystem::path& installer, bool json) {
   const EnvelopeScan scan = ScanEnvelope(installer);
-  const VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
+  const format::VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
   if (json) {
     PrintJson(installer, scan, table);
   } else {
@@ -166,7 +159,7 @@ int VerifyInstaller(const std::filesystem::path& installer) {
   if (const ScannedGroup* bad = scan.FirstBadGroup()) {
     const auto number = bad - scan.groups.data() + 1;
     std::cerr << "envelope: " << Quoted(installer.string()) << ": group " << number << " ("
-              << Describe(*bad) << "): the digest of its " << bad->bad_record
+              << Describe(*bad) << "): the digest of its " << format::RecordRoleName(*bad->bad_record)
               << " record does not match\n";
     return kExitBadInstaller;
   }
@@ -213,7 +206,9 @@ int ExtractInstaller(const std::filesystem::path& installer, const std::filesyst
     std::cout << "extracted " << Quoted(file->name) << " (" << file->size << " bytes)\n";
   }
   for (const auto& [name, value] : ReaderVariables(scan, WorkDirectory(scan))) {
-    if (name != "source" && name != "commandline") std::cout << name << "=" << value << "\n";
+    if (!format::IsBuiltInVariable(name)) std::cout << name << "=" << value << "\n";
   }
   return kExitSuccess;
 }
+
+}  // namespace tool

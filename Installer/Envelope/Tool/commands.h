@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+namespace tool {
+
 // Exit codes shared by the commands.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitBadInstaller = 1;  // a digest does not match, or no envelope
@@ -12,3 +14,5 @@ inline constexpr int kExitError = 2;         // bad usage or input; nothing writ
 int ListInstaller(const std::filesystem::path& installer, bool json);
 int VerifyInstaller(const std::filesystem::path& installer);
 int ExtractInstaller(const std::filesystem::path& installer, const std::filesystem::path& directory);
+
+}  // namespace tool

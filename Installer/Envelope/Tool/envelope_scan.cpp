@@ -1,69 +1,31 @@
 #include "envelope_scan.h"
 
-#include "envelope_walk.h"
-#include "md5.h"
+#include "launch.h"
 #include "platform.h"
+#include "tail.h"
 #include "tool_error.h"
 #include "windows_program.h"
 
+namespace tool {
+
 namespace {
 
-// Texts longer than this are kept only in part (they are still hashed whole).
-constexpr size_t kKeptTextSize = 64 * 1024;
-
-class GroupScanner {
- public:
-  explicit GroupScanner(platform::File& file) : file_(file) {}
-
-  // Reads the record ending at the current position into `text` (at most
-  // kKeptTextSize bytes of it) and notes a digest mismatch against `group`.
-  // Returns false, with `problem` set, when the record cannot be read.
-  bool Read(ScannedGroup& group, const char* role, std::string* text, RecordLocation* location,
-            std::string& problem) {
-    RecordLocation record;
-    const int64_t end = file_.Position();
-    if (!LocateRecordBackward(file_, record)) {
-      problem = "the " + std::string(role) + " record ending at offset " + std::to_string(end) +
-                " does not fit in the file";
-      return false;
-    }
-    Md5Hasher hasher;
-    const bool read = ReadPayloadInChunks(file_, record, [&](std::string_view chunk) {
-      hasher.Update(chunk);
-      if (text != nullptr && text->size() < kKeptTextSize) {
-        text->append(chunk.substr(0, kKeptTextSize - text->size()));
-      }
-      return true;
-    });
-    if (!read) {
-      problem = "reading the " + std::string(role) + " record at offset " +
-                std::to_string(record.start) + " failed";
-      return false;
-    }
-    if (hasher.Digest() != record.digest && group.bad_record.empty()) group.bad_record = role;
-    if (location != nullptr) *location = record;
-    return true;
-  }
-
- private:
-  platform::File& file_;
-};
-
-GroupKind KindOf(const std::string& type) {
-  if (type == TailMarker()) return GroupKind::kTail;
-  if (type == kValueGroupType) return GroupKind::kValue;
-  if (type == kFileGroupType) return GroupKind::kFile;
-  if (type == kStubGroupType) return GroupKind::kStub;
-  return GroupKind::kOther;
-}
+// Every record read and hashed, every group to the stub, mismatches noted;
+// texts longer than 64 KiB are kept only in part (they are still hashed
+// whole).
+constexpr format::GroupReading kInspectReading{
+    .stub_records = true, .read_past_mismatches = true, .kept_text_size = 64 * 1024};
 
 }  // namespace
 
+bool EnvelopeScan::ChangedBySigning(const ScannedGroup& group) const {
+  return signed_program && group.kind == format::GroupKind::kStub &&
+         group.bad_record == format::RecordRole::kContents;
+}
+
 const ScannedGroup* EnvelopeScan::FirstBadGroup() const {
   for (const ScannedGroup& group : groups) {
-    if (group.bad_record.empty()) continue;
-    if (group.kind == GroupKind::kStub && group.bad_record == "contents" && signed_program) continue;
-    return &group;
+    if (group.bad_record && !ChangedBySigning(group)) return &group;
   }
   return nullptr;
 }
@@ -84,35 +46,38 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   const WindowsProgramFacts facts = InspectWindowsProgram(file);
   scan.windows_program = facts.is_windows_program;
   scan.signed_program = facts.has_signature;
-  if (!FindEnvelopeTail(file)) {
+  if (!format::FindEnvelopeTail(file)) {
     scan.problem = "no envelope: the tail marker is missing";
     return scan;
   }
   scan.tail_found = true;
   scan.envelope_end = file.Position();
 
-  GroupScanner scanner(file);
+  format::GroupReader reader(file, kInspectReading);
   for (;;) {
     ScannedGroup group;
-    if (!scanner.Read(group, "type", &group.type, nullptr, scan.problem)) break;
-    group.kind = KindOf(group.type);
-    if (group.kind == GroupKind::kTail) {
-      group.size = group.type.size();
-      scan.groups.push_back(std::move(group));
-      continue;
+    const format::RecordStatus read = reader.Next(group);
+    switch (group.kind) {
+      case format::GroupKind::kTail: group.size = group.type.size(); break;
+      case format::GroupKind::kValue: group.size = group.value.size(); break;
+      case format::GroupKind::kFile:
+      case format::GroupKind::kStub: group.size = group.contents.length; break;
+      case format::GroupKind::kOther: break;
     }
-    bool read = scanner.Read(group, "key", &group.key, nullptr, scan.problem);
-    if (read && group.kind == GroupKind::kValue) {
-      read = scanner.Read(group, "value", &group.value, nullptr, scan.problem);
-      group.size = group.value.size();
-    } else if (read && (group.kind == GroupKind::kFile || group.kind == GroupKind::kStub)) {
-      read = scanner.Read(group, "name", &group.name, nullptr, scan.problem) &&
-             scanner.Read(group, "contents", nullptr, &group.contents, scan.problem);
-      group.size = group.contents.length;
+    if (read != format::RecordStatus::kOk) {
+      const format::GroupReadFailure& failure = reader.failure();
+      const std::string role = format::RecordRoleName(failure.role);
+      scan.problem = read == format::RecordStatus::kOutsideFile
+                         ? "the " + role + " record ending at offset " + std::to_string(failure.end) +
+                               " does not fit in the file"
+                         : "reading the " + role + " record at offset " +
+                               std::to_string(failure.record.start) + " failed";
+      // A group whose type could be read is shown as far as it goes.
+      if (failure.role != format::RecordRole::kType) scan.groups.push_back(std::move(group));
+      break;
     }
     scan.groups.push_back(std::move(group));
-    if (!read) break;
-    if (scan.groups.back().kind == GroupKind::kStub) {
+    if (scan.groups.back().kind == format::GroupKind::kStub) {
       scan.reached_stub = true;
       break;
     }
@@ -121,19 +86,17 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   return scan;
 }
 
-VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory) {
-  VariableTable table;
-  table["source"] = work_directory.substr(0, work_directory.size() - 1);
-  table["commandline"] = "";
+format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory) {
+  format::VariableTable table;
+  format::SetBuiltInVariables(table, work_directory, "");
   for (const ScannedGroup& group : scan.groups) {
-    if (!group.bad_record.empty()) break;  // the reader's walk ends there
-    if (group.kind == GroupKind::kValue) table.emplace(group.key, group.value);
-    if (group.kind == GroupKind::kFile && !group.key.empty()) table.emplace(group.key, group.name);
+    if (group.bad_record) break;  // the reader's walk ends there
+    format::InsertGroupVariable(table, group);
   }
   return table;
 }
 
-void CopyRecordToFile(const std::filesystem::path& installer, const RecordLocation& record,
+void CopyRecordToFile(const std::filesystem::path& installer, const format::RecordLocation& record,
                       const std::filesystem::path& target) {
   auto fail = [&](const std::string& what) {
     throw ToolError(what + " " + Quoted(target.string()) + ": " +
@@ -147,7 +110,7 @@ void CopyRecordToFile(const std::filesystem::path& installer, const RecordLocati
   }
   platform::File out = platform::File::CreateForWriting(target.string());
   if (!out.IsOpen()) fail("cannot create");
-  const bool copied = ReadPayloadInChunks(
+  const bool copied = format::ReadPayloadInChunks(
       file, record, [&](std::string_view chunk) { return out.Write(chunk.data(), chunk.size()); });
   if (!copied || !out.Close()) {
     const int code = platform::LastErrorCode();
@@ -156,3 +119,5 @@ void CopyRecordToFile(const std::filesystem::path& installer, const RecordLocati
     throw ToolError("cannot write " + Quoted(target.string()) + ": " + platform::SystemErrorText(code));
   }
 }
+
+}  // namespace tool

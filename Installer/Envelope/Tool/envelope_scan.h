@@ -8,22 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "envelope_reader.h"
+#include "groups.h"
+#include "record.h"
 #include "variables.h"
 
-enum class GroupKind { kTail, kValue, kFile, kStub, kOther };
+namespace tool {
 
-struct ScannedGroup {
-  GroupKind kind = GroupKind::kOther;
-  std::string type;   // the type record's text
-  std::string key;
-  std::string name;   // file and stub groups
-  std::string value;  // value groups
-  RecordLocation contents;  // file and stub groups
-  uint64_t size = 0;        // bytes of the contents or the value
-  // The first of the group's records whose digest does not match ("type",
-  // "key", "name", "value" or "contents"); empty when all match.
-  std::string bad_record;
+struct ScannedGroup : format::Group {
+  uint64_t size = 0;  // bytes of the contents or the value
 };
 
 struct EnvelopeScan {
@@ -37,6 +29,8 @@ struct EnvelopeScan {
   // Why the scan ended before the stub group, when it did.
   std::string problem;
 
+  // Whether `group`'s only damage is the stub's bytes changed by code signing.
+  bool ChangedBySigning(const ScannedGroup& group) const;
   // The first group with a bad digest, or nullptr. The stub's contents do not
   // count in a signed program, where signing changes the stub's bytes.
   const ScannedGroup* FirstBadGroup() const;
@@ -48,9 +42,11 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path);
 
 // The variable table the reader would build, with `work_directory` (ending in
 // a separator) standing in for its per-run directory and no arguments.
-VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory);
+format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory);
 
 // Copies a located record's payload to `target`, which must not exist yet; a
 // file that cannot be written whole is removed. Throws ToolError.
-void CopyRecordToFile(const std::filesystem::path& installer, const RecordLocation& record,
+void CopyRecordToFile(const std::filesystem::path& installer, const format::RecordLocation& record,
                       const std::filesystem::path& target);
+
+}  // namespace tool

@@ -6,11 +6,9 @@
 #include "manifest.h"
 #include "pack.h"
 #include "tool_error.h"
+#include "version.h"
 
-#ifndef ENVELOPE_VERSION
-#define ENVELOPE_VERSION "0.0.0"
-#endif
-
+namespace tool {
 namespace {
 
 struct Options {
@@ -34,9 +32,12 @@ int Pack(const Options& options) {
 
 }  // namespace
 
+}  // namespace tool
+
 int main(int argc, char** argv) {
+  using namespace tool;
   CLI::App app("Builds, inspects, verifies and unpacks Quillmarrow installers.", "envelope");
-  app.set_version_flag("--version", "envelope " ENVELOPE_VERSION);
+  app.set_version_flag("--version", "envelope " QUILLMARROW_VERSION);
   app.require_subcommand(1);
   Options options;
 

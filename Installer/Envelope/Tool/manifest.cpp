@@ -6,9 +6,12 @@
 #include <set>
 #include <toml++/toml.h>
 
-#include "envelope_walk.h"
+#include "file_names.h"
+#include "launch.h"
 #include "tool_error.h"
 #include "variables.h"
+
+namespace tool {
 
 namespace {
 
@@ -126,7 +129,7 @@ ValueEntry ParseValueFlag(std::string_view flag) {
 
 std::string RefusedFileName(std::string_view name) {
   if (name.empty()) return "is empty";
-  if (!IsContainedFileName(name)) return "leaves the work directory";
+  if (!format::IsContainedFileName(name)) return "leaves the work directory";
   if (name.find_first_of("/\\") != std::string_view::npos) {
     return "has a directory part, and the reader creates no directories";
   }
@@ -147,7 +150,7 @@ void CheckPlan(const PackPlan& plan) {
   }
   std::set<std::string> keys;
   auto check_key = [&](const std::string& key, const std::string& what) {
-    if (key == "source" || key == "commandline") {
+    if (format::IsBuiltInVariable(key)) {
       throw ToolError(what + ": the key " + Quoted(key) +
                       " is set by the reader itself, which would ignore this one");
     }
@@ -172,17 +175,29 @@ void CheckPlan(const PackPlan& plan) {
   }
 
   // The reader starts nothing when the launch values expand beyond its limits.
-  VariableTable table = {{"source", "<work>"}, {"commandline", ""}};
+  format::VariableTable table;
+  format::SetBuiltInVariables(table, "<work>/", "");
+  format::Group group;
   for (const FileEntry& file : plan.files) {
-    if (!file.key.empty()) table.emplace(file.key, file.name);
+    group.kind = format::GroupKind::kFile;
+    group.key = file.key;
+    group.name = file.name;
+    format::InsertGroupVariable(table, group);
   }
-  for (const ValueEntry& value : plan.values) table.emplace(value.key, value.text);
-  for (const char* name : {"executable", "parameters"}) {
+  for (const ValueEntry& value : plan.values) {
+    group.kind = format::GroupKind::kValue;
+    group.key = value.key;
+    group.value = value.text;
+    format::InsertGroupVariable(table, group);
+  }
+  for (const std::string_view name : {format::kExecutableVariable, format::kParametersVariable}) {
     const auto entry = table.find(name);
-    if (entry != table.end() && !ExpandVariables(entry->second, table)) {
+    if (entry != table.end() && !format::ExpandVariables(entry->second, table)) {
       throw ToolError("value " + Quoted(name) +
                       ": expands beyond what the reader allows (1 MiB, or too much work), so it "
                       "would start nothing");
     }
   }
 }
+
+}  // namespace tool

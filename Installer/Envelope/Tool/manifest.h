@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tool {
+
 struct FileEntry {
   std::string key;  // may be empty: the file then sets no variable
   std::string name;
@@ -51,3 +53,5 @@ void CheckPlan(const PackPlan& plan);
 
 // Why the reader could not extract a file under `name`, or empty when it can.
 std::string RefusedFileName(std::string_view name);
+
+}  // namespace tool

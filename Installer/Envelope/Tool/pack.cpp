@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "envelope_reader.h"
-#include "envelope_walk.h"
 #include "envelope_writer.h"
-#include "md5.h"
 #include "platform.h"
+#include "record.h"
+#include "tail.h"
 #include "tool_error.h"
 #include "windows_program.h"
+
+namespace tool {
 
 namespace {
 
@@ -45,51 +46,48 @@ platform::File OpenInput(const std::filesystem::path& path, const std::string& w
   return file;
 }
 
-// Writes records to the output, small ones gathered in memory, large ones
-// copied through in chunks while their digest is computed.
-class RecordSink {
+// Writes the installer to a file, gathering small records in memory and
+// passing large pieces straight through.
+class FileOutput : public writer::Output {
  public:
-  explicit RecordSink(platform::File& out) : out_(out) {}
+  explicit FileOutput(platform::File& file) : file_(file) {}
 
-  void Small(std::string_view payload) {
-    envelope::AppendRecord(pending_, payload);
-    if (pending_.size() >= kPayloadChunkSize) Flush();
-  }
-
-  // Copies `size` bytes from `source` as one record.
-  void Copy(platform::File& source, uint32_t size, const std::string& what) {
-    Flush();
-    Md5Hasher hasher;
-    std::vector<char> chunk(std::min<size_t>(size, kPayloadChunkSize));
-    for (uint32_t done = 0; done < size;) {
-      const size_t piece = std::min<size_t>(chunk.size(), size - done);
-      if (!source.Read(chunk.data(), piece)) {
-        throw ToolError(what + ": read failed (" + platform::SystemErrorText(platform::LastErrorCode()) +
-                        "); did it change while being packed?");
-      }
-      hasher.Update(std::string_view(chunk.data(), piece));
-      Write(chunk.data(), piece);
-      done += static_cast<uint32_t>(piece);
+  void Write(std::string_view bytes) override {
+    if (pending_.size() + bytes.size() < format::kPayloadChunkSize) {
+      pending_ += bytes;
+      return;
     }
-    pending_ += envelope::RecordTrailer(size, hasher.Digest());
+    Flush();
+    WriteToFile(bytes);
   }
 
   void Flush() {
-    Write(pending_.data(), pending_.size());
+    WriteToFile(pending_);
     pending_.clear();
   }
 
  private:
-  void Write(const char* data, size_t size) {
-    if (!out_.Write(data, size)) {
+  void WriteToFile(std::string_view bytes) {
+    if (!file_.Write(bytes.data(), bytes.size())) {
       throw ToolError("writing the installer failed: " +
                       platform::SystemErrorText(platform::LastErrorCode()));
     }
   }
 
-  platform::File& out_;
+  platform::File& file_;
   std::string pending_;
 };
+
+// The `size` bytes of `source` from its current position, as a record's
+// payload.
+writer::Payload FileContents(platform::File& source, uint32_t size, const std::string& what) {
+  return writer::Payload(size, [&source, what](char* buffer, size_t piece) {
+    if (!source.Read(buffer, piece)) {
+      throw ToolError(what + ": read failed (" + platform::SystemErrorText(platform::LastErrorCode()) +
+                      "); did it change while being packed?");
+    }
+  });
+}
 
 std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   std::random_device random;
@@ -116,7 +114,7 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
 
   uint32_t stub_size = 0;
   platform::File stub_file = OpenInput(stub, "stub", stub_size);
-  if (FindEnvelopeTail(stub_file)) {
+  if (format::FindEnvelopeTail(stub_file)) {
     throw ToolError("stub " + Quoted(stub.string()) +
                     " already holds an envelope; pack the bare reader program");
   }
@@ -137,28 +135,21 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   try {
-    RecordSink sink(out);
-    sink.Copy(stub_file, stub_size, "stub " + Quoted(stub.string()));
-    sink.Small(stub_name);
-    sink.Small(kStubGroupType);
-    sink.Small(kStubGroupType);
+    FileOutput installer(out);
+    writer::EnvelopeWriter envelope(installer);
+    envelope.AddStubGroup(FileContents(stub_file, stub_size, "stub " + Quoted(stub.string())),
+                          stub_name);
     for (size_t i = 0; i < plan.files.size(); ++i) {
       const FileEntry& file = plan.files[i];
       uint32_t size = 0;
       platform::File source = OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);
       if (size != sizes[i]) throw ToolError("file " + Quoted(file.name) + ": source changed while packing");
-      sink.Copy(source, size, "file " + Quoted(file.name));
-      sink.Small(file.name);
-      sink.Small(file.key);
-      sink.Small(kFileGroupType);
+      envelope.AddFileGroup(file.key, file.name,
+                            FileContents(source, size, "file " + Quoted(file.name)));
     }
-    for (const ValueEntry& value : plan.values) {
-      sink.Small(value.text);
-      sink.Small(value.key);
-      sink.Small(kValueGroupType);
-    }
-    sink.Small(TailMarker());
-    sink.Flush();
+    for (const ValueEntry& value : plan.values) envelope.AddValueGroup(value.key, value.text);
+    envelope.AddTail();
+    installer.Flush();
     if (!out.Close()) {
       throw ToolError("writing the installer failed: " +
                       platform::SystemErrorText(platform::LastErrorCode()));
@@ -172,3 +163,5 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
     throw;
   }
 }
+
+}  // namespace tool

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tool {
+
 std::string Quoted(std::string_view text) {
   std::string quoted = "\"";
   for (const char c : text) {
@@ -16,3 +18,5 @@ std::string Quoted(std::string_view text) {
   }
   return quoted + "\"";
 }
+
+}  // namespace tool

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace tool {
+
 class ToolError : public std::runtime_error {
  public:
   explicit ToolError(const std::string& message) : std::runtime_error(message) {}
@@ -15,3 +17,5 @@ class ToolError : public std::runtime_error {
 // bytes written as \xNN, so that a hostile name cannot garble the terminal.
 // Quotes and backslashes inside stay as they are, for readable command lines.
 std::string Quoted(std::string_view text);
+
+}  // namespace tool

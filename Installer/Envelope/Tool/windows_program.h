@@ -3,6 +3,8 @@
 
 #include "platform.h"
 
+namespace tool {
+
 struct WindowsProgramFacts {
   bool is_windows_program = false;   // an MZ file with a PE header
   bool has_signature = false;        // its certificate table is not empty
@@ -10,3 +12,5 @@ struct WindowsProgramFacts {
 
 // Reads the headers of the file; leaves the position at the start.
 WindowsProgramFacts InspectWindowsProgram(platform::File& file);
+
+}  // namespace tool

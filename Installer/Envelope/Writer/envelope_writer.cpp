@@ -1,57 +1,115 @@
 #include "envelope_writer.h"
 
+#include <algorithm>
 #include <stdexcept>
-#include <iterator>
+#include <utility>
+#include <vector>
 
-#include "envelope_reader.h"
-#include "envelope_walk.h"
+#include "groups.h"
 #include "md5.h"
+#include "record.h"
+#include "tail.h"
 
-namespace envelope {
+namespace writer {
 
-std::string RecordTrailer(uint32_t length, std::string_view digest) {
-  std::string trailer;
-  for (int i = 0; i < 4; ++i) trailer += static_cast<char>(length >> (8 * i));
-  trailer += digest;
-  return trailer;
+void EnvelopeWriter::AddRecord(const Payload& payload) {
+  if (payload.size() > UINT32_MAX) throw std::length_error("record payload of 4 GiB or more");
+  format::Md5Hasher hasher;
+  if (!payload.read_) {
+    hasher.Update(payload.bytes_);
+    output_.Write(payload.bytes_);
+  } else {
+    std::vector<char> chunk(std::min<uint64_t>(payload.size(), format::kPayloadChunkSize));
+    for (uint64_t done = 0; done < payload.size();) {
+      const size_t piece = std::min<uint64_t>(chunk.size(), payload.size() - done);
+      payload.read_(chunk.data(), piece);
+      const std::string_view bytes(chunk.data(), piece);
+      hasher.Update(bytes);
+      output_.Write(bytes);
+      done += piece;
+    }
+  }
+  output_.Write(format::RecordTrailer(static_cast<uint32_t>(payload.size()), hasher.Digest()));
+}
+
+void EnvelopeWriter::AddGroup(std::string_view type, std::span<const Payload> records) {
+  for (auto record = records.rbegin(); record != records.rend(); ++record) AddRecord(*record);
+  AddRecord(type);
+}
+
+void EnvelopeWriter::AddStubGroup(const Payload& program, std::string_view name) {
+  const Payload records[] = {format::kStubGroupType, name, program};
+  AddGroup(format::kStubGroupType, records);
+}
+
+void EnvelopeWriter::AddFileGroup(std::string_view key, std::string_view name,
+                                  const Payload& contents) {
+  const Payload records[] = {key, name, contents};
+  AddGroup(format::kFileGroupType, records);
+}
+
+void EnvelopeWriter::AddValueGroup(std::string_view key, std::string_view value) {
+  const Payload records[] = {key, value};
+  AddGroup(format::kValueGroupType, records);
+}
+
+void EnvelopeWriter::AddTail() { AddRecord(format::TailMarker()); }
+
+namespace {
+
+class StringOutput : public Output {
+ public:
+  explicit StringOutput(std::string& out) : out_(out) {}
+  void Write(std::string_view bytes) override { out_ += bytes; }
+
+ private:
+  std::string& out_;
+};
+
+// Runs `write` with a writer that appends to `out`.
+template <typename Write>
+void AppendWith(std::string& out, Write write) {
+  StringOutput output(out);
+  EnvelopeWriter envelope(output);
+  write(envelope);
+}
+
+}  // namespace
+
+void AppendRecord(std::string& out, std::string_view payload) {
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddRecord(payload); });
 }
 
 void CloseRecord(std::string& out, size_t payload_start) {
-  const std::string_view payload = std::string_view(out).substr(payload_start);
-  if (payload.size() > UINT32_MAX) throw std::length_error("record payload of 4 GiB or more");
-  out += RecordTrailer(static_cast<uint32_t>(payload.size()), Md5Hasher(payload).Digest());
-}
-
-void AppendRecord(std::string& out, std::string_view payload) {
-  const size_t start = out.size();
-  out += payload;
-  CloseRecord(out, start);
+  const std::string payload = out.substr(payload_start);
+  out.resize(payload_start);
+  AppendRecord(out, payload);
 }
 
 void AppendGroup(std::string& out, std::string_view type, std::string_view key,
                  std::initializer_list<std::string_view> further) {
-  for (auto record = std::rbegin(further); record != std::rend(further); ++record) {
-    AppendRecord(out, *record);
-  }
-  AppendRecord(out, key);
-  AppendRecord(out, type);
+  std::vector<Payload> records = {key};
+  records.insert(records.end(), further.begin(), further.end());
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddGroup(type, records); });
 }
 
 void AppendStubGroup(std::string& out, std::string_view name) {
-  CloseRecord(out, 0);
-  AppendRecord(out, name);
-  AppendGroup(out, kStubGroupType, kStubGroupType);
+  const std::string program = std::move(out);
+  out.clear();
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddStubGroup(program, name); });
 }
 
 void AppendFileGroup(std::string& out, std::string_view key, std::string_view name,
                      std::string_view contents) {
-  AppendGroup(out, kFileGroupType, key, {name, contents});
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddFileGroup(key, name, contents); });
 }
 
 void AppendValueGroup(std::string& out, std::string_view key, std::string_view value) {
-  AppendGroup(out, kValueGroupType, key, {value});
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddValueGroup(key, value); });
 }
 
-void AppendTail(std::string& out) { AppendRecord(out, TailMarker()); }
+void AppendTail(std::string& out) {
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddTail(); });
+}
 
-}  // namespace envelope
+}  // namespace writer

@@ -1,46 +1,88 @@
-// Appending envelope records and record groups to a stub, in the byte format
-// the reader reads (see envelope_reader.h and envelope_walk.h).
+// Writing envelopes: records and record groups in the byte format the reader
+// reads (see record.h, groups.h and tail.h), the only code that writes them.
 //
 // The reader reads from the end, so each group is written with its
-// first-read record last. Build an installer as: the stub's bytes, then
-// AppendStubGroup, the file and value groups (the last one written is read
-// first, and wins when a key repeats), then AppendTail.
+// first-read record last. An installer is: the stub group (whose contents
+// are the reader program), the file and value groups (the last one written
+// is read first, and wins when a key repeats), then the tail record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
-namespace envelope {
+namespace writer {
 
-// Appends one record: the payload, its length (32-bit little-endian) and its
-// MD5 digest. Throws std::length_error for a payload of 4 GiB or more.
+// Where an envelope's bytes go, in order. Write throws on failure.
+class Output {
+ public:
+  virtual ~Output() = default;
+  virtual void Write(std::string_view bytes) = 0;
+};
+
+// A record's payload: bytes held in memory, or `size` bytes that `read`
+// delivers in order, a piece at a time (it fills exactly the buffer it is
+// given, or throws).
+class Payload {
+ public:
+  Payload(std::string_view bytes) : size_(bytes.size()), bytes_(bytes) {}  // NOLINT: implicit
+  Payload(const char* bytes) : Payload(std::string_view(bytes)) {}         // NOLINT: implicit
+  Payload(const std::string& bytes) : Payload(std::string_view(bytes)) {}  // NOLINT: implicit
+  Payload(uint64_t size, std::function<void(char* buffer, size_t size)> read)
+      : size_(size), read_(std::move(read)) {}
+
+  uint64_t size() const { return size_; }
+
+ private:
+  friend class EnvelopeWriter;
+  uint64_t size_;
+  std::string_view bytes_;
+  std::function<void(char*, size_t)> read_;
+};
+
+class EnvelopeWriter {
+ public:
+  explicit EnvelopeWriter(Output& output) : output_(output) {}
+
+  // Writes one record: the payload, its length and its MD5 digest. A payload
+  // given as a reader is passed through in chunks, never held whole. Throws
+  // std::length_error, before writing anything, for 4 GiB or more.
+  void AddRecord(const Payload& payload);
+
+  // Writes a group: the records that follow its type, given in the order the
+  // reader reads them (key first), then the type, so that the type is read
+  // first.
+  void AddGroup(std::string_view type, std::span<const Payload> records);
+
+  // The envelope's first group: `program` (the reader's bytes, from offset
+  // 0) as its contents, and the name the stub goes by.
+  void AddStubGroup(const Payload& program, std::string_view name);
+  void AddFileGroup(std::string_view key, std::string_view name, const Payload& contents);
+  void AddValueGroup(std::string_view key, std::string_view value);
+
+  // The tail record, which ends the envelope.
+  void AddTail();
+
+ private:
+  Output& output_;
+};
+
+// The same in memory, for tests, fuzzers and benchmarks: each appends to `out`.
 void AppendRecord(std::string& out, std::string_view payload);
-
-// The length field and digest that close a record of `length` payload bytes
-// whose MD5 digest is `digest`.
-std::string RecordTrailer(uint32_t length, std::string_view digest);
-
 // Closes the record whose payload is everything in `out` from
 // `payload_start` on, by appending its length and digest.
 void CloseRecord(std::string& out, size_t payload_start);
-
-// Appends a group: the further records (given in the order the reader reads
-// them, after the key), then the key, then the type, so that the type is read
-// first.
 void AppendGroup(std::string& out, std::string_view type, std::string_view key,
                  std::initializer_list<std::string_view> further = {});
-
-// Makes all of `out` (the stub's bytes) the envelope's first record, the
-// contents of the stub group, and appends the group's name, key and type.
+// Makes all of `out` (the stub's bytes) the stub group's contents.
 void AppendStubGroup(std::string& out, std::string_view name);
-
 void AppendFileGroup(std::string& out, std::string_view key, std::string_view name,
                      std::string_view contents);
 void AppendValueGroup(std::string& out, std::string_view key, std::string_view value);
-
-// Appends the tail record, which ends the envelope.
 void AppendTail(std::string& out);
 
-}  // namespace envelope
+}  // namespace writer

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace format {
+
 // Quotes one argument when it is empty or holds a space, tab, newline or
 // double quote, so that SplitCommandLine gives it back unchanged.
 std::string QuoteCommandLineArgument(std::string_view argument);
@@ -20,3 +22,5 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments);
 // give n backslashes and the quote toggles quoting; 2n+1 give n backslashes and
 // a literal quote; other backslashes are literal.
 std::vector<std::string> SplitCommandLine(std::string_view text);
+
+}  // namespace format

@@ -14,6 +14,7 @@ namespace platform {
 const char kPathSeparator = '\\';
 const char kFallbackTemporaryPath[] = "C:\\Temp\\";
 const int kErrorInvalidName = ERROR_INVALID_NAME;
+const int kErrorEndOfFile = ERROR_HANDLE_EOF;
 const int kRemovalRetryMilliseconds = 2000;
 const int kRemovalRetryPauseMilliseconds = 50;
 
@@ -222,7 +223,7 @@ bool File::Read(void* buffer, size_t size) {
     DWORD got = 0;
     if (!ReadFile(ToHandle(handle_), bytes, chunk, &got, nullptr)) return false;
     if (got == 0) {  // the end of the file
-      SetLastError(ERROR_HANDLE_EOF);
+      SetLastError(kErrorEndOfFile);
       return false;
     }
     bytes += got;
@@ -257,11 +258,18 @@ bool File::Close() {
 // ---------------------------------------------------------------------------
 // Processes
 
-Process::~Process() {
-  if (handle_ != -1 && handle_ != 0) CloseHandle(ToHandle(handle_));
+std::string ResolvedPath(const std::string& path) {
+  char buffer[kPathBufferSize];
+  const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, buffer, nullptr);
+  if (length == 0 || length >= kPathBufferSize) return {};
+  if (GetFileAttributesA(buffer) == INVALID_FILE_ATTRIBUTES) return {};
+  return std::string(buffer, length);
 }
 
-bool StartProcess(const std::string& program, const std::string& parameters, Process& process) {
+bool AllowOwnerToExecute(const std::string&) { return true; }
+
+ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
+                      const std::vector<std::string>&) {
   // Through the shell, as a user's double click would start it: default verb,
   // no directory (the program inherits the current one, the work directory),
   // no owner window, and a handle to the started process to wait on.
@@ -274,13 +282,10 @@ bool StartProcess(const std::string& program, const std::string& parameters, Pro
   info.lpParameters = parameters.c_str();
   info.lpDirectory = nullptr;
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExA(&info)) return false;
-  process.handle_ = reinterpret_cast<intptr_t>(info.hProcess);
-  return true;
-}
-
-bool WaitForProcess(Process& process) {
-  return WaitForSingleObject(ToHandle(process.handle_), INFINITE) == WAIT_OBJECT_0;
+  if (!ShellExecuteExA(&info)) return ProcessEnd::kNotStarted;
+  const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0;
+  if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+  return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }
 
 }  // namespace platform

@@ -28,6 +28,9 @@ extern const char kFallbackTemporaryPath[];
 // The error code reported for a file name the reader refuses to write.
 extern const int kErrorInvalidName;
 
+// The error code of a read that met the end of the file.
+extern const int kErrorEndOfFile;
+
 // ---------------------------------------------------------------------------
 // Errors and messages
 
@@ -153,7 +156,8 @@ class File {
   // The current position, or -1 on failure.
   int64_t Position() const;
 
-  // Reads exactly `size` bytes; a short read is a failure.
+  // Reads exactly `size` bytes; a short read is a failure, reported at the end
+// of the file as kErrorEndOfFile.
   bool Read(void* buffer, size_t size);
 
   // Writes all `size` bytes; a short write is a failure.
@@ -171,27 +175,29 @@ class File {
 // ---------------------------------------------------------------------------
 // Processes
 
-// A started program. Releases its handle when destroyed.
-class Process {
- public:
-  Process() = default;
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-  ~Process();
+// The absolute path of the file or directory `path` names, with links
+// resolved where the system has them; empty when there is no such entry.
+std::string ResolvedPath(const std::string& path);
 
- private:
-  friend bool StartProcess(const std::string&, const std::string&, Process&);
-  friend bool WaitForProcess(Process&);
-  intptr_t handle_ = -1;
+// Lets the owner execute the regular file `path` names. POSIX: adds the
+// owner's execute permission; false for anything but a regular file.
+// Windows: any file may be started, nothing to do.
+bool AllowOwnerToExecute(const std::string& path);
+
+enum class ProcessEnd {
+  kEnded,       // the program was started and has ended
+  kNotStarted,  // the program could not be started
+  kWaitFailed,  // it was started, but waiting for its end failed
 };
 
-// Starts `program` with `parameters` as its command-line tail, in the current
-// directory and with this process's environment. POSIX: the file is made
-// executable for its owner and started directly (never through a shell), with
-// the parameters split by the Microsoft C runtime's rules.
-bool StartProcess(const std::string& program, const std::string& parameters, Process& process);
-
-// Waits without a time limit until the started program has ended.
-bool WaitForProcess(Process& process);
+// Starts `program` in the current directory, with this process's environment,
+// and waits without a time limit until it has ended. Its command-line tail is
+// given twice, as each system hands it over: Windows passes `parameters`
+// verbatim to the shell's execute service (default verb, normal window);
+// POSIX starts the file directly (never through a shell) with `arguments` as
+// argv[1...], ignoring the terminal's interrupt and quit keys while it runs
+// (the program gets the dispositions this process started with).
+ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
+                      const std::vector<std::string>& arguments);
 
 }  // namespace platform

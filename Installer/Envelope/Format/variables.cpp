@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+namespace format {
 namespace {
 
 // What looking up a name and starting on its value costs, in bytes copied.
@@ -15,12 +16,14 @@ struct Frame {
   // The table entry whose value this is; null for the caller's text.
   const std::string* name = nullptr;
   std::string text;
-  // Invariant: text[a] is a "%" that may open a reference, or a is npos.
-  size_t a = std::string::npos;
+  // Invariant: text[scan_from] is a "%" that may open a reference, or
+  // scan_from is npos.
+  size_t scan_from = std::string::npos;
   // While the value of a name found in this text is being expanded (in the
-  // frame above), the stretch b - 1 .. c its reference occupies.
-  size_t b = 0;
-  size_t c = 0;
+  // frame above), where that name starts and the "%" that closes it: the
+  // reference occupies name_start - 1 .. name_end.
+  size_t name_start = 0;
+  size_t name_end = 0;
 };
 
 }  // namespace
@@ -34,10 +37,12 @@ std::optional<std::string> ExpandVariables(const std::string& text, const Variab
 
   for (;;) {
     Frame& frame = stack.back();
-    const size_t a = frame.a;
-    const size_t b = a == std::string::npos ? a : frame.text.find_first_not_of('%', a);
-    const size_t c = b == std::string::npos ? b : frame.text.find('%', b);
-    if (c == std::string::npos) {
+    const size_t scan_from = frame.scan_from;
+    const size_t name_start =
+        scan_from == std::string::npos ? scan_from : frame.text.find_first_not_of('%', scan_from);
+    const size_t name_end =
+        name_start == std::string::npos ? name_start : frame.text.find('%', name_start);
+    if (name_end == std::string::npos) {
       // This text is final.
       if (stack.size() == 1) return std::move(frame.text);
       std::string value = std::move(frame.text);
@@ -45,33 +50,36 @@ std::optional<std::string> ExpandVariables(const std::string& text, const Variab
       stack.pop_back();
 
       Frame& caller = stack.back();
-      const size_t reference = caller.c - caller.b + 2;
+      const size_t reference = caller.name_end - caller.name_start + 2;
       if (value.size() > kMaxExpandedSize ||
           caller.text.size() - reference + value.size() > kMaxExpandedSize) {
         return std::nullopt;
       }
-      caller.text.replace(caller.b - 1, reference, value);
+      caller.text.replace(caller.name_start - 1, reference, value);
       work += caller.text.size();
       if (work > kMaxExpansionWork) return std::nullopt;
       // Resume after the inserted value: its text is final, and the
       // reference's closing "%" went with it, so the next reference needs a
       // "%" of its own.
-      caller.a = caller.text.find('%', caller.b - 1 + value.size());
+      caller.scan_from = caller.text.find('%', caller.name_start - 1 + value.size());
       continue;
     }
 
-    work += kLookupWork + (c - a);
+    work += kLookupWork + (name_end - scan_from);
     if (work > kMaxExpansionWork) return std::nullopt;
-    const auto entry = table.find(std::string_view(frame.text).substr(b, c - b));
+    const auto entry =
+        table.find(std::string_view(frame.text).substr(name_start, name_end - name_start));
     if (entry == table.end() || !active.insert(&entry->first).second) {
-      frame.a = c;  // not replaced: this closing "%" may open the next reference
+      frame.scan_from = name_end;  // not replaced: this closing "%" may open the next reference
       continue;
     }
-    frame.b = b;
-    frame.c = c;
+    frame.name_start = name_start;
+    frame.name_end = name_end;
     work += entry->second.size();
     if (work > kMaxExpansionWork) return std::nullopt;
     // `frame` may move with the push; it is not used after it.
     stack.push_back({&entry->first, entry->second, entry->second.find('%')});
   }
 }
+
+}  // namespace format

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace format {
+
 class Md5Hasher {
  public:
   static constexpr size_t kDigestSize = 16;
@@ -36,3 +38,5 @@ class Md5Hasher {
   unsigned char pending_[64] = {};
   size_t pending_size_ = 0;
 };
+
+}  // namespace format

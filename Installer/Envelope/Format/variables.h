@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace format {
+
 // Name -> value, ordered byte-wise. Two ways of writing: `emplace` inserts only
 // a name that is not present yet (envelope values: the group nearest the end of
 // the envelope wins, built-ins cannot be replaced); `operator[]` reads or
@@ -36,3 +38,5 @@ inline constexpr size_t kMaxExpansionWork = size_t{256} << 20;
 // Gives no text when the result or a value on the way would grow beyond
 // kMaxExpandedSize, or the expansion beyond kMaxExpansionWork.
 std::optional<std::string> ExpandVariables(const std::string& text, const VariableTable& table);
+
+}  // namespace format

@@ -14,7 +14,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "command_line.h"
 #include "platform.h"
 
 extern char** environ;
@@ -24,6 +23,7 @@ namespace platform {
 const char kPathSeparator = '/';
 const char kFallbackTemporaryPath[] = "/tmp/";
 const int kErrorInvalidName = EINVAL;
+const int kErrorEndOfFile = ENODATA;
 const int kRemovalRetryMilliseconds = 0;
 const int kRemovalRetryPauseMilliseconds = 50;
 
@@ -65,27 +65,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
     size -= static_cast<size_t>(written);
   }
   return true;
-}
-
-// While the started program runs, an interrupt from the terminal is for it,
-// not for the reader, which still has to remove the work directory afterwards
-// (as system() does). The program gets the dispositions the reader started
-// with.
-struct sigaction saved_interrupt, saved_quit;
-
-void IgnoreInterrupts() {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGINT, &ignore, &saved_interrupt);
-  sigaction(SIGQUIT, &ignore, &saved_quit);
-}
-
-void RestoreInterrupts() {
-  const int error = errno;
-  sigaction(SIGINT, &saved_interrupt, nullptr);
-  sigaction(SIGQUIT, &saved_quit, nullptr);
-  errno = error;
 }
 
 }  // namespace
@@ -254,7 +233,11 @@ bool File::Read(void* buffer, size_t size) {
   while (size > 0) {
     const ssize_t got =
         RetryOnInterrupt([&] { return read(static_cast<int>(handle_), bytes, size); });
-    if (got <= 0) return false;  // an error, or the end of the file
+    if (got < 0) return false;
+    if (got == 0) {
+      errno = kErrorEndOfFile;
+      return false;
+    }
     bytes += got;
     size -= static_cast<size_t>(got);
   }
@@ -275,40 +258,47 @@ bool File::Close() {
 // ---------------------------------------------------------------------------
 // Processes
 
-Process::~Process() = default;  // a pid needs no release
-
-namespace {
-
-// Makes an extracted program executable for its owner. The path comes from
-// the envelope, so only a regular file that really lies inside the current
-// (work) directory is changed, never one that "../" or a link leads to.
-void MakeExtractedProgramExecutable(const std::string& program) {
-  char* const resolved = realpath(program.c_str(), nullptr);
-  char* const current = getcwd(nullptr, 0);
-  if (resolved != nullptr && current != nullptr) {
-    const std::string_view path(resolved), directory(current);
-    struct stat status;
-    if (path.size() > directory.size() + 1 && path.starts_with(directory) &&
-        path[directory.size()] == '/' && stat(resolved, &status) == 0 && S_ISREG(status.st_mode)) {
-      chmod(resolved, (status.st_mode & 07777) | S_IXUSR);
-    }
-  }
+std::string ResolvedPath(const std::string& path) {
+  char* const resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string text(resolved);
   std::free(resolved);
-  std::free(current);
+  return text;
 }
 
-}  // namespace
+bool AllowOwnerToExecute(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return false;
+  if (!S_ISREG(status.st_mode)) {
+    errno = EACCES;
+    return false;
+  }
+  return chmod(path.c_str(), (status.st_mode & 07777) | S_IXUSR) == 0;
+}
 
-bool StartProcess(const std::string& program, const std::string& parameters, Process& process) {
-  MakeExtractedProgramExecutable(program);
-
-  std::vector<std::string> arguments = SplitCommandLine(parameters);
-  arguments.insert(arguments.begin(), program);
+ProcessEnd RunProcess(const std::string& program, const std::string&,
+                      const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  IgnoreInterrupts();
+  // While the started program runs, an interrupt from the terminal is for it,
+  // not for the reader, which still has to remove the work directory
+  // afterwards (as system() does). The program gets the dispositions the
+  // reader started with.
+  struct sigaction ignore {}, saved_interrupt {}, saved_quit {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, &saved_interrupt);
+  sigaction(SIGQUIT, &ignore, &saved_quit);
+  auto restore_interrupts = [&] {
+    const int error = errno;
+    sigaction(SIGINT, &saved_interrupt, nullptr);
+    sigaction(SIGQUIT, &saved_quit, nullptr);
+    errno = error;
+  };
+
   sigset_t defaults;
   sigemptyset(&defaults);
   if (saved_interrupt.sa_handler != SIG_IGN) sigaddset(&defaults, SIGINT);
@@ -322,21 +312,14 @@ bool StartProcess(const std::string& program, const std::string& parameters, Pro
   const int error = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) {
-    RestoreInterrupts();
+    restore_interrupts();
     errno = error;
-    return false;
+    return ProcessEnd::kNotStarted;
   }
-  process.handle_ = pid;
-  return true;
-}
-
-bool WaitForProcess(Process& process) {
-  const auto pid = static_cast<pid_t>(process.handle_);
   int status = 0;
   const pid_t ended = RetryOnInterrupt([&] { return waitpid(pid, &status, 0); });
-  RestoreInterrupts();
-  process.handle_ = -1;
-  return ended == pid;
+  restore_interrupts();
+  return ended == pid ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }
 
 }  // namespace platform

@@ -2,12 +2,10 @@
 
 #include <cstring>
 
-namespace {
+#include "little_endian.h"
 
-inline uint32_t LoadLittleEndian(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+namespace format {
+namespace {
 
 inline uint32_t RotateLeft(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
 
@@ -41,7 +39,7 @@ inline void Step<G>(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x,
 
 void Md5Hasher::Transform(const unsigned char* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = LoadLittleEndian(block + 4 * i);
+  for (int i = 0; i < 16; ++i) x[i] = LoadLittleEndian32(block + 4 * i);
   uint32_t a = a_, b = b_, c = c_, d = d_;
 
   Step<F>(a, b, c, d, x[0], 0xd76aa478, 7);
@@ -148,17 +146,16 @@ void Md5Hasher::Finalise() {
   unsigned char padding[72] = {0x80};
   const size_t used = static_cast<size_t>((bit_count / 8) % 64);
   const size_t zeros = used < 56 ? 55 - used : 119 - used;
-  for (int i = 0; i < 8; ++i) padding[1 + zeros + i] = static_cast<unsigned char>(bit_count >> (8 * i));
+  StoreLittleEndian(padding + 1 + zeros, bit_count, 8);
   Update(std::string_view(reinterpret_cast<const char*>(padding), 1 + zeros + 8));
   bit_count_ = bit_count;
 }
 
 std::string Md5Hasher::Digest() {
   Finalise();
-  std::string digest(kDigestSize, '\0');
-  const uint32_t words[4] = {a_, b_, c_, d_};
-  for (int w = 0; w < 4; ++w) {
-    for (int i = 0; i < 4; ++i) digest[4 * w + i] = static_cast<char>(words[w] >> (8 * i));
-  }
+  std::string digest;
+  for (const uint32_t word : {a_, b_, c_, d_}) AppendLittleEndian32(digest, word);
   return digest;
 }
+
+}  // namespace format

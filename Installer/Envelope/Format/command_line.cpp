@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+namespace format {
+
 std::string QuoteCommandLineArgument(std::string_view argument) {
   if (!argument.empty() && argument.find_first_of(" \t\n\"") == std::string_view::npos) {
     return std::string(argument);
@@ -68,3 +70,5 @@ std::vector<std::string> SplitCommandLine(std::string_view text) {
     arguments.push_back(std::move(argument));
   }
 }
+
+}  // namespace format

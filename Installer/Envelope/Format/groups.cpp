@@ -1,0 +1,90 @@
+#include "groups.h"
+
+#include "tail.h"
+
+namespace format {
+
+namespace {
+
+constexpr RecordRole kValueRecords[] = {RecordRole::kKey, RecordRole::kValue};
+constexpr RecordRole kFileRecords[] = {RecordRole::kKey, RecordRole::kName, RecordRole::kContents};
+constexpr RecordRole kOtherRecords[] = {RecordRole::kKey};
+
+// Where each text record's payload goes.
+std::string* TextOf(RecordRole role, Group& group) {
+  switch (role) {
+    case RecordRole::kType: return &group.type;
+    case RecordRole::kKey: return &group.key;
+    case RecordRole::kName: return &group.name;
+    case RecordRole::kValue: return &group.value;
+    case RecordRole::kContents: return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+GroupKind KindOfGroupType(std::string_view type) {
+  if (type == TailMarker()) return GroupKind::kTail;
+  if (type == kValueGroupType) return GroupKind::kValue;
+  if (type == kFileGroupType) return GroupKind::kFile;
+  if (type == kStubGroupType) return GroupKind::kStub;
+  return GroupKind::kOther;
+}
+
+const char* RecordRoleName(RecordRole role) {
+  switch (role) {
+    case RecordRole::kType: return "type";
+    case RecordRole::kKey: return "key";
+    case RecordRole::kName: return "name";
+    case RecordRole::kValue: return "value";
+    case RecordRole::kContents: return "contents";
+  }
+  return "record";
+}
+
+std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
+  switch (kind) {
+    case GroupKind::kTail: return {};
+    case GroupKind::kValue: return kValueRecords;
+    case GroupKind::kFile:
+    case GroupKind::kStub: return kFileRecords;
+    case GroupKind::kOther: return kOtherRecords;
+  }
+  return {};
+}
+
+RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
+  failure_ = {role, file_.Position(), {}};
+  std::string* text = TextOf(role, group);
+  RecordStatus status =
+      text != nullptr ? ReadRecordBackward(file_, *text, reading_.kept_text_size, failure_.record)
+                      : VerifyRecordBackward(file_, failure_.record);
+  if (role == RecordRole::kContents && status != RecordStatus::kOutsideFile &&
+      status != RecordStatus::kReadFailed) {
+    group.contents = failure_.record;
+  }
+  if (status == RecordStatus::kDigestMismatch && reading_.read_past_mismatches) {
+    if (!group.bad_record) group.bad_record = role;
+    status = RecordStatus::kOk;
+  }
+  return status;
+}
+
+RecordStatus GroupReader::Next(Group& group) {
+  group = Group();
+  if (const RecordStatus status = ReadRecord(RecordRole::kType, group); status != RecordStatus::kOk) {
+    return status;
+  }
+  group.kind = KindOfGroupType(group.type);
+  std::span<const RecordRole> records = RecordsAfterType(group.kind);
+  if (group.kind == GroupKind::kStub && !reading_.stub_records) records = records.first(1);
+  for (const RecordRole role : records) {
+    if (const RecordStatus status = ReadRecord(role, group); status != RecordStatus::kOk) {
+      return status;
+    }
+  }
+  return RecordStatus::kOk;
+}
+
+}  // namespace format

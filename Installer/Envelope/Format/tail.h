@@ -1,0 +1,34 @@
+// The envelope's tail: the record that ends it, and finding it from the end
+// of the program file.
+//
+// The last record of an envelope is the tail record, whose payload is the
+// tail marker. Anything after the tail record (a code-signing certificate,
+// alignment bytes) is never interpreted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform.h"
+
+namespace format {
+
+// Marker candidates start at this offset or above; one below is not found.
+inline constexpr int64_t kLowestMarkerOffset = 23;
+
+// The tail search reads the file backwards this many bytes at a time.
+inline constexpr size_t kTailScanBlockSize = 64 * 1024;
+
+// The tail record's payload. Composed at run time, so that the reader's own
+// bytes never contain it: a bare reader (a truncated download) must not take
+// its own constant for the end of an envelope.
+const std::string& TailMarker();
+
+// Searches backwards from the end of the file for the tail marker. Candidate
+// offsets run from size - 23 down to 23, so the marker that starts highest
+// wins and the last byte of the file is never part of it. On success the
+// position is at the end of the tail record (marker + 42).
+bool FindEnvelopeTail(platform::File& file);
+
+}  // namespace format

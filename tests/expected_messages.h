@@ -1,0 +1,34 @@
+// The reader's messages as the tests expect them. Written out here, not taken
+// from the reader's own texts, so that a changed message fails a test.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace test {
+
+inline constexpr char kInvalidArchiveCaption[] = "Invalid Archive!";
+inline constexpr char kInvalidArchiveText[] =
+    "We are sorry, but your installation / update did not complete due to unexpected download "
+    "errors.\r\nPlease download the whole Quillmarrow program from "
+    "https://www.quillmarrow.com/download";
+
+// A message as the POSIX reader reports it on standard error: "caption:
+// text" and a line break, with "\r\n" or a lone "\r" in the text as "\n".
+inline std::string PosixReport(std::string_view caption, std::string_view text) {
+  std::string line = std::string(caption) + ": ";
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      line += text[i];
+    } else {
+      line += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+  }
+  return line + "\n";
+}
+
+inline const std::string kInvalidArchiveReport = PosixReport(kInvalidArchiveCaption, kInvalidArchiveText);
+inline const std::string kSpawnFailedReport = "ShellExecuteEx failed: Unable to spawn process\n";
+
+}  // namespace test
