@@ -1,5 +1,7 @@
 #include "groups.h"
 
+#include <algorithm>
+
 #include "tail.h"
 
 namespace format {
@@ -57,9 +59,12 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
 RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
   failure_ = {role, file_.Position(), {}};
   std::string* text = TextOf(role, group);
-  RecordStatus status =
-      text != nullptr ? ReadRecordBackward(file_, *text, reading_.kept_text_size, failure_.record)
-                      : VerifyRecordBackward(file_, failure_.record);
+  // A type is kept long enough to tell the tail marker from other texts.
+  const size_t kept = role == RecordRole::kType
+                          ? std::max(reading_.kept_text_size, TailMarker().size())
+                          : reading_.kept_text_size;
+  RecordStatus status = text != nullptr ? ReadRecordBackward(file_, *text, kept, failure_.record)
+                                        : VerifyRecordBackward(file_, failure_.record);
   if (role == RecordRole::kContents && status != RecordStatus::kOutsideFile &&
       status != RecordStatus::kReadFailed) {
     group.contents = failure_.record;

@@ -63,8 +63,9 @@ struct GroupReading {
   // Note a record whose digest does not match in Group::bad_record and read
   // on, instead of stopping there.
   bool read_past_mismatches = false;
-  // Keep at most this many bytes of each text record (type, key, name, value);
-  // every record is still hashed whole.
+  // Keep at most this many bytes of each text record (key, name, value; a
+  // type always as much as the tail marker's length); every record is still
+  // hashed whole.
   size_t kept_text_size = SIZE_MAX;
 };
 
