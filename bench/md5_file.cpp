@@ -20,7 +20,8 @@ constexpr size_t kChunkSize = size_t{1} << 20;
 
 int Fail(const std::string& path) {
   const int error = platform::LastErrorCode();
-  std::fprintf(stderr, "md5_file: %s: %s\n", path.c_str(), platform::SystemErrorText(error).c_str());
+  std::fprintf(stderr, "md5_file: %s: %s\n", path.c_str(),
+               platform::SystemErrorText(error).c_str());
   return 1;
 }
 

@@ -15,13 +15,13 @@
 #include <string>
 #include <system_error>
 
-#include "record.h"
-#include "tail.h"
 #include "envelope_walk.h"
 #include "envelope_writer.h"
 #include "md5.h"
 #include "platform.h"
+#include "record.h"
 #include "run_state.h"
+#include "tail.h"
 
 using namespace format;
 using namespace reader;
@@ -129,8 +129,8 @@ void WalkEnvelopeExtracting(benchmark::State& state) {
 
     state.PauseTiming();
     std::error_code error;
-    const bool extracted =
-        run.envelope_valid && fs::file_size(work_directory + kExtractedName, error) == kLargeFileSize;
+    const bool extracted = run.envelope_valid &&
+                           fs::file_size(work_directory + kExtractedName, error) == kLargeFileSize;
     fs::remove_all(work_directory);
     if (!extracted) {
       state.SkipWithError("the walk did not extract the file");

@@ -55,9 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VariableTable table;
   for (size_t start = first_line; start != std::string_view::npos;) {
     const size_t end = input.find('\n', start + 1);
-    const std::string_view line = input.substr(start + 1, end == std::string_view::npos ? end : end - start - 1);
+    const std::string_view line =
+        input.substr(start + 1, end == std::string_view::npos ? end : end - start - 1);
     const size_t equals = line.find('=');
-    table.emplace(line.substr(0, equals), equals == std::string_view::npos ? "" : line.substr(equals + 1));
+    table.emplace(line.substr(0, equals),
+                  equals == std::string_view::npos ? "" : line.substr(equals + 1));
     start = end;
   }
 

@@ -4,10 +4,10 @@
 set -euo pipefail
 
 # The envelope tool's libraries; clang and its runtime libraries build the
-# fuzzing targets (libFuzzer); Google Benchmark, makeself and GNU time serve
-# the benchmarks.
-packages=(cmake ninja-build g++ libgtest-dev libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev libbenchmark-dev makeself time)
+# fuzzing targets (libFuzzer); clang-format checks the layout; Google
+# Benchmark, makeself and GNU time serve the benchmarks.
+packages=(cmake ninja-build g++ git libgtest-dev libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev clang-format-14 libbenchmark-dev makeself time)
 # The Windows reader: MinGW-w64 cross compilers, GoogleTest's sources to build
 # for Windows, Wine (wine32 runs the 32-bit programs where the kernel allows
 # 32-bit code; wine64 runs the 64-bit build of the same sources elsewhere) and

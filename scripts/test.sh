@@ -1,14 +1,36 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds from scratch and runs every test twice:
-# with warnings as errors, and under AddressSanitizer and
-# UndefinedBehaviorSanitizer. The Windows reader is cross-built first; the
-# warnings-as-errors run checks it and runs the Windows programs under Wine.
-# Then runs each fuzzing target for a minute (FUZZ_SECONDS) from the seeds in
-# fuzz/corpus.
+# Installs what is missing, checks the layout of every C++ file, builds from
+# scratch and runs every test twice: with warnings as errors, and under
+# AddressSanitizer and UndefinedBehaviorSanitizer. The Windows reader is
+# cross-built first; the warnings-as-errors run checks it and runs the
+# Windows programs under Wine. Then runs each fuzzing target for a minute
+# (FUZZ_SECONDS) from the seeds in fuzz/corpus.
+#
+# Options for day-to-day use (the default, and CI, is the full clean run):
+#   --skip-deps   do not install missing packages
+#   --reuse       keep existing build folders, building only what changed
+#   --no-fuzz     skip the fuzzing targets
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+install_deps=1 reuse=0 fuzz=1
+for option in "$@"; do
+  case "$option" in
+    --skip-deps) install_deps=0 ;;
+    --reuse) reuse=1 ;;
+    --no-fuzz) fuzz=0 ;;
+    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown option $option (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+# Starts a preset's build folder afresh, unless --reuse keeps it.
+fresh() { if ((reuse == 0)); then rm -rf "$1"; fi; }
+
+if ((install_deps)); then scripts/install-deps.sh; fi
+
+echo "== layout (clang-format)"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
 
 # The Windows reader: the shipped 32-bit build, and the build whose programs
 # the Wine tests run. 32-bit Wine needs a kernel that runs 32-bit code; where
@@ -22,14 +44,14 @@ else
 fi
 for preset in "${windows_presets[@]}"; do
   echo "== $preset"
-  rm -rf "build-$preset"
+  fresh "build-$preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset"
 done
 
 for preset in ci asan; do
   echo "== $preset"
-  rm -rf "build-$preset"
+  fresh "build-$preset"
   windows=()
   if [ "$preset" = ci ]; then  # once is enough: the Windows programs are the same
     windows=(-DQUILLMARROW_WIN32_READER="$PWD/build-win32/bin/reader.exe"
@@ -42,8 +64,9 @@ done
 
 # The seeds are only read; what the fuzzers add goes to a scratch directory,
 # and an input that fails is kept as build-fuzz/<target>-crash-... .
+if ((fuzz == 0)); then exit 0; fi
 echo "== fuzz"
-rm -rf build-fuzz
+fresh build-fuzz
 cmake --preset fuzz
 cmake --build --preset fuzz
 corpus=$(mktemp -d)

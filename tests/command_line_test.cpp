@@ -114,7 +114,9 @@ TEST(JoinCommandLine, SplittingGivesRandomArgumentsBack) {
   for (int round = 0; round < 500; ++round) {
     Arguments arguments(generator() % 5);
     for (std::string& argument : arguments) {
-      for (size_t length = generator() % 8; length > 0; --length) argument += kAlphabet[generator() % 6];
+      for (size_t length = generator() % 8; length > 0; --length) {
+        argument += kAlphabet[generator() % 6];
+      }
     }
     const std::string text = JoinCommandLine(arguments);
     ASSERT_EQ(SplitCommandLine(text), arguments) << "round " << round << ", text: " << text;

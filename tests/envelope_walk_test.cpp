@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "record.h"
-#include "tail.h"
 #include "envelope_writer.h"
 #include "platform.h"
+#include "record.h"
 #include "run_state.h"
+#include "tail.h"
 #include "test_support.h"
 
 using namespace format;
@@ -52,14 +52,16 @@ class EnvelopeWalkTest : public testing::Test {
   }
 
   std::string FileError(const char* caption, const std::string& path, int error) {
-    return std::string(caption) + ": File: " + path + "\nError: " +
-           platform::SystemErrorText(error) + "\n";
+    return std::string(caption) + ": File: " + path +
+           "\nError: " + platform::SystemErrorText(error) + "\n";
   }
 
   // `size` bytes that differ from one offset to the next and between seeds.
   static std::string Pattern(size_t size, size_t seed) {
     std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xff);
+    for (size_t i = 0; i < size; ++i) {
+      bytes[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xff);
+    }
     return bytes;
   }
 
@@ -130,15 +132,16 @@ TEST_F(EnvelopeWalkTest, WithoutAStubGroupTheWalkEndsAtTheStartOfTheFile) {
 
 TEST_F(EnvelopeWalkTest, ExistingFilesAreOverwritten) {
   test::WriteFile(work_ / "data.bin", std::string(1000, 'o'));
-  EXPECT_EQ(Walk(Program([](std::string& b) { writer::AppendFileGroup(b, "", "data.bin", "new"); })),
-            "");
+  EXPECT_EQ(
+      Walk(Program([](std::string& b) { writer::AppendFileGroup(b, "", "data.bin", "new"); })), "");
   EXPECT_EQ(test::ReadFile(work_ / "data.bin"), "new");
 }
 
 TEST_F(EnvelopeWalkTest, NamesMayUseExistingSubdirectories) {
   fs::create_directory(work_ / "lang");
-  EXPECT_EQ(Walk(Program([](std::string& b) { writer::AppendFileGroup(b, "", "lang/DE5.ini", "de"); })),
-            "");
+  EXPECT_EQ(
+      Walk(Program([](std::string& b) { writer::AppendFileGroup(b, "", "lang/DE5.ini", "de"); })),
+      "");
   EXPECT_EQ(test::ReadFile(work_ / "lang" / "DE5.ini"), "de");
 }
 
@@ -204,8 +207,8 @@ TEST_F(EnvelopeWalkTest, AMismatchInAnyChunkOfTheContentsWritesNothing) {
 TEST_F(EnvelopeWalkTest, AMissingProgramFileIsReported) {
   test::MessageCapture messages;
   WalkEnvelope((scratch_.path() / "absent").string(), state_);
-  EXPECT_EQ(messages.Take(), FileError("Failed to open archive!",
-                                       (scratch_.path() / "absent").string(), ENOENT));
+  EXPECT_EQ(messages.Take(),
+            FileError("Failed to open archive!", (scratch_.path() / "absent").string(), ENOENT));
   EXPECT_FALSE(state_.envelope_valid);
 }
 
@@ -244,9 +247,9 @@ TEST_F(EnvelopeWalkTest, NamesLeadingOutOfTheWorkDirectoryAreRefused) {
   fs::create_directory(work_ / "sub");
   // A zero byte ends the name the system sees: "sub/..\0" would be "sub/..",
   // and "ok.txt\0" would write ok.txt.
-  for (const std::string& name : std::initializer_list<std::string>{"../escaped.txt", "sub/../../escaped.txt", "..\\escaped.txt",
-                                 "sub\\..\\..\\escaped.txt", "/tmp/escaped.txt", "\\escaped.txt",
-                                 "C:escaped.txt", "..", "sub/..\0"s, "ok.txt\0"s}) {
+  for (const std::string& name : std::initializer_list<std::string>{
+           "../escaped.txt", "sub/../../escaped.txt", "..\\escaped.txt", "sub\\..\\..\\escaped.txt",
+           "/tmp/escaped.txt", "\\escaped.txt", "C:escaped.txt", "..", "sub/..\0"s, "ok.txt\0"s}) {
     const std::string bytes =
         Program([&](std::string& b) { writer::AppendFileGroup(b, "", name, "outside"); });
     // A zero byte is shown as "\0": a message box would end the text there.
@@ -262,12 +265,13 @@ TEST_F(EnvelopeWalkTest, NamesLeadingOutOfTheWorkDirectoryAreRefused) {
 }
 
 TEST(ContainedFileNameTest, AcceptsOnlyRelativeNamesWithoutParentSteps) {
-  for (const char* name : {"Setup.exe", "sub/file", "sub\\file", "a..b", "..hidden", "x/..y",
-                           ".", "./file", "file.."}) {
+  for (const char* name : {"Setup.exe", "sub/file", "sub\\file", "a..b", "..hidden", "x/..y", ".",
+                           "./file", "file.."}) {
     EXPECT_TRUE(IsContainedFileName(name)) << name;
   }
-  for (const std::string& name : std::initializer_list<std::string>{"..", "../x", "x/..", "x\\..\\y", "/abs", "\\abs", "C:\\x", "c:x",
-                                 "a/b/../../..", "..\0x"s, "x\0"s, "\0/abs"s}) {
+  for (const std::string& name : std::initializer_list<std::string>{
+           "..", "../x", "x/..", "x\\..\\y", "/abs", "\\abs", "C:\\x", "c:x", "a/b/../../..",
+           "..\0x"s, "x\0"s, "\0/abs"s}) {
     EXPECT_FALSE(IsContainedFileName(name)) << name;
   }
 }

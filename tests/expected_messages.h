@@ -28,7 +28,8 @@ inline std::string PosixReport(std::string_view caption, std::string_view text) 
   return line + "\n";
 }
 
-inline const std::string kInvalidArchiveReport = PosixReport(kInvalidArchiveCaption, kInvalidArchiveText);
+inline const std::string kInvalidArchiveReport =
+    PosixReport(kInvalidArchiveCaption, kInvalidArchiveText);
 inline const std::string kSpawnFailedReport = "ShellExecuteEx failed: Unable to spawn process\n";
 
 }  // namespace test

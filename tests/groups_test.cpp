@@ -96,7 +96,8 @@ TEST_F(GroupReaderTest, InspectionReadsPastMismatchesAndKeepsTextsInPart) {
   const size_t value = bytes.find(std::string(100, 'p'));
   bytes[value + 50] = 'q';
 
-  const GroupReading inspection{.stub_records = true, .read_past_mismatches = true, .kept_text_size = 10};
+  const GroupReading inspection{
+      .stub_records = true, .read_past_mismatches = true, .kept_text_size = 10};
   std::vector<Group> groups;
   ASSERT_EQ(ReadAll(bytes, inspection, groups), RecordStatus::kOk);
   ASSERT_EQ(groups.size(), 6u);
@@ -143,11 +144,12 @@ TEST(EnvelopeWriterTest, StreamedPayloadsGiveTheSameBytesAsHeldOnes) {
   Collect streamed;
   writer::EnvelopeWriter envelope(streamed);
   size_t offset = 0;
-  envelope.AddFileGroup("key", "big.bin", writer::Payload(contents.size(), [&](char* buffer, size_t size) {
-    EXPECT_LE(size, kPayloadChunkSize);
-    contents.copy(buffer, size, offset);
-    offset += size;
-  }));
+  envelope.AddFileGroup("key", "big.bin",
+                        writer::Payload(contents.size(), [&](char* buffer, size_t size) {
+                          EXPECT_LE(size, kPayloadChunkSize);
+                          contents.copy(buffer, size, offset);
+                          offset += size;
+                        }));
   std::string held;
   writer::AppendFileGroup(held, "key", "big.bin", contents);
   EXPECT_EQ(offset, contents.size());

@@ -12,7 +12,9 @@ const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26
 std::string Stub(const std::string& reader_path, std::string_view stub_name) {
   static std::map<std::string, std::string> programs;
   auto program = programs.find(reader_path);
-  if (program == programs.end()) program = programs.emplace(reader_path, ReadFile(reader_path)).first;
+  if (program == programs.end()) {
+    program = programs.emplace(reader_path, ReadFile(reader_path)).first;
+  }
   std::string bytes = program->second;
   writer::AppendStubGroup(bytes, stub_name);
   return bytes;
@@ -35,7 +37,8 @@ std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
   return bytes;
 }
 
-std::string SetupOnlyInstaller(std::string stub, std::string_view setup, std::string_view parameters) {
+std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
+                               std::string_view parameters) {
   std::string bytes = std::move(stub);
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
   writer::AppendValueGroup(bytes, "executable", "%installer%");

@@ -21,6 +21,7 @@ std::string ReleaseShapedInstaller(std::string stub, std::string_view setup);
 
 // An installer on `stub` that holds only `setup`, as Setup.exe under the key
 // "installer", started with `parameters`.
-std::string SetupOnlyInstaller(std::string stub, std::string_view setup, std::string_view parameters);
+std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
+                               std::string_view parameters);
 
 }  // namespace test

@@ -90,7 +90,9 @@ TEST(Md5, OddChunkSizesAcrossBlockBoundariesGiveTheOneShotDigest) {
   const std::string whole = Md5Hasher(data).Digest();
   for (const size_t chunk : {1u, 3u, 7u, 13u, 63u, 65u, 127u, 129u, 999u}) {
     Md5Hasher hasher;
-    for (size_t at = 0; at < data.size(); at += chunk) hasher.Update(std::string_view(data).substr(at, chunk));
+    for (size_t at = 0; at < data.size(); at += chunk) {
+      hasher.Update(std::string_view(data).substr(at, chunk));
+    }
     EXPECT_EQ(hasher.Digest(), whole) << "chunk size " << chunk;
   }
   // Empty updates in between change nothing.

@@ -14,7 +14,8 @@ namespace {
 
 // v0 .. v<length - 1>, each naming the next `times` times between `around`;
 // the last one holds `leaf`.
-VariableTable Chain(int length, int times, const std::string& leaf, const std::string& around = "") {
+VariableTable Chain(int length, int times, const std::string& leaf,
+                    const std::string& around = "") {
   VariableTable table;
   for (int i = 0; i + 1 < length; ++i) {
     std::string value;
@@ -153,7 +154,8 @@ TEST(ExpandVariables, WorkIsBoundedEvenWhenTheResultIsShort) {
 TEST(ExpandVariables, InstallerParametersExample) {
   VariableTable table;
   table["source"] = "/tmp/SF1";
-  table["msi_parameters"] = R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")";
+  table["msi_parameters"] =
+      R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")";
   table["parameters"] = R"(/V"/l*v install.txt %msi_parameters%")";
   table["installer"] = "Setup.exe";
   table["executable"] = "%installer%";

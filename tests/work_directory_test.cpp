@@ -69,10 +69,10 @@ TEST_F(RemoveDirectoryTreeTest, ADotDirectoryIsKeptAndSoIsItsParent) {
 
 // Creates a directory link, or says why the test cannot (Wine has no
 // symbolic links).
-#define CREATE_DIRECTORY_LINK_OR_SKIP(target, link)                           \
-  do {                                                                        \
-    std::error_code error;                                                    \
-    fs::create_directory_symlink(target, link, error);                        \
+#define CREATE_DIRECTORY_LINK_OR_SKIP(target, link)                            \
+  do {                                                                         \
+    std::error_code error;                                                     \
+    fs::create_directory_symlink(target, link, error);                         \
     if (error) GTEST_SKIP() << "no directory links here: " << error.message(); \
   } while (false)
 
@@ -100,8 +100,8 @@ using Clock = std::chrono::steady_clock;
 // Opens a file of the tree the way a scanner or a console host would hold
 // it: without sharing deletion.
 HANDLE Hold(const fs::path& path) {
-  return CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                     OPEN_EXISTING, 0, nullptr);
+  return CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     0, nullptr);
 }
 
 TEST_F(RemoveDirectoryTreeTest, AFileHeldForAMomentIsRemovedOnceItIsReleased) {

@@ -157,7 +157,7 @@ class File {
   int64_t Position() const;
 
   // Reads exactly `size` bytes; a short read is a failure, reported at the end
-// of the file as kErrorEndOfFile.
+  // of the file as kErrorEndOfFile.
   bool Read(void* buffer, size_t size);
 
   // Writes all `size` bytes; a short write is a failure.

@@ -185,8 +185,8 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
     bool is_directory = entry->d_type == DT_DIR;
     if (entry->d_type == DT_UNKNOWN) {
       struct stat status;
-      is_directory = fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                     S_ISDIR(status.st_mode);
+      is_directory =
+          fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
     }
     entries.push_back({entry->d_name, is_directory});
   }
@@ -287,7 +287,8 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
   // not for the reader, which still has to remove the work directory
   // afterwards (as system() does). The program gets the dispositions the
   // reader started with.
-  struct sigaction ignore {}, saved_interrupt {}, saved_quit {};
+  struct sigaction ignore {
+  }, saved_interrupt{}, saved_quit{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGINT, &ignore, &saved_interrupt);

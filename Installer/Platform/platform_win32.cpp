@@ -1,5 +1,6 @@
 // The platform layer on Windows: the ANSI Win32 calls, nothing else.
 #include <windows.h>
+// The shell's declarations need windows.h first.
 #include <shellapi.h>
 
 #include <climits>
@@ -144,8 +145,8 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
   do {
     // A reparse point (symbolic link, junction, mount point) is no directory
     // here, so that the removal deletes the link and never what it leads to.
-    const bool is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                              !IsLink(data.dwFileAttributes);
+    const bool is_directory =
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(data.dwFileAttributes);
     entries.push_back({data.cFileName, is_directory});
   } while (FindNextFileA(search, &data));
   const DWORD error = GetLastError();

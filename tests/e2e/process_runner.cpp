@@ -32,7 +32,9 @@ RunningProgram::RunningProgram(const std::string& path, const LaunchOptions& opt
     dup2(output[1], STDOUT_FILENO);
     dup2(errors[1], STDERR_FILENO);
     for (const std::string& name : options.unset_environment) unsetenv(name.c_str());
-    for (const auto& [name, value] : options.set_environment) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : options.set_environment) {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
     if (options.ignore_child_signals) signal(SIGCHLD, SIG_IGN);
     if (options.file_size_limit != RLIM_INFINITY) {
       signal(SIGXFSZ, SIG_IGN);

@@ -23,10 +23,10 @@ struct LaunchOptions {
 };
 
 struct ProgramResult {
-  int exit_code = -1;    // -1 when it did not exit normally
-  int signal = 0;        // the signal that ended it, if any
-  std::string errors;    // standard error
-  std::string output;    // standard output
+  int exit_code = -1;  // -1 when it did not exit normally
+  int signal = 0;      // the signal that ended it, if any
+  std::string errors;  // standard error
+  std::string output;  // standard output
 };
 
 // A started program whose output is collected until it ends.

@@ -7,21 +7,21 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
 
-#include "record.h"
-#include "tail.h"
 #include "envelope_writer.h"
+#include "expected_messages.h"
 #include "installers.h"
 #include "process_runner.h"
-#include "expected_messages.h"
+#include "record.h"
+#include "tail.h"
 #include "test_support.h"
 
 using namespace format;
@@ -66,7 +66,8 @@ std::string ReleaseShapedInstaller(const std::string& setup) {
 }
 
 // The setup program alone, started with `parameters`.
-std::string SetupOnlyInstaller(const std::string& parameters, const std::string& setup = kRecordingSetup) {
+std::string SetupOnlyInstaller(const std::string& parameters,
+                               const std::string& setup = kRecordingSetup) {
   return test::SetupOnlyInstaller(Stub(), setup, parameters);
 }
 
@@ -100,7 +101,9 @@ class ReaderRunTest : public testing::Test {
 
   std::vector<std::string> RecordedArguments() {
     std::vector<std::string> arguments(std::stoul(Recorded("argc")));
-    for (size_t i = 0; i < arguments.size(); ++i) arguments[i] = Recorded("arg" + std::to_string(i));
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      arguments[i] = Recorded("arg" + std::to_string(i));
+    }
     return arguments;
   }
 
@@ -158,13 +161,12 @@ TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirect
   // ... with one argument, the work directory between escaped quotes...
   EXPECT_EQ(RecordedArguments(),
             std::vector<std::string>{"/V/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
-                                     "USER_SOURCE_DIRECTORY=\"" + cwd.substr(0, cwd.size() - 1) +
-                                     "\\\""});
+                                     "USER_SOURCE_DIRECTORY=\"" +
+                                     cwd.substr(0, cwd.size() - 1) + "\\\""});
 
   // ... beside every packed file, byte for byte...
-  EXPECT_EQ(RecordedFiles(),
-            (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini",
-                                    "LogoSmall.bmp"}));
+  EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini",
+                                                    "ZH5.ini", "LogoSmall.bmp"}));
   EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), kRecordingSetup);
   EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), test::kLogo);
   EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
@@ -188,9 +190,8 @@ TEST_F(ReaderRunTest, AnInstallerLargerThanFourGiBRuns) {
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.errors, "");
   ASSERT_TRUE(SetupRan());
-  EXPECT_EQ(RecordedFiles(),
-            (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini", "ZH5.ini",
-                                    "LogoSmall.bmp"}));
+  EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini",
+                                                    "ZH5.ini", "LogoSmall.bmp"}));
   EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), test::kLogo);
   EXPECT_TRUE(Entries(temp_).empty());
 }
@@ -203,7 +204,8 @@ TEST_F(ReaderRunTest, TheSampleInstallerShowsWhatItsSetupProgramReceived) {
   const std::string work = fs::canonical(temp_).string() + "/SF[0-9]+";
   EXPECT_TRUE(std::regex_search(
       result.output, std::regex("\\[1\\] /V/l\\*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
-                                "USER_SOURCE_DIRECTORY=\"" + work + "\\\\\"\n")))
+                                "USER_SOURCE_DIRECTORY=\"" +
+                                work + "\\\\\"\n")))
       << result.output;
   EXPECT_NE(result.output.find("LogoSmall.bmp (102 bytes)"), std::string::npos) << result.output;
   EXPECT_TRUE(Entries(temp_).empty());
@@ -220,8 +222,8 @@ TEST_F(ReaderRunTest, ItsOwnArgumentsReachTheSetupProgramThroughCommandline) {
   writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
-  const std::vector<std::string> arguments = {"plain", "two words", "", "quote\"inside",
-                                              "trailing\\", "C:\\dir with space\\", "tab\there"};
+  const std::vector<std::string> arguments = {
+      "plain", "two words", "", "quote\"inside", "trailing\\", "C:\\dir with space\\", "tab\there"};
   ASSERT_EQ(Run(Options(arguments)).errors, "");
   std::vector<std::string> expected = arguments;
   const std::string cwd = Recorded("cwd");
@@ -235,8 +237,9 @@ TEST_F(ReaderRunTest, ABareReaderReportsTheMissingEnvelope) {
   WriteInstaller(ReaderBytes());
   const test::ProgramResult result = Run();
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.errors, "Failed to initialize archive!: File: " + fs::canonical(installer_).string() +
-                               "\nError: " + std::strerror(0) + "\n" + kInvalidArchive);
+  EXPECT_EQ(result.errors,
+            "Failed to initialize archive!: File: " + fs::canonical(installer_).string() +
+                "\nError: " + std::strerror(0) + "\n" + kInvalidArchive);
   EXPECT_TRUE(Entries(temp_).empty());
 }
 

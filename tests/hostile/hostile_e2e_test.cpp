@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "record.h"
-#include "tail.h"
 #include "envelope_writer.h"
+#include "expected_messages.h"
 #include "installers.h"
 #include "process_runner.h"
-#include "expected_messages.h"
+#include "record.h"
+#include "tail.h"
 #include "test_support.h"
 
 using namespace format;
@@ -73,7 +73,9 @@ class HostileRunTest : public testing::Test {
     // Nothing outside the work directory was written: the scratch directory
     // holds only what the test made, and the bait directory stays empty.
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(scratch_.path())) names.insert(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(scratch_.path())) {
+      names.insert(entry.path().filename());
+    }
     names.erase("record");
     names.erase("installer");  // absent when a test is skipped
     EXPECT_EQ(names, (std::set<std::string>{"tmp", "outside"}));
@@ -153,14 +155,15 @@ TEST_F(HostileRunTest, TruncatedDownloadsEndAsDocumented) {
   } cases[] = {
       {ReaderBytes().size(), not_found, "-"},  // the bare reader
       {middle_of_setup, not_found, "-"},
-      {tail_start + 22, not_found, "-"},  // the marker, with no byte after it
+      {tail_start + 22, not_found, "-"},        // the marker, with no byte after it
       {tail_start + 23, kInvalidArchive, "-"},  // found, but its record is cut
       {tail_end - 1, kInvalidArchive, "-"},
       {tail_end, "", "ran\n"},  // the signature cut off
       {tail_end + 150, "", "ran\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(RunExpecting(bytes.substr(0, c.size), c.messages, std::to_string(c.size)), c.arguments)
+    EXPECT_EQ(RunExpecting(bytes.substr(0, c.size), c.messages, std::to_string(c.size)),
+              c.arguments)
         << c.size;
   }
 }
@@ -184,9 +187,10 @@ TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
     // of the file and fails silently.
     std::string damaged = bytes;
     SetLength(damaged, tail_end, length);
-    EXPECT_EQ(RunExpecting(damaged, length == 0 ? kInvalidArchive + kInvalidArchive : kInvalidArchive,
-                           "tail, " + context),
-              "-");
+    EXPECT_EQ(
+        RunExpecting(damaged, length == 0 ? kInvalidArchive + kInvalidArchive : kInvalidArchive,
+                     "tail, " + context),
+        "-");
     // On the setup program: the walk ends before it is extracted. The
     // envelope stays valid unless a digest was checked, so the launch is tried
     // with the unexpanded %installer%.
@@ -205,8 +209,12 @@ TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
 TEST_F(HostileRunTest, AHundredThousandGroupsWithALongChainAndCycles) {
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  for (int i = 0; i < 1000; ++i) writer::AppendFileGroup(bytes, "", "f" + std::to_string(i), "data");
-  for (int i = 0; i < 88990; ++i) writer::AppendValueGroup(bytes, "filler" + std::to_string(i), "x");
+  for (int i = 0; i < 1000; ++i) {
+    writer::AppendFileGroup(bytes, "", "f" + std::to_string(i), "data");
+  }
+  for (int i = 0; i < 88990; ++i) {
+    writer::AppendValueGroup(bytes, "filler" + std::to_string(i), "x");
+  }
   // v0 -> v1 -> ... -> v9999 = "end".
   for (int i = 0; i < 9999; ++i) {
     writer::AppendValueGroup(bytes, "v" + std::to_string(i), "%v" + std::to_string(i + 1) + "%");
@@ -233,7 +241,7 @@ TEST_F(HostileRunTest, FileNamesThatCannotBeExtracted) {
       {absolute, EINVAL},
       {"../outside/escaped.txt", EINVAL},
       {"missing/x.txt", ENOENT},
-      {std::string(300, 'n'), ENAMETOOLONG},  // longer than 260 and than a name may be
+      {std::string(300, 'n'), ENAMETOOLONG},   // longer than 260 and than a name may be
       {std::string(5000, 'p'), ENAMETOOLONG},  // longer than PATH_MAX
   };
   for (const auto& c : cases) {
@@ -259,7 +267,8 @@ TEST_F(HostileRunTest, ARepeatedNameHoldsTheGroupReadLast) {
   // overwritten by the first, while the key keeps the name read first.
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  writer::AppendFileGroup(bytes, "installer", "Setup.exe", "#!/bin/sh\necho never > \"$SETUP_RECORD/args\"\n");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe",
+                          "#!/bin/sh\necho never > \"$SETUP_RECORD/args\"\n");
   AppendLaunch(bytes, "the first one");
   writer::AppendTail(bytes);
   EXPECT_EQ(RunExpecting(bytes, ""), "the\nfirst\none\n");
@@ -335,7 +344,8 @@ TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
 
 TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
-  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k,mode=0700") != 0) {
+  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+            "size=256k,mode=0700") != 0) {
     GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   }
   std::string bytes = Stub();
@@ -346,8 +356,8 @@ TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
   writer::AppendTail(bytes);
   // The partly written file is removed before the setup program starts.
   const std::string arguments =
-      RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() + "big.bin\nError: " +
-                              std::strerror(ENOSPC) + "\n");
+      RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() +
+                              "big.bin\nError: " + std::strerror(ENOSPC) + "\n");
   EXPECT_EQ(umount(temp_.c_str()), 0);
   EXPECT_EQ(arguments, "ran\n");
 }
@@ -388,7 +398,8 @@ TEST_F(HostileRunTest, AMissingOrUnwritableTemporaryDirectory) {
   if (geteuid() == 0) {
     for (fs::path p = scratch_.path(); p != p.root_path(); p = p.parent_path()) {
       struct stat status;
-      if (p != scratch_.path() && (stat(p.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)) {
+      if (p != scratch_.path() &&
+          (stat(p.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)) {
         GTEST_SKIP() << p << " cannot be entered by other users";
       }
     }

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "record.h"
-#include "tail.h"
 #include "envelope_walk.h"
 #include "envelope_writer.h"
-#include "md5.h"
-#include "run_state.h"
 #include "expected_messages.h"
+#include "md5.h"
+#include "record.h"
+#include "run_state.h"
+#include "tail.h"
 #include "test_support.h"
 
 using namespace format;
@@ -66,7 +66,9 @@ struct Installer {
     std::vector<std::pair<size_t, std::string>> file_order;  // group, payload
     for (size_t g = groups.size(); g-- > 0;) {
       const Group& group = groups[g];
-      for (auto r = group.further.rbegin(); r != group.further.rend(); ++r) file_order.push_back({g, *r});
+      for (auto r = group.further.rbegin(); r != group.further.rend(); ++r) {
+        file_order.push_back({g, *r});
+      }
       if (g != 0) file_order.push_back({g, group.key});
       file_order.push_back({g, group.type});
     }
@@ -81,7 +83,8 @@ struct Installer {
 
   // What the walk leaves when it stops before group `stop` (every group
   // before it in reading order applied).
-  void Expected(size_t stop, VariableTable& variables, std::map<std::string, std::string>& files) const {
+  void Expected(size_t stop, VariableTable& variables,
+                std::map<std::string, std::string>& files) const {
     for (size_t g = 1; g < stop && g < groups.size(); ++g) {
       const Group& group = groups[g];
       if (group.type == "value") variables.emplace(group.key, group.further[0]);
@@ -146,9 +149,10 @@ TEST_F(HostileWalkTest, EveryTruncationPointEndsAsDocumented) {
     // Without the whole tail record nothing is applied. The marker is found
     // once a byte follows it; the record around it is then incomplete.
     const bool marker_found = size > installer_.tail_start + TailMarker().size();
-    EXPECT_EQ(outcome.messages,
-              marker_found ? "" : "Failed to initialize archive!: File: " + program_.string() + "\nError: " +
-                                      platform::SystemErrorText(0) + "\n")
+    EXPECT_EQ(outcome.messages, marker_found
+                                    ? ""
+                                    : "Failed to initialize archive!: File: " + program_.string() +
+                                          "\nError: " + platform::SystemErrorText(0) + "\n")
         << size;
     EXPECT_FALSE(outcome.state.envelope_valid) << size;
     EXPECT_TRUE(outcome.state.variables.empty()) << size;
@@ -171,8 +175,8 @@ TEST_F(HostileWalkTest, ABadLengthOrDigestInAnyRecordStopsTheWalkThere) {
     if (r + 1 == installer_.records.size()) continue;
     const uint32_t to_start = static_cast<uint32_t>(record.end - 20);
     std::vector<std::string> damaged;
-    for (const uint32_t length :
-         {0u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, size - 1, size, size + 1, to_start, to_start + 1}) {
+    for (const uint32_t length : {0u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, size - 1, size,
+                                  size + 1, to_start, to_start + 1}) {
       if (length == record.payload.size()) continue;  // no change
       damaged.push_back(whole);
       SetLength(damaged.back(), record.end, length);
@@ -190,7 +194,8 @@ TEST_F(HostileWalkTest, ABadLengthOrDigestInAnyRecordStopsTheWalkThere) {
       const uint32_t length = static_cast<uint8_t>(bytes[record.end - 20]) |
                               static_cast<uint8_t>(bytes[record.end - 19]) << 8 |
                               static_cast<uint8_t>(bytes[record.end - 18]) << 16 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(bytes[record.end - 17])) << 24;
+                              static_cast<uint32_t>(static_cast<uint8_t>(bytes[record.end - 17]))
+                                  << 24;
       const bool in_file = length <= record.end - 20;
       const bool mismatch =
           in_file && Md5Hasher(bytes.substr(record.end - 20 - length, length)).Digest() !=
@@ -201,7 +206,8 @@ TEST_F(HostileWalkTest, ABadLengthOrDigestInAnyRecordStopsTheWalkThere) {
       VariableTable variables;
       std::map<std::string, std::string> files;
       installer_.Expected(record.group, variables, files);
-      EXPECT_EQ(outcome.messages, mismatch ? kInvalidArchive : "") << "record " << r << " length " << length;
+      EXPECT_EQ(outcome.messages, mismatch ? kInvalidArchive : "")
+          << "record " << r << " length " << length;
       EXPECT_EQ(outcome.state.envelope_valid, !mismatch && record.group != 0) << "record " << r;
       EXPECT_EQ(outcome.state.variables, variables) << "record " << r;
       EXPECT_EQ(outcome.files, files) << "record " << r;

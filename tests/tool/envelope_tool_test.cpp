@@ -89,8 +89,9 @@ text = 'ALLUSERS=2 USER_SOURCE_DIRECTORY=\"%source%\\\"'
 
   // Packs the manifest (and `more` arguments) onto the reader as `output`.
   test::ProgramResult Pack(const fs::path& output, std::vector<std::string> more = {}) {
-    std::vector<std::string> arguments = {"pack", "--stub", READER_PATH, "--manifest",
-                                          manifest_path().string(), "--output", output.string()};
+    std::vector<std::string> arguments = {
+        "pack",     "--stub",       READER_PATH, "--manifest", manifest_path().string(),
+        "--output", output.string()};
     arguments.insert(arguments.end(), more.begin(), more.end());
     return Envelope(arguments);
   }
@@ -120,7 +121,8 @@ TEST_F(EnvelopeToolTest, PackedInstallersListVerifyExtractAndRun) {
   for (const json& group : document["groups"]) {
     EXPECT_TRUE(group["digests_match"].get<bool>());
     const std::string type = group["type"];
-    seen.push_back(type == "tail" ? "tail" : type + ":" + group.value("name", group.value("key", "")));
+    seen.push_back(type == "tail" ? "tail"
+                                  : type + ":" + group.value("name", group.value("key", "")));
     if (type == "file" && group["name"] != "Setup.exe") {
       EXPECT_EQ(group["size"], data_[group["name"]].size());
     }
@@ -133,19 +135,24 @@ TEST_F(EnvelopeToolTest, PackedInstallersListVerifyExtractAndRun) {
   EXPECT_EQ(document["command_line"]["parameters"],
             R"(/V"/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY=\"<work>\\\"" [<work>])");
   EXPECT_EQ(document["command_line"]["arguments"],
-            json::array({R"(/V/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY="<work>\")", "[<work>]"}));
+            json::array(
+                {R"(/V/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY="<work>\")", "[<work>]"}));
   const test::ProgramResult text = Envelope({"list", installer.string()});
   EXPECT_EQ(text.exit_code, 0);
   EXPECT_NE(text.output.find("executable: \"<work>/Setup.exe\""), std::string::npos) << text.output;
 
   // Extracted byte for byte, and the values printed.
-  const test::ProgramResult extracted = Envelope({"extract", installer.string(), "--to", (root() / "out").string()});
+  const test::ProgramResult extracted =
+      Envelope({"extract", installer.string(), "--to", (root() / "out").string()});
   ASSERT_EQ(extracted.exit_code, 0) << extracted.errors;
-  for (const auto& [name, bytes] : data_) EXPECT_EQ(test::ReadFile(root() / "out" / name), bytes) << name;
+  for (const auto& [name, bytes] : data_) {
+    EXPECT_EQ(test::ReadFile(root() / "out" / name), bytes) << name;
+  }
   EXPECT_EQ(test::ReadFile(root() / "out/Setup.exe"), kRecordingSetup);
   EXPECT_NE(extracted.output.find("\nexecutable=%installer%\n"), std::string::npos);
   // A second extraction into the same place would overwrite: refused.
-  EXPECT_EQ(Envelope({"extract", installer.string(), "--to", (root() / "out").string()}).exit_code, 2);
+  EXPECT_EQ(Envelope({"extract", installer.string(), "--to", (root() / "out").string()}).exit_code,
+            2);
 
   // The reader runs it as packed.
   fs::create_directories(root() / "temp");
@@ -157,8 +164,12 @@ TEST_F(EnvelopeToolTest, PackedInstallersListVerifyExtractAndRun) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(test::ReadFile(root() / "record/argc"), "2\n");
-  EXPECT_EQ(test::ReadFile(root() / "record/arg0").rfind("/V/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY=\"", 0), 0u);
-  for (const auto& [name, bytes] : data_) EXPECT_EQ(test::ReadFile(root() / "record/files" / name), bytes) << name;
+  EXPECT_EQ(test::ReadFile(root() / "record/arg0")
+                .rfind("/V/l*v install.txt ALLUSERS=2 USER_SOURCE_DIRECTORY=\"", 0),
+            0u);
+  for (const auto& [name, bytes] : data_) {
+    EXPECT_EQ(test::ReadFile(root() / "record/files" / name), bytes) << name;
+  }
   EXPECT_TRUE(Entries(root() / "temp").empty());
 }
 
@@ -168,15 +179,22 @@ TEST_F(EnvelopeToolTest, TheSameInputsGiveTheSameBytesFromManifestOrFlags) {
   const std::string first = test::ReadFile(root() / "first");
   EXPECT_EQ(first, test::ReadFile(root() / "second"));
 
-  std::vector<std::string> flags = {"pack", "--stub", READER_PATH, "--stub-name", "Reader.exe",
-                                    "--output", (root() / "flags").string(), "--file",
+  std::vector<std::string> flags = {"pack",
+                                    "--stub",
+                                    READER_PATH,
+                                    "--stub-name",
+                                    "Reader.exe",
+                                    "--output",
+                                    (root() / "flags").string(),
+                                    "--file",
                                     "installer:Setup.exe=" + (root() / "inputs/setup.sh").string()};
   for (const auto& [name, bytes] : data_) {
     flags.insert(flags.end(), {"--file", ":" + name + "=" + (root() / "inputs" / name).string()});
   }
-  flags.insert(flags.end(), {"--value", "executable=%installer%", "--value",
-                             R"(parameters=/V"/l*v install.txt %msi_parameters%" [%source%])", "--value",
-                             R"(msi_parameters=ALLUSERS=2 USER_SOURCE_DIRECTORY=\"%source%\\\")"});
+  flags.insert(flags.end(),
+               {"--value", "executable=%installer%", "--value",
+                R"(parameters=/V"/l*v install.txt %msi_parameters%" [%source%])", "--value",
+                R"(msi_parameters=ALLUSERS=2 USER_SOURCE_DIRECTORY=\"%source%\\\")"});
   ASSERT_EQ(Envelope(flags).exit_code, 0);
   EXPECT_EQ(test::ReadFile(root() / "flags"), first);
 }
@@ -198,7 +216,8 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
       {{"--file", ":../Setup.exe=" + setup}, "the name leaves the work directory"},
       {{"--file", ":/tmp/x=" + setup}, "the name leaves the work directory"},
       {{"--file", ":SETUP.EXE=" + setup}, "the name is given twice"},
-      {{"--file", ":missing.bin=" + (root() / "inputs/missing").string()}, "No such file or directory"},
+      {{"--file", ":missing.bin=" + (root() / "inputs/missing").string()},
+       "No such file or directory"},
       {{"--file", ":dir.bin=" + (root() / "inputs/a-directory").string()}, "is not a regular file"},
       {{"--file", ":pipe.bin=" + (root() / "inputs/a-pipe").string()}, "is not a regular file"},
       {{"--file", ":huge.bin=" + (root() / "inputs/huge").string()}, "is 4 GiB or larger"},
@@ -213,8 +232,9 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
     EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
   }
   // An installer as the stub: its envelope would be buried inside the new one.
-  const test::ProgramResult restub = Envelope({"pack", "--stub", (root() / "packed").string(), "--value",
-                                               "a=b", "--output", (root() / "installer").string()});
+  const test::ProgramResult restub =
+      Envelope({"pack", "--stub", (root() / "packed").string(), "--value", "a=b", "--output",
+                (root() / "installer").string()});
   EXPECT_EQ(restub.exit_code, 2);
   EXPECT_NE(restub.errors.find("already holds an envelope"), std::string::npos) << restub.errors;
 
@@ -236,11 +256,16 @@ TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
     return bytes;
   };
   const std::pair<std::string, std::string> cases[] = {
-      {damaged(data_["data4.bin"], kChunk), "group 6 (file key \"\" name \"data4.bin\"): the digest of its contents record"},
-      {damaged("USER_SOURCE_DIRECTORY", 0), "group 2 (value key \"msi_parameters\"): the digest of its value record"},
-      {damaged("executable", 0), "group 4 (value key \"Executable\"): the digest of its key record"},
-      {damaged("Setup.exe", 0), "group 11 (file key \"installer\" name \"setup.exe\"): the digest of its name record"},
-      {damaged("Reader.exe", 1), "group 12 (stub key \"stub\" name \"REader.exe\"): the digest of its name record"},
+      {damaged(data_["data4.bin"], kChunk),
+       "group 6 (file key \"\" name \"data4.bin\"): the digest of its contents record"},
+      {damaged("USER_SOURCE_DIRECTORY", 0),
+       "group 2 (value key \"msi_parameters\"): the digest of its value record"},
+      {damaged("executable", 0),
+       "group 4 (value key \"Executable\"): the digest of its key record"},
+      {damaged("Setup.exe", 0),
+       "group 11 (file key \"installer\" name \"setup.exe\"): the digest of its name record"},
+      {damaged("Reader.exe", 1),
+       "group 12 (stub key \"stub\" name \"REader.exe\"): the digest of its name record"},
   };
   for (const auto& [bytes, message] : cases) {
     test::WriteFile(installer, bytes);
@@ -248,7 +273,8 @@ TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
     EXPECT_EQ(verified.exit_code, 1);
     EXPECT_NE(verified.errors.find(message), std::string::npos) << verified.errors;
     EXPECT_EQ(Envelope({"list", installer.string()}).exit_code, 1);
-    const test::ProgramResult extracted = Envelope({"extract", installer.string(), "--to", (root() / "out").string()});
+    const test::ProgramResult extracted =
+        Envelope({"extract", installer.string(), "--to", (root() / "out").string()});
     EXPECT_EQ(extracted.exit_code, 1);
     EXPECT_FALSE(fs::exists(root() / "out"));
   }
@@ -258,11 +284,14 @@ TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
   const test::ProgramResult cut = Envelope({"verify", installer.string()});
   EXPECT_EQ(cut.exit_code, 1);
   EXPECT_NE(cut.errors.find("the type record ending at offset " + std::to_string(good.size()) +
-                            " does not fit in the file"), std::string::npos) << cut.errors;
+                            " does not fit in the file"),
+            std::string::npos)
+      << cut.errors;
   test::WriteFile(installer, good.substr(0, good.size() - 30));
   const test::ProgramResult no_tail = Envelope({"verify", installer.string()});
   EXPECT_EQ(no_tail.exit_code, 1);
-  EXPECT_NE(no_tail.errors.find("no envelope: the tail marker is missing"), std::string::npos) << no_tail.errors;
+  EXPECT_NE(no_tail.errors.find("no envelope: the tail marker is missing"), std::string::npos)
+      << no_tail.errors;
   // Bytes after the tail, such as a signature, are not part of the envelope.
   test::WriteFile(installer, good + std::string(4096, '\x5a'));
   EXPECT_EQ(Envelope({"verify", installer.string()}).exit_code, 0);

@@ -78,7 +78,8 @@ TEST_F(ManifestTest, MistakesArePointedAtWithFileAndLine) {
   EXPECT_EQ(ErrorOf("[[value]]\nkey = \"a\"\ntext = 5\n"), where + ":3:8: text must be a string");
   EXPECT_EQ(ErrorOf("[file]\nname = \"a\"\n"),
             where + ":1:1: file must be written as [[file]] tables");
-  EXPECT_EQ(ErrorOf("stubname = \"x\"\n"), where + ":1:1: unknown key \"stubname\" in the manifest");
+  EXPECT_EQ(ErrorOf("stubname = \"x\"\n"),
+            where + ":1:1: unknown key \"stubname\" in the manifest");
   // Syntax errors, including a key given twice in one table, come from the
   // TOML parser with their position.
   EXPECT_EQ(ErrorOf("[[value]]\nkey = \"a\"\nkey = \"b\"\n").rfind(where + ":3:", 0), 0u);
@@ -107,7 +108,8 @@ TEST(PlanRules, RefuseWhatTheReaderWouldIgnoreOrNeverReach) {
   };
   EXPECT_EQ(PlanError(with_value("")), "a value has an empty key and could never be referred to");
   EXPECT_EQ(PlanError(with_value("source")),
-            "value \"source\": the key \"source\" is set by the reader itself, which would ignore this one");
+            "value \"source\": the key \"source\" is set by the reader itself, which would ignore "
+            "this one");
   EXPECT_NE(PlanError(with_value("commandline")), "");
   EXPECT_EQ(PlanError(with_value("a%b")),
             "value \"a%b\": the key \"a%b\" contains \"%\" and could never be referred to");

@@ -31,8 +31,8 @@ std::string Program(uint16_t magic, uint32_t certificate_size) {
   const size_t optional = pe + 24;
   Put(bytes, optional, magic, 2);
   const size_t directories = optional + (magic == 0x20b ? 112 : 96);
-  Put(bytes, directories - 4, 16, 4);             // number of data directories
-  Put(bytes, directories + 4 * 8, 0x300, 4);      // certificate table: offset
+  Put(bytes, directories - 4, 16, 4);         // number of data directories
+  Put(bytes, directories + 4 * 8, 0x300, 4);  // certificate table: offset
   Put(bytes, directories + 4 * 8 + 4, certificate_size, 4);
   return bytes;
 }
@@ -59,7 +59,10 @@ TEST(WindowsProgram, SignatureIsSeenInThirtyTwoAndSixtyFourBitHeaders) {
 
 TEST(WindowsProgram, OtherFilesAndBrokenHeadersAreNoSignedPrograms) {
   test::ScratchDirectory scratch;
-  EXPECT_FALSE(Inspect(scratch, "\x7f" "ELF and more bytes").is_windows_program);
+  EXPECT_FALSE(Inspect(scratch,
+                       "\x7f"
+                       "ELF and more bytes")
+                   .is_windows_program);
   EXPECT_FALSE(Inspect(scratch, "MZ").is_windows_program);
   std::string far_header = Program(0x10b, 0x1000);
   Put(far_header, 0x3c, 0xfffffff0, 4);  // PE header beyond the end
@@ -87,7 +90,8 @@ TEST(WindowsProgram, ASignedStubIsNotPacked) {
     PackInstaller(scratch.path() / "reader.exe", plan, scratch.path() / "out.exe");
     ADD_FAILURE() << "a signed stub was packed";
   } catch (const ToolError& error) {
-    EXPECT_NE(std::string(error.what()).find("pack the unsigned reader and sign the packed installer afterwards"),
+    EXPECT_NE(std::string(error.what())
+                  .find("pack the unsigned reader and sign the packed installer afterwards"),
               std::string::npos);
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.path() / "out.exe"));

@@ -9,8 +9,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   const DWORD length = GetEnvironmentVariableA("PLANTED_DLL_MARKER", marker, sizeof marker);
   if (length == 0 || length >= sizeof marker) return TRUE;
   const DWORD program_length = GetModuleFileNameA(nullptr, program, sizeof program);
-  const HANDLE file =
-      CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     WriteFile(file, program, program_length < sizeof program ? program_length : 0, &written,

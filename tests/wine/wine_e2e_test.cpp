@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "record.h"
-#include "tail.h"
 #include "envelope_writer.h"
 #include "installers.h"
+#include "record.h"
+#include "tail.h"
 #include "test_support.h"
 #include "wine_runner.h"
 
@@ -103,22 +103,23 @@ class WineInstallerTest : public testing::Test {
     // The setup program ran in %TEMP%\SF<seconds>...
     const std::string cwd = Recorded("cwd");
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(cwd, match, std::regex(R"(C:\\.*\\SF([0-9]+))")))
-        << cwd;
+    ASSERT_TRUE(std::regex_match(cwd, match, std::regex(R"(C:\\.*\\SF([0-9]+))"))) << cwd;
     const long seconds = std::stol(match[1]);
     EXPECT_GE(seconds, before);
     EXPECT_LE(seconds, after);
     EXPECT_EQ(wine::HostPath(cwd).parent_path(), wine::TemporaryDirectory());
 
     // ... from there, with the expanded parameters exactly as expanded...
-    EXPECT_EQ(Recorded("tail"), "/V\"/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
-                                "USER_SOURCE_DIRECTORY=\\\"" + cwd + "\\\\\\\"\"");
+    EXPECT_EQ(Recorded("tail"),
+              "/V\"/l*v install.txt ALLUSERS=2 USER_PARTNER_IDENTITY=5 "
+              "USER_SOURCE_DIRECTORY=\\\"" +
+                  cwd + "\\\\\\\"\"");
     EXPECT_NE(Recorded("commandline").find(cwd + "\\Setup.exe"), std::string::npos)
         << Recorded("commandline");
 
     // ... beside every packed file, byte for byte...
-    EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini",
-                                                      "EN5.ini", "ZH5.ini", "LogoSmall.bmp"}));
+    EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", "BG5.ini", "DE5.ini", "EN5.ini",
+                                                      "ZH5.ini", "LogoSmall.bmp"}));
     EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), setup);
     EXPECT_EQ(test::ReadFile(record_ / "files" / "LogoSmall.bmp"), test::kLogo);
     EXPECT_EQ(test::ReadFile(record_ / "files" / "DE5.ini"), "[Strings] DE5.ini");
@@ -194,8 +195,8 @@ TEST_F(WineInstallerTest, AReaderWithoutEnvelopeSaysSoAndAsksForTheWholeDownload
   EXPECT_EQ(result.exit_code, 0);
   ASSERT_EQ(result.boxes.size(), 2u) << result.trace;
   EXPECT_EQ(result.boxes[0].caption, "Failed to initialize archive!");
-  EXPECT_TRUE(result.boxes[0].text.starts_with("File: " + wine::WindowsPath(installer_) +
-                                               "\rError: "))
+  EXPECT_TRUE(
+      result.boxes[0].text.starts_with("File: " + wine::WindowsPath(installer_) + "\rError: "))
       << result.boxes[0].text;
   EXPECT_EQ(result.boxes[1], kInvalidArchive);
   EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
@@ -272,13 +273,13 @@ TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
     return std::system((command + " </dev/null >>'" + log.string() + "' 2>&1").c_str());
   };
   ASSERT_EQ(run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quillmarrow Test "
-                "Signing' -addext extendedKeyUsage=codeSigning -keyout '" + key.string() +
-                "' -out '" + certificate.string() + "'"),
+                "Signing' -addext extendedKeyUsage=codeSigning -keyout '" +
+                key.string() + "' -out '" + certificate.string() + "'"),
             0)
       << test::ReadFile(log);
-  ASSERT_EQ(run("osslsigncode sign -certs '" + certificate.string() + "' -key '" +
-                key.string() + "' -n Quillmarrow -in '" + unsigned_installer.string() +
-                "' -out '" + installer_.string() + "'"),
+  ASSERT_EQ(run("osslsigncode sign -certs '" + certificate.string() + "' -key '" + key.string() +
+                "' -n Quillmarrow -in '" + unsigned_installer.string() + "' -out '" +
+                installer_.string() + "'"),
             0)
       << test::ReadFile(log);
   ASSERT_EQ(run("osslsigncode verify -CAfile '" + certificate.string() + "' -in '" +

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "envelope_writer.h"
 #include "record.h"
 #include "tail.h"
-#include "envelope_writer.h"
 #include "test_support.h"
 #include "wine_runner.h"
 
@@ -87,8 +87,7 @@ class WineHostileTest : public testing::Test {
     EXPECT_EQ(TopLevel(drive_c_), drive_before_);
     for (const auto& entry : fs::directory_iterator(scratch_.path())) {
       const std::string name = entry.path().filename().string();
-      EXPECT_TRUE(name == "installer.exe" || name == "record" || name.starts_with("wine-"))
-          << name;
+      EXPECT_TRUE(name == "installer.exe" || name == "record" || name.starts_with("wine-")) << name;
     }
   }
 
@@ -172,7 +171,7 @@ TEST_F(WineHostileTest, TruncatedDownloads) {
       {inside_setup_contents, {NotFound(), kInvalidArchive}},
       {inside_setup_name, {NotFound(), kInvalidArchive}},
       {tail_start + 10, {NotFound(), kInvalidArchive}},  // inside the marker
-      {tail_start + 23, {kInvalidArchive}},  // the marker whole, its record cut
+      {tail_start + 23, {kInvalidArchive}},              // the marker whole, its record cut
       {tail_end - 1, {kInvalidArchive}},
   };
   for (const auto& c : cases) {
@@ -285,8 +284,8 @@ TEST_F(WineHostileTest, TailMarkersInTheTrailingBytes) {
 // Wine's own user32 imports or loads while it starts (version, imm32), which
 // are resolved before the reader runs its first instruction, and so are
 // beyond its reach; Windows takes those from its KnownDLLs.
-const char* const kPlantedNames[] = {"uxtheme", "dwmapi", "cryptbase", "propsys", "comctl32",
-                                     "profapi"};
+const char* const kPlantedNames[] = {"uxtheme", "dwmapi",   "cryptbase",
+                                     "propsys", "comctl32", "profapi"};
 
 class WinePlantedDllTest : public testing::Test {
  protected:

@@ -78,7 +78,8 @@ RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
 
 RecordStatus GroupReader::Next(Group& group) {
   group = Group();
-  if (const RecordStatus status = ReadRecord(RecordRole::kType, group); status != RecordStatus::kOk) {
+  if (const RecordStatus status = ReadRecord(RecordRole::kType, group);
+      status != RecordStatus::kOk) {
     return status;
   }
   group.kind = KindOfGroupType(group.type);

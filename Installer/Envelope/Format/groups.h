@@ -47,9 +47,9 @@ struct Group {
   GroupKind kind = GroupKind::kOther;
   std::string type;
   std::string key;
-  std::string name;          // file and stub groups
-  std::string value;         // value groups
-  RecordLocation contents;   // file and stub groups: located and verified, not read
+  std::string name;         // file and stub groups
+  std::string value;        // value groups
+  RecordLocation contents;  // file and stub groups: located and verified, not read
   // Only when reading on past mismatches: the first of the group's records
   // whose digest does not match.
   std::optional<RecordRole> bad_record;

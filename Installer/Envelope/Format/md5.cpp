@@ -28,7 +28,8 @@ inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, ui
 // G's two terms never share a set bit, so they can be added one by one,
 // each as soon as its inputs are ready, instead of being combined first.
 template <>
-inline void Step<G>(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t, int s) {
+inline void Step<G>(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t,
+                    int s) {
   a += x + t;
   a += ~d & c;
   a += d & b;

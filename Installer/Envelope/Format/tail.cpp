@@ -71,7 +71,8 @@ bool FindEnvelopeTail(platform::File& file) {
 
     const size_t found = FindLastMarker(std::string_view(block.data(), size), marker);
     if (found != std::string_view::npos) {
-      const int64_t tail_end = start + static_cast<int64_t>(found) + marker_size + kRecordTrailerSize;
+      const int64_t tail_end =
+          start + static_cast<int64_t>(found) + marker_size + kRecordTrailerSize;
       return file.Seek(tail_end - file.Position());
     }
     end = start + marker_size - 1;

@@ -17,7 +17,8 @@ namespace {
 void ReportFileError(const char* caption, const std::string& path, int error) {
   std::string shown;
   for (const char c : path) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-  platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error), caption);
+  platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error),
+                          caption);
 }
 
 // Copies the verified record `contents` of `archive` to the new file work
@@ -79,17 +80,13 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
 
     format::InsertGroupVariable(state.variables, group);
     switch (group.kind) {
-      case format::GroupKind::kTail:
-        state.envelope_valid = true;
-        break;
+      case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
         if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) return;
         break;
-      case format::GroupKind::kStub:
-        return;
+      case format::GroupKind::kStub: return;
       case format::GroupKind::kValue:
-      case format::GroupKind::kOther:
-        break;
+      case format::GroupKind::kOther: break;
     }
   }
 }

@@ -25,8 +25,7 @@ inline constexpr Message kNoTemporaryPath = {"Unable to get Temporary Directory"
 inline constexpr Message kCannotEnterWorkDirectory = {"Unable to set Working Directory",
                                                       "SetCurrentDirectory failed"};
 inline constexpr Message kSpawnFailed = {"Unable to spawn process", "ShellExecuteEx failed"};
-inline constexpr Message kWaitFailed = {"Unable to wait for process",
-                                        "WaitForSingleObject failed"};
+inline constexpr Message kWaitFailed = {"Unable to wait for process", "WaitForSingleObject failed"};
 
 inline constexpr char kInvalidArchiveCaption[] = "Invalid Archive!";
 inline const std::string kInvalidArchiveText =

@@ -33,7 +33,9 @@ class RetryTime {
 
 bool RemoveTree(const std::string& path, RetryTime& retry) {
   std::string directory = path;
-  if (!directory.ends_with('\\') && !directory.ends_with('/')) directory += platform::kPathSeparator;
+  if (!directory.ends_with('\\') && !directory.ends_with('/')) {
+    directory += platform::kPathSeparator;
+  }
 
   std::vector<platform::DirectoryEntry> entries;
   if (!platform::ListDirectory(directory, entries)) return false;

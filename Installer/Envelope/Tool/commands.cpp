@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <iostream>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "command_line.h"
 #include "envelope_scan.h"
@@ -74,7 +74,9 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     entry["type"] = KindName(group.kind);
     if (group.kind == GroupKind::kOther) entry["type_text"] = group.type;
     if (group.kind != GroupKind::kTail) entry["key"] = group.key;
-    if (group.kind == GroupKind::kFile || group.kind == GroupKind::kStub) entry["name"] = group.name;
+    if (group.kind == GroupKind::kFile || group.kind == GroupKind::kStub) {
+      entry["name"] = group.name;
+    }
     if (group.kind == GroupKind::kValue) entry["value"] = group.value;
     entry["size"] = group.size;
     entry["digests_match"] = !group.bad_record;
@@ -124,7 +126,9 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   if (!scan.Valid()) return;
 
   std::cout << "variables:\n";
-  for (const auto& [name, value] : table) std::cout << "  " << name << " = " << Quoted(value) << "\n";
+  for (const auto& [name, value] : table) {
+    std::cout << "  " << name << " = " << Quoted(value) << "\n";
+  }
   const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
   if (!command) {
     std::cout << "command line: none; the values expand beyond the reader's limits, so it would "
@@ -159,8 +163,8 @@ int VerifyInstaller(const std::filesystem::path& installer) {
   if (const ScannedGroup* bad = scan.FirstBadGroup()) {
     const auto number = bad - scan.groups.data() + 1;
     std::cerr << "envelope: " << Quoted(installer.string()) << ": group " << number << " ("
-              << Describe(*bad) << "): the digest of its " << format::RecordRoleName(*bad->bad_record)
-              << " record does not match\n";
+              << Describe(*bad) << "): the digest of its "
+              << format::RecordRoleName(*bad->bad_record) << " record does not match\n";
     return kExitBadInstaller;
   }
   if (!scan.Valid()) {
@@ -174,7 +178,8 @@ int VerifyInstaller(const std::filesystem::path& installer) {
   return kExitSuccess;
 }
 
-int ExtractInstaller(const std::filesystem::path& installer, const std::filesystem::path& directory) {
+int ExtractInstaller(const std::filesystem::path& installer,
+                     const std::filesystem::path& directory) {
   const EnvelopeScan scan = ScanEnvelope(installer);
   if (!scan.Valid()) {
     const int code = VerifyInstaller(installer);

@@ -13,6 +13,7 @@ inline constexpr int kExitError = 2;         // bad usage or input; nothing writ
 
 int ListInstaller(const std::filesystem::path& installer, bool json);
 int VerifyInstaller(const std::filesystem::path& installer);
-int ExtractInstaller(const std::filesystem::path& installer, const std::filesystem::path& directory);
+int ExtractInstaller(const std::filesystem::path& installer,
+                     const std::filesystem::path& directory);
 
 }  // namespace tool

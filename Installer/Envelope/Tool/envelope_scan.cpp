@@ -68,8 +68,8 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
       const format::GroupReadFailure& failure = reader.failure();
       const std::string role = format::RecordRoleName(failure.role);
       scan.problem = read == format::RecordStatus::kOutsideFile
-                         ? "the " + role + " record ending at offset " + std::to_string(failure.end) +
-                               " does not fit in the file"
+                         ? "the " + role + " record ending at offset " +
+                               std::to_string(failure.end) + " does not fit in the file"
                          : "reading the " + role + " record at offset " +
                                std::to_string(failure.record.start) + " failed";
       // A group whose type could be read is shown as far as it goes.
@@ -116,7 +116,8 @@ void CopyRecordToFile(const std::filesystem::path& installer, const format::Reco
     const int code = platform::LastErrorCode();
     out.Close();
     std::filesystem::remove(target, error);
-    throw ToolError("cannot write " + Quoted(target.string()) + ": " + platform::SystemErrorText(code));
+    throw ToolError("cannot write " + Quoted(target.string()) + ": " +
+                    platform::SystemErrorText(code));
   }
 }
 

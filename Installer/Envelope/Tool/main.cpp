@@ -46,19 +46,23 @@ int main(int argc, char** argv) {
   pack->add_option("--manifest", options.manifest, "TOML file listing the files and values");
   pack->add_option("--file", options.files, "Add a file: KEY:NAME=PATH (KEY may be empty)");
   pack->add_option("--value", options.values, "Add a value: KEY=TEXT");
-  pack->add_option("--stub-name", options.stub_name, "Name recorded for the stub (default: its file name)");
+  pack->add_option("--stub-name", options.stub_name,
+                   "Name recorded for the stub (default: its file name)");
   pack->add_option("--output,-o", options.output, "The installer to write")->required();
 
   CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");
   list->add_option("installer", options.installer, "Installer to read")->required();
   list->add_flag("--json", options.json, "One JSON document instead of text");
 
-  CLI::App* verify = app.add_subcommand("verify", "Check every record's digest (exit 1 if one fails)");
+  CLI::App* verify =
+      app.add_subcommand("verify", "Check every record's digest (exit 1 if one fails)");
   verify->add_option("installer", options.installer, "Installer to check")->required();
 
-  CLI::App* extract = app.add_subcommand("extract", "Write the files as the reader would, run nothing");
+  CLI::App* extract =
+      app.add_subcommand("extract", "Write the files as the reader would, run nothing");
   extract->add_option("installer", options.installer, "Installer to unpack")->required();
-  extract->add_option("--to", options.directory, "Directory to write into (created if missing)")->required();
+  extract->add_option("--to", options.directory, "Directory to write into (created if missing)")
+      ->required();
 
   try {
     app.parse(argc, argv);

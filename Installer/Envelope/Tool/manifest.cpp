@@ -1,10 +1,10 @@
 #include "manifest.h"
 
+#include <toml++/toml.h>
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <set>
-#include <toml++/toml.h>
 
 #include "file_names.h"
 #include "launch.h"
@@ -99,8 +99,8 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   plan.stub_name = top.Optional("stub_name");
   for (const toml::table* table : Tables(manifest, root, "file")) {
     EntryReader entry(manifest, *table, {"key", "name", "source"}, "a [[file]]");
-    plan.files.push_back(
-        {entry.Optional("key").value_or(""), entry.Required("name"), base / entry.Required("source")});
+    plan.files.push_back({entry.Optional("key").value_or(""), entry.Required("name"),
+                          base / entry.Required("source")});
   }
   for (const toml::table* table : Tables(manifest, root, "value")) {
     EntryReader entry(manifest, *table, {"key", "text"}, "a [[value]]");
@@ -115,7 +115,8 @@ FileEntry ParseFileFlag(std::string_view flag) {
   if (colon == std::string_view::npos || equals == std::string_view::npos) {
     throw ToolError("--file " + Quoted(flag) + ": expected KEY:NAME=PATH (KEY may be empty)");
   }
-  return {std::string(flag.substr(0, colon)), std::string(flag.substr(colon + 1, equals - colon - 1)),
+  return {std::string(flag.substr(0, colon)),
+          std::string(flag.substr(colon + 1, equals - colon - 1)),
           std::filesystem::path(flag.substr(equals + 1))};
 }
 
@@ -135,18 +136,22 @@ std::string RefusedFileName(std::string_view name) {
   }
   if (name == "." || name == "..") return "names a directory";
   for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
       return "contains a character Windows does not allow in file names";
     }
   }
-  if (name.back() == '.' || name.back() == ' ') return "ends in a dot or space, which Windows drops";
+  if (name.back() == '.' || name.back() == ' ') {
+    return "ends in a dot or space, which Windows drops";
+  }
   if (IsReservedDeviceName(name)) return "is a device name on Windows";
   return {};
 }
 
 void CheckPlan(const PackPlan& plan) {
   if (plan.stub_name && !RefusedFileName(*plan.stub_name).empty()) {
-    throw ToolError("stub name " + Quoted(*plan.stub_name) + " " + RefusedFileName(*plan.stub_name));
+    throw ToolError("stub name " + Quoted(*plan.stub_name) + " " +
+                    RefusedFileName(*plan.stub_name));
   }
   std::set<std::string> keys;
   auto check_key = [&](const std::string& key, const std::string& what) {
@@ -155,9 +160,12 @@ void CheckPlan(const PackPlan& plan) {
                       " is set by the reader itself, which would ignore this one");
     }
     if (key.find('%') != std::string::npos) {
-      throw ToolError(what + ": the key " + Quoted(key) + " contains \"%\" and could never be referred to");
+      throw ToolError(what + ": the key " + Quoted(key) +
+                      " contains \"%\" and could never be referred to");
     }
-    if (!keys.insert(key).second) throw ToolError(what + ": the key " + Quoted(key) + " is given twice");
+    if (!keys.insert(key).second) {
+      throw ToolError(what + ": the key " + Quoted(key) + " is given twice");
+    }
   };
 
   std::set<std::string> names;  // Windows compares file names without case
@@ -166,11 +174,15 @@ void CheckPlan(const PackPlan& plan) {
     if (const std::string refused = RefusedFileName(file.name); !refused.empty()) {
       throw ToolError(what + ": the name " + refused);
     }
-    if (!names.insert(Lowercase(file.name)).second) throw ToolError(what + ": the name is given twice");
+    if (!names.insert(Lowercase(file.name)).second) {
+      throw ToolError(what + ": the name is given twice");
+    }
     if (!file.key.empty()) check_key(file.key, what);
   }
   for (const ValueEntry& value : plan.values) {
-    if (value.key.empty()) throw ToolError("a value has an empty key and could never be referred to");
+    if (value.key.empty()) {
+      throw ToolError("a value has an empty key and could never be referred to");
+    }
     check_key(value.key, "value " + Quoted(value.key));
   }
 

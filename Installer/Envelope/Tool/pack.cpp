@@ -83,7 +83,8 @@ class FileOutput : public writer::Output {
 writer::Payload FileContents(platform::File& source, uint32_t size, const std::string& what) {
   return writer::Payload(size, [&source, what](char* buffer, size_t piece) {
     if (!source.Read(buffer, piece)) {
-      throw ToolError(what + ": read failed (" + platform::SystemErrorText(platform::LastErrorCode()) +
+      throw ToolError(what + ": read failed (" +
+                      platform::SystemErrorText(platform::LastErrorCode()) +
                       "); did it change while being packed?");
     }
   });
@@ -109,7 +110,8 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
   CheckPlan(plan);
   const std::string stub_name = plan.stub_name.value_or(stub.filename().string());
   if (const std::string refused = RefusedFileName(stub_name); !refused.empty()) {
-    throw ToolError("stub name " + Quoted(stub_name) + " " + refused + "; give one with --stub-name");
+    throw ToolError("stub name " + Quoted(stub_name) + " " + refused +
+                    "; give one with --stub-name");
   }
 
   uint32_t stub_size = 0;
@@ -120,8 +122,9 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
   }
   stub_file.Seek(-stub_file.Position());
   if (InspectWindowsProgram(stub_file).has_signature) {
-    throw ToolError("stub " + Quoted(stub.string()) +
-                    " is code-signed; pack the unsigned reader and sign the packed installer afterwards");
+    throw ToolError(
+        "stub " + Quoted(stub.string()) +
+        " is code-signed; pack the unsigned reader and sign the packed installer afterwards");
   }
   std::vector<uint32_t> sizes(plan.files.size());
   for (size_t i = 0; i < plan.files.size(); ++i) {
@@ -142,8 +145,11 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
     for (size_t i = 0; i < plan.files.size(); ++i) {
       const FileEntry& file = plan.files[i];
       uint32_t size = 0;
-      platform::File source = OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);
-      if (size != sizes[i]) throw ToolError("file " + Quoted(file.name) + ": source changed while packing");
+      platform::File source =
+          OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);
+      if (size != sizes[i]) {
+        throw ToolError("file " + Quoted(file.name) + ": source changed while packing");
+      }
       envelope.AddFileGroup(file.key, file.name,
                             FileContents(source, size, "file " + Quoted(file.name)));
     }

@@ -38,15 +38,19 @@ WindowsProgramFacts InspectWindowsProgram(platform::File& file) {
   if (ReadAt(file, 0, dos, sizeof dos) && dos[0] == 'M' && dos[1] == 'Z') {
     const int64_t pe = format::LoadLittleEndian32(dos + kPeOffsetField);
     unsigned char headers[kPeSignatureSize + kCoffHeaderSize + 2];
-    if (ReadAt(file, pe, headers, sizeof headers) && format::LoadLittleEndian32(headers) == kPeSignature) {
+    if (ReadAt(file, pe, headers, sizeof headers) &&
+        format::LoadLittleEndian32(headers) == kPeSignature) {
       facts.is_windows_program = true;
-      const uint16_t magic = format::LoadLittleEndian16(headers + kPeSignatureSize + kCoffHeaderSize);
+      const uint16_t magic =
+          format::LoadLittleEndian16(headers + kPeSignatureSize + kCoffHeaderSize);
       const int64_t optional = pe + kPeSignatureSize + kCoffHeaderSize;
       const int64_t count_offset =
-          optional + (magic == kPe32PlusMagic ? kPe32PlusDirectoryCountOffset : kPe32DirectoryCountOffset);
+          optional +
+          (magic == kPe32PlusMagic ? kPe32PlusDirectoryCountOffset : kPe32DirectoryCountOffset);
       unsigned char count[4];
       unsigned char certificates[kDataDirectorySize];
-      if ((magic == kPe32Magic || magic == kPe32PlusMagic) && ReadAt(file, count_offset, count, sizeof count) &&
+      if ((magic == kPe32Magic || magic == kPe32PlusMagic) &&
+          ReadAt(file, count_offset, count, sizeof count) &&
           format::LoadLittleEndian32(count) > kCertificateDirectory &&
           ReadAt(file, count_offset + 4 + kCertificateDirectory * kDataDirectorySize, certificates,
                  sizeof certificates)) {

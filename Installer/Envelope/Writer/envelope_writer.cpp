@@ -19,9 +19,11 @@ void EnvelopeWriter::AddRecord(const Payload& payload) {
     hasher.Update(payload.bytes_);
     output_.Write(payload.bytes_);
   } else {
-    std::vector<char> chunk(std::min<uint64_t>(payload.size(), format::kPayloadChunkSize));
-    for (uint64_t done = 0; done < payload.size();) {
-      const size_t piece = std::min<uint64_t>(chunk.size(), payload.size() - done);
+    // The size fits in 32 bits (checked above), so in a size_t everywhere.
+    const auto size = static_cast<size_t>(payload.size());
+    std::vector<char> chunk(std::min(size, format::kPayloadChunkSize));
+    for (size_t done = 0; done < size;) {
+      const size_t piece = std::min(chunk.size(), size - done);
       payload.read_(chunk.data(), piece);
       const std::string_view bytes(chunk.data(), piece);
       hasher.Update(bytes);
