@@ -11,6 +11,7 @@
 #include <string>
 
 #include "envelope_writer.h"
+#include "little_endian.h"
 #include "md5.h"
 #include "platform.h"
 #include "test_support.h"
@@ -33,7 +34,7 @@ class EnvelopeReaderTest : public testing::Test {
   // A record whose length field says `length`, whatever its payload.
   static std::string RecordClaiming(uint32_t length, const std::string& payload) {
     std::string record = payload;
-    for (int i = 0; i < 4; ++i) record += static_cast<char>(length >> (8 * i));
+    AppendLittleEndian32(record, length);
     return record + Md5Hasher(payload).Digest();
   }
 
@@ -174,7 +175,7 @@ TEST_F(EnvelopeReaderTest, PositionsAndLengthsBeyondThirtyTwoBits) {
   // After the hole: a length field claiming the hole as its payload (from
   // offset 100 up), then a small record, then the tail.
   std::string after;
-  for (int i = 0; i < 4; ++i) after += static_cast<char>(largest >> (8 * i));
+  AppendLittleEndian32(after, static_cast<uint32_t>(largest));
   after += std::string(16, 'D');
   const int64_t big_end = static_cast<int64_t>(largest + 100 + after.size());
   writer::AppendRecord(after, "above four GiB");

@@ -8,6 +8,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "little_endian.h"
+#include "record.h"
+
 #ifdef _WIN32
 #include "message_capture_win32.h"
 #endif
@@ -58,6 +61,12 @@ bool WriteFileWithHole(const std::filesystem::path& path, std::string_view befor
   out.write(after.data(), static_cast<std::streamsize>(after.size()));
   if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
   return true;
+}
+
+void SetRecordLength(std::string& bytes, size_t end, uint32_t value) {
+  format::StoreLittleEndian(
+      reinterpret_cast<unsigned char*>(bytes.data()) + end - format::kRecordTrailerSize, value,
+      format::kLengthFieldSize);
 }
 
 std::string Hex(std::string_view bytes) {

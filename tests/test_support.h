@@ -35,6 +35,10 @@ void WriteFile(const std::filesystem::path& path, std::string_view contents);
 bool WriteFileWithHole(const std::filesystem::path& path, std::string_view before,
                        uint64_t hole_end, std::string_view after);
 
+// Writes `value` over the length field of the record that ends at `end`
+// (the offset just after its digest).
+void SetRecordLength(std::string& bytes, size_t end, uint32_t value);
+
 // The lowercase hexadecimal rendering of raw bytes.
 std::string Hex(std::string_view bytes);
 

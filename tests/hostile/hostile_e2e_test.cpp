@@ -20,6 +20,7 @@
 #include "envelope_writer.h"
 #include "expected_messages.h"
 #include "installers.h"
+#include "little_endian.h"
 #include "process_runner.h"
 #include "record.h"
 #include "tail.h"
@@ -55,12 +56,6 @@ std::string Stub() { return test::Stub(READER_PATH); }
 void AppendLaunch(std::string& bytes, const std::string& parameters = "") {
   writer::AppendValueGroup(bytes, "executable", "%installer%");
   writer::AppendValueGroup(bytes, "parameters", parameters);
-}
-
-// The record just before `end` (the offset after its digest): its length
-// field and digest.
-void SetLength(std::string& bytes, size_t end, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[end - 20 + i] = static_cast<char>(value >> (8 * i));
 }
 
 class HostileRunTest : public testing::Test {
@@ -186,7 +181,7 @@ TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
     // payload whose digest is wrong; every other one reaches past the start
     // of the file and fails silently.
     std::string damaged = bytes;
-    SetLength(damaged, tail_end, length);
+    test::SetRecordLength(damaged, tail_end, length);
     EXPECT_EQ(
         RunExpecting(damaged, length == 0 ? kInvalidArchive + kInvalidArchive : kInvalidArchive,
                      "tail, " + context),
@@ -195,7 +190,7 @@ TEST_F(HostileRunTest, LengthsAtTheLimitsAndABorrowedDigest) {
     // envelope stays valid unless a digest was checked, so the launch is tried
     // with the unexpanded %installer%.
     damaged = bytes;
-    SetLength(damaged, setup_contents_end, length);
+    test::SetRecordLength(damaged, setup_contents_end, length);
     EXPECT_EQ(RunExpecting(damaged, length == 0 ? kInvalidArchive + kInvalidArchive : kSpawnFailed,
                            "setup, " + context),
               "-");
@@ -327,7 +322,7 @@ TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
   AppendLaunch(bytes, "ran");
 
   std::string after;
-  for (int i = 0; i < 4; ++i) after += static_cast<char>(kHuge >> (8 * i));
+  AppendLittleEndian32(after, kHuge);
   after += std::string(16, '\0');  // never compared: the payload is never held
   writer::AppendRecord(after, "huge");
   writer::AppendRecord(after, "value");

@@ -14,6 +14,7 @@
 #include "envelope_walk.h"
 #include "envelope_writer.h"
 #include "expected_messages.h"
+#include "little_endian.h"
 #include "md5.h"
 #include "record.h"
 #include "run_state.h"
@@ -160,11 +161,6 @@ TEST_F(HostileWalkTest, EveryTruncationPointEndsAsDocumented) {
   }
 }
 
-// Writes `value` over the four length bytes of the record ending at `end`.
-void SetLength(std::string& bytes, size_t end, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[end - 20 + i] = static_cast<char>(value >> (8 * i));
-}
-
 TEST_F(HostileWalkTest, ABadLengthOrDigestInAnyRecordStopsTheWalkThere) {
   const std::string& whole = installer_.bytes;
   const uint32_t size = static_cast<uint32_t>(whole.size());
@@ -179,7 +175,7 @@ TEST_F(HostileWalkTest, ABadLengthOrDigestInAnyRecordStopsTheWalkThere) {
                                   size + 1, to_start, to_start + 1}) {
       if (length == record.payload.size()) continue;  // no change
       damaged.push_back(whole);
-      SetLength(damaged.back(), record.end, length);
+      test::SetRecordLength(damaged.back(), record.end, length);
     }
     // The digest of the record read after it.
     const Installer::Record& other = installer_.records[r + 1];
@@ -191,11 +187,8 @@ TEST_F(HostileWalkTest, ABadLengthOrDigestInAnyRecordStopsTheWalkThere) {
     for (const std::string& bytes : damaged) {
       ++cases;
       // What the reader would take as this record's payload, if anything.
-      const uint32_t length = static_cast<uint8_t>(bytes[record.end - 20]) |
-                              static_cast<uint8_t>(bytes[record.end - 19]) << 8 |
-                              static_cast<uint8_t>(bytes[record.end - 18]) << 16 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(bytes[record.end - 17]))
-                                  << 24;
+      const uint32_t length = LoadLittleEndian32(
+          reinterpret_cast<const unsigned char*>(bytes.data()) + record.end - kRecordTrailerSize);
       const bool in_file = length <= record.end - 20;
       const bool mismatch =
           in_file && Md5Hasher(bytes.substr(record.end - 20 - length, length)).Digest() !=

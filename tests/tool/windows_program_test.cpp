@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "little_endian.h"
 #include "manifest.h"
 #include "pack.h"
 #include "test_support.h"
@@ -16,7 +17,8 @@ using namespace tool;
 namespace {
 
 void Put(std::string& bytes, size_t offset, uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
+  format::StoreLittleEndian(reinterpret_cast<unsigned char*>(bytes.data()) + offset, value,
+                            static_cast<size_t>(size));
 }
 
 // A minimal PE image: DOS header, PE signature, COFF header and an optional

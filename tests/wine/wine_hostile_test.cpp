@@ -45,11 +45,6 @@ void AppendLaunch(std::string& bytes, const std::string& parameters) {
   writer::AppendValueGroup(bytes, "parameters", parameters);
 }
 
-// The record that ends at `end` (the offset after its digest): its length.
-void SetLength(std::string& bytes, size_t end, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[end - 20 + i] = static_cast<char>(value >> (8 * i));
-}
-
 // The boxes as text, for failure messages.
 std::string Describe(const Boxes& boxes) {
   std::string text;
@@ -196,12 +191,12 @@ TEST_F(WineHostileTest, LengthsAtTheLimits) {
     // On the tail record: it reaches past the start of the file, so the
     // envelope is not valid.
     std::string damaged = bytes;
-    SetLength(damaged, tail_end, length);
+    test::SetRecordLength(damaged, tail_end, length);
     EXPECT_FALSE(RunExpecting(damaged, {kInvalidArchive}, "tail, " + context));
     // On the setup program's contents: the walk ends before it is extracted;
     // the envelope stays valid, and the unexpanded %installer% cannot start.
     damaged = bytes;
-    SetLength(damaged, setup_contents_end, length);
+    test::SetRecordLength(damaged, setup_contents_end, length);
     EXPECT_FALSE(RunExpecting(damaged, {kSpawnFailed}, "setup, " + context));
   }
 }
