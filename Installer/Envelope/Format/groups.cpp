@@ -65,10 +65,8 @@ RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
                           : reading_.kept_text_size;
   RecordStatus status = text != nullptr ? ReadRecordBackward(file_, *text, kept, failure_.record)
                                         : VerifyRecordBackward(file_, failure_.record);
-  if (role == RecordRole::kContents && status != RecordStatus::kOutsideFile &&
-      status != RecordStatus::kReadFailed) {
-    group.contents = failure_.record;
-  }
+  const bool read_whole = status == RecordStatus::kOk || status == RecordStatus::kDigestMismatch;
+  if (role == RecordRole::kContents && read_whole) group.contents = failure_.record;
   if (status == RecordStatus::kDigestMismatch && reading_.read_past_mismatches) {
     if (!group.bad_record) group.bad_record = role;
     status = RecordStatus::kOk;
