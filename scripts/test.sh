@@ -3,6 +3,10 @@
 # with warnings as errors, and under AddressSanitizer and
 # UndefinedBehaviorSanitizer. The Windows reader is cross-built first; the
 # warnings-as-errors run checks it and runs the Windows programs under Wine.
+# Between the two, the release build: its install, a project packing
+# installers with it and the release archive are checked, and the
+# warnings-as-errors run checks its static reader and runs the end-to-end
+# tests against it.
 # Then runs each fuzzing target for a minute (FUZZ_SECONDS) from the seeds in
 # fuzz/corpus.
 set -euo pipefail
@@ -27,13 +31,25 @@ for preset in "${windows_presets[@]}"; do
   cmake --build --preset "$preset"
 done
 
+# The release build: the static Linux reader and the envelope tool, with the
+# 32-bit reader.exe as the Windows stub of its install. check-package.sh
+# installs it, builds and runs a project that packs installers with the
+# installed package, and makes and lists the release archive; the ci tests
+# below check the release reader and run the end-to-end tests against it.
+echo "== release"
+rm -rf build-release
+cmake --preset release -DQUILLMARROW_WINDOWS_READER="$PWD/build-win32/bin/reader.exe"
+cmake --build --preset release
+tests/package/check-package.sh build-release
+
 for preset in ci asan; do
   echo "== $preset"
   rm -rf "build-$preset"
   windows=()
   if [ "$preset" = ci ]; then  # once is enough: the Windows programs are the same
     windows=(-DQUILLMARROW_WIN32_READER="$PWD/build-win32/bin/reader.exe"
-      -DQUILLMARROW_WINDOWS_BUILD="$PWD/$wine_build" -DQUILLMARROW_WINE="$wine_loader")
+      -DQUILLMARROW_WINDOWS_BUILD="$PWD/$wine_build" -DQUILLMARROW_WINE="$wine_loader"
+      -DQUILLMARROW_RELEASE_READER="$PWD/build-release/bin/reader")
   fi
   cmake --preset "$preset" "${windows[@]}"
   cmake --build --preset "$preset"

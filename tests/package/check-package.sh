@@ -5,7 +5,8 @@
 # installer it packs and checks that its setup program ran with the packed
 # data file, the packed value and the installer's own argument; changes the
 # manifest and then a packed file and checks that each change is packed
-# again; checks the Windows installer where the Windows stub was installed;
+# again; checks the Windows installer where the Windows stub was installed,
+# signs it and checks that the signed installer's envelope is still whole;
 # then makes the release archive with CPack, lists it and builds the consumer
 # once more against the unpacked archive. Scratch files go to
 # BUILD/package-check.
@@ -94,6 +95,17 @@ if [ -f "$windows_stub" ]; then
   listed=$("$prefix/bin/envelope" list "$windows_installer")
   echo "$listed"
   grep -qF 'setup.cmd' <<<"$listed" || fail "envelope list shows no setup.cmd in $windows_installer"
+  # Releases sign the packed installer; the signature follows the envelope.
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillmarrow Package Check" \
+    -addext extendedKeyUsage=codeSigning -keyout "$scratch/key.pem" -out "$scratch/cert.pem" \
+    >"$scratch/signing.log" 2>&1
+  osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -n "Consumer Setup" \
+    -in "$windows_installer" -out "$scratch/ConsumerSetup-signed.exe" >>"$scratch/signing.log"
+  osslsigncode verify -CAfile "$scratch/cert.pem" -in "$scratch/ConsumerSetup-signed.exe" >>"$scratch/signing.log" ||
+    fail "osslsigncode does not verify the signed installer: $(cat "$scratch/signing.log")"
+  [ "$(wc -c < "$scratch/ConsumerSetup-signed.exe")" -gt "$(wc -c < "$windows_installer")" ] ||
+    fail "the signed installer is no larger than the unsigned one"
+  "$prefix/bin/envelope" verify "$scratch/ConsumerSetup-signed.exe"
 else
   echo "-- no Windows stub installed: no Windows installer"
 fi
@@ -114,6 +126,10 @@ mkdir "$scratch/unpacked"
 tar xzf "$archive" -C "$scratch/unpacked"
 cmp "$build/bin/reader" "$scratch/unpacked/$top/share/quillmarrow/stubs/reader" ||
   fail "the archive's Linux stub is not the release reader"
+if [ -f "$windows_stub" ]; then
+  cmp "$windows_stub" "$scratch/unpacked/$top/share/quillmarrow/stubs/reader.exe" ||
+    fail "the archive's Windows stub is not the installed one"
+fi
 echo "-- build the consumer against the unpacked archive"
 rm -rf "$scratch/consumer-build-archive"
 configure_consumer "$scratch/unpacked/$top" "$scratch/consumer-build-archive"
