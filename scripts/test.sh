@@ -3,7 +3,7 @@
 # with warnings as errors, and under AddressSanitizer and
 # UndefinedBehaviorSanitizer. The Windows reader is cross-built first; the
 # warnings-as-errors run checks it and runs the Windows programs under Wine.
-# Between the two, the release build: its install, a project packing
+# Next the release build: its install, a project packing
 # installers with it and the release archive are checked, and the
 # warnings-as-errors run checks its static reader and runs the end-to-end
 # tests against it.
