@@ -8,6 +8,8 @@ set -euo pipefail
 # Benchmark, makeself and GNU time serve the benchmarks.
 packages=(cmake ninja-build g++ git libgtest-dev libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev clang-format-14 libbenchmark-dev makeself time)
+# The release checks: readelf (binutils) and file look at the static reader.
+packages+=(binutils file)
 # The Windows reader: MinGW-w64 cross compilers, GoogleTest's sources to build
 # for Windows, Wine (wine32 runs the 32-bit programs where the kernel allows
 # 32-bit code; wine64 runs the 64-bit build of the same sources elsewhere) and

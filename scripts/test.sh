@@ -3,8 +3,11 @@
 # scratch and runs every test twice: with warnings as errors, and under
 # AddressSanitizer and UndefinedBehaviorSanitizer. The Windows reader is
 # cross-built first; the warnings-as-errors run checks it and runs the
-# Windows programs under Wine. Then runs each fuzzing target for a minute
-# (FUZZ_SECONDS) from the seeds in fuzz/corpus.
+# Windows programs under Wine. The release build's install, a project packing
+# installers with it and the release archive are checked, and the
+# warnings-as-errors run checks its static reader and runs the end-to-end
+# tests against it. Then runs each fuzzing target for a minute (FUZZ_SECONDS)
+# from the seeds in fuzz/corpus.
 #
 # Options for day-to-day use (the default, and CI, is the full clean run):
 #   --skip-deps   do not install missing packages
@@ -19,7 +22,7 @@ for option in "$@"; do
     --skip-deps) install_deps=0 ;;
     --reuse) reuse=1 ;;
     --no-fuzz) fuzz=0 ;;
-    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option $option (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -49,13 +52,25 @@ for preset in "${windows_presets[@]}"; do
   cmake --build --preset "$preset"
 done
 
+# The release build: the static Linux reader and the envelope tool, with the
+# 32-bit reader.exe as the Windows stub of its install. check-package.sh
+# installs it, builds and runs a project that packs installers with the
+# installed package, and makes and lists the release archive; the ci tests
+# below check the release reader and run the end-to-end tests against it.
+echo "== release"
+fresh build-release
+cmake --preset release -DQUILLMARROW_WINDOWS_READER="$PWD/build-win32/bin/reader.exe"
+cmake --build --preset release
+tests/package/check-package.sh build-release
+
 for preset in ci asan; do
   echo "== $preset"
   fresh "build-$preset"
   windows=()
   if [ "$preset" = ci ]; then  # once is enough: the Windows programs are the same
     windows=(-DQUILLMARROW_WIN32_READER="$PWD/build-win32/bin/reader.exe"
-      -DQUILLMARROW_WINDOWS_BUILD="$PWD/$wine_build" -DQUILLMARROW_WINE="$wine_loader")
+      -DQUILLMARROW_WINDOWS_BUILD="$PWD/$wine_build" -DQUILLMARROW_WINE="$wine_loader"
+      -DQUILLMARROW_RELEASE_READER="$PWD/build-release/bin/reader")
   fi
   cmake --preset "$preset" "${windows[@]}"
   cmake --build --preset "$preset"
