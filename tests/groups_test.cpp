@@ -40,6 +40,7 @@ class GroupReaderTest : public testing::Test {
   // it stopped with.
   RecordStatus ReadAll(const std::string& bytes, const GroupReading& reading,
                        std::vector<Group>& groups, GroupReadFailure* failure = nullptr) {
+    file_ = platform::File();  // Windows cannot replace a file that is open
     test::WriteFile(path_, bytes);
     file_ = platform::File::OpenForReading(path_.string());
     EXPECT_TRUE(FindEnvelopeTail(file_));
