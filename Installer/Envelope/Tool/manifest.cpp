@@ -190,17 +190,15 @@ void CheckPlan(const PackPlan& plan) {
   format::VariableTable table;
   format::SetBuiltInVariables(table, "<work>/", "");
   format::Group group;
-  for (const FileEntry& file : plan.files) {
-    group.kind = format::GroupKind::kFile;
-    group.key = file.key;
-    group.name = file.name;
+  auto insert = [&](format::GroupKind kind, const std::string& key, const std::string& text) {
+    group.kind = kind;
+    group.key = key;
+    (kind == format::GroupKind::kFile ? group.name : group.value) = text;
     format::InsertGroupVariable(table, group);
-  }
+  };
+  for (const FileEntry& file : plan.files) insert(format::GroupKind::kFile, file.key, file.name);
   for (const ValueEntry& value : plan.values) {
-    group.kind = format::GroupKind::kValue;
-    group.key = value.key;
-    group.value = value.text;
-    format::InsertGroupVariable(table, group);
+    insert(format::GroupKind::kValue, value.key, value.text);
   }
   for (const std::string_view name : {format::kExecutableVariable, format::kParametersVariable}) {
     const auto entry = table.find(name);
