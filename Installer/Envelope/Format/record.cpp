@@ -8,6 +8,26 @@
 
 namespace format {
 
+namespace {
+
+// Hashes a located record's payload a chunk at a time, appending to `kept`
+// (when given) up to `kept_size` bytes of it, and compares the digest.
+RecordStatus HashInChunks(platform::File& file, const RecordLocation& record, std::string* kept,
+                          size_t kept_size) {
+  Md5Hasher hasher;
+  const bool read = ReadPayloadInChunks(file, record, [&](std::string_view chunk) {
+    hasher.Update(chunk);
+    if (kept != nullptr && kept->size() < kept_size) {
+      kept->append(chunk.substr(0, kept_size - kept->size()));
+    }
+    return true;
+  });
+  if (!read) return RecordStatus::kReadFailed;
+  return hasher.Digest() == record.digest ? RecordStatus::kOk : RecordStatus::kDigestMismatch;
+}
+
+}  // namespace
+
 std::string RecordTrailer(uint32_t length, std::string_view digest) {
   std::string trailer;
   AppendLittleEndian32(trailer, length);
@@ -41,43 +61,28 @@ RecordStatus ReadRecordBackward(platform::File& file, std::string& payload) {
 RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size_t kept_size,
                                 RecordLocation& record) {
   if (!LocateRecordBackward(file, record)) return RecordStatus::kOutsideFile;
-  Md5Hasher hasher;
-  if (record.length <= kept_size) {
-    // Read whole, in one read. A length the process cannot hold (gigabytes,
-    // in a 32-bit process) fails like a read: an exception would end the run
-    // without its clean-up.
-    try {
-      payload.resize(record.length);
-    } catch (const std::exception&) {  // std::bad_alloc, std::length_error
-      return RecordStatus::kReadFailed;
-    }
-    if (!file.Read(payload.data(), record.length) ||
-        !file.Seek(-static_cast<int64_t>(record.length))) {
-      payload.clear();
-      return RecordStatus::kReadFailed;
-    }
-    hasher.Update(payload);
-  } else {
-    payload.clear();
-    const bool read = ReadPayloadInChunks(file, record, [&](std::string_view chunk) {
-      hasher.Update(chunk);
-      if (payload.size() < kept_size) payload.append(chunk.substr(0, kept_size - payload.size()));
-      return true;
-    });
-    if (!read) return RecordStatus::kReadFailed;
+  payload.clear();
+  if (record.length > kept_size) return HashInChunks(file, record, &payload, kept_size);
+  // Read whole, in one read. A length the process cannot hold (gigabytes, in
+  // a 32-bit process) fails like a read: an exception would end the run
+  // without its clean-up.
+  try {
+    payload.resize(record.length);
+  } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+    return RecordStatus::kReadFailed;
   }
-  return hasher.Digest() == record.digest ? RecordStatus::kOk : RecordStatus::kDigestMismatch;
+  if (!file.Read(payload.data(), record.length) ||
+      !file.Seek(-static_cast<int64_t>(record.length))) {
+    payload.clear();
+    return RecordStatus::kReadFailed;
+  }
+  return Md5Hasher(payload).Digest() == record.digest ? RecordStatus::kOk
+                                                      : RecordStatus::kDigestMismatch;
 }
 
 RecordStatus VerifyRecordBackward(platform::File& file, RecordLocation& record) {
   if (!LocateRecordBackward(file, record)) return RecordStatus::kOutsideFile;
-  Md5Hasher hasher;
-  const bool read = ReadPayloadInChunks(file, record, [&](std::string_view chunk) {
-    hasher.Update(chunk);
-    return true;
-  });
-  if (!read) return RecordStatus::kReadFailed;
-  return hasher.Digest() == record.digest ? RecordStatus::kOk : RecordStatus::kDigestMismatch;
+  return HashInChunks(file, record, nullptr, 0);
 }
 
 bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
