@@ -1,7 +1,5 @@
 #include "run_sequence.h"
 
-#include <exception>
-
 #include "envelope_walk.h"
 #include "exit_codes.h"
 #include "installer_launch.h"
@@ -56,19 +54,12 @@ int RunSequence(const std::string& command_line) {
 
 }  // namespace
 
-int ReportUnhandledExceptions(const std::function<int()>& body) {
-  try {
-    return body();
-  } catch (const std::exception& exception) {
-    platform::ReportMessage(kUnhandledException, exception.what());
-  } catch (...) {
-    platform::ReportMessage(kUnhandledException, kNoContextAvailable);
-  }
+int ReportUnhandledException(const char* description) {
+  platform::ReportMessage(kUnhandledException,
+                          description != nullptr ? description : kNoContextAvailable);
   return kExitCompleted;
 }
 
-int RunInstaller(const std::string& command_line) {
-  return ReportUnhandledExceptions([&] { return RunSequence(command_line); });
-}
+int RunInstaller(const std::string& command_line) { return RunSequence(command_line); }
 
 }  // namespace reader

@@ -1,7 +1,6 @@
 // The reader's whole run, as one fixed sequence of steps.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace reader {
@@ -12,13 +11,16 @@ inline constexpr char kInstanceGuardName[] = "Quillmarrow.Installation";
 // Runs the installer: single-instance guard, work directory, built-in
 // variables `source` and `commandline` (= `command_line`, verbatim), envelope
 // walk, launch (or the invalid-envelope message), removal of the work
-// directory. Returns the process exit code. Exceptions are reported here and
-// nowhere else; after one, the work directory is left in place.
+// directory. Returns the process exit code. Nothing in the run throws: what
+// the standard library cannot do (memory exhausted, a string too long) ends
+// the process through ReportUnhandledException (runtime_failures.cpp), which
+// leaves the work directory in place.
 int RunInstaller(const std::string& command_line);
 
-// Runs `body`, turning an exception that escapes it into the "Unhandled
-// Exception" message (captioned with its description, if it has one) and exit
-// code 0.
-int ReportUnhandledExceptions(const std::function<int()>& body);
+// Shows the "Unhandled Exception" message, captioned with `description` (the
+// failure's standard description, such as "std::bad_alloc"), or with "No
+// context available" when it is null. Returns the exit code the process then
+// ends with: 0.
+int ReportUnhandledException(const char* description);
 
 }  // namespace reader
