@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
   const std::string_view failure = argc > 1 ? argv[1] : "";
   if (failure == "memory") {
-    volatile size_t huge = SIZE_MAX / 4;  // more than any process gets
+    volatile size_t huge = SIZE_MAX / 2;  // more than any process gets
     ::operator delete(::operator new(huge));
   } else if (failure == "length") {
     std::string text;
