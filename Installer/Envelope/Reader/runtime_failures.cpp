@@ -11,6 +11,7 @@
 // captioned with the description the exception would have carried (its
 // what()), and exit code 0, leaving the work directory in place. Linked into
 // the reader program only: the tests keep the library's throwing versions.
+
 // The library's declarations of what is defined here, so that the compiler
 // checks that each definition replaces one of them.
 #include <bits/functexcept.h>
