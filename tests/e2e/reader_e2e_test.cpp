@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -355,6 +356,10 @@ TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
   WriteInstaller(SetupOnlyInstaller("first"));
   const auto first = StartReaderThatWaits();
   ASSERT_EQ(kill(first->pid(), SIGKILL), 0);
+  // kill() returns before the process has ended and its lock is released:
+  // wait for that, leaving the process to be reaped by Wait() below.
+  siginfo_t ended;
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(first->pid()), &ended, WEXITED | WNOWAIT), 0);
 
   // Its setup program still runs, and does not hold the lock.
   const fs::path second_record = scratch_.path() / "record2";
