@@ -31,6 +31,7 @@ GroupKind KindOfGroupType(std::string_view type) {
   if (type == kValueGroupType) return GroupKind::kValue;
   if (type == kFileGroupType) return GroupKind::kFile;
   if (type == kStubGroupType) return GroupKind::kStub;
+  if (type == kOptionGroupType) return GroupKind::kOption;
   return GroupKind::kOther;
 }
 
@@ -51,6 +52,7 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
     case GroupKind::kValue: return kValueRecords;
     case GroupKind::kFile:
     case GroupKind::kStub: return kFileRecords;
+    case GroupKind::kOption:
     case GroupKind::kOther: return kOtherRecords;
   }
   return {};

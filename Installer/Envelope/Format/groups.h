@@ -7,6 +7,7 @@
 //   "file"       -> key, name, contents (the file's bytes)
 //   "stub"       -> key, name, contents (the reader program); the envelope's
 //                   first group, and the end of the reader's walk
+//   "option"     -> key (a setting of the reader itself; see options.h)
 //   other        -> key; skipped
 // In the file each group's records stand in the reverse order, type last, so
 // that the record read first stands last.
@@ -28,8 +29,9 @@ namespace format {
 inline constexpr std::string_view kValueGroupType = "value";
 inline constexpr std::string_view kFileGroupType = "file";
 inline constexpr std::string_view kStubGroupType = "stub";
+inline constexpr std::string_view kOptionGroupType = "option";
 
-enum class GroupKind { kTail, kValue, kFile, kStub, kOther };
+enum class GroupKind { kTail, kValue, kFile, kStub, kOption, kOther };
 
 // The kind a type record's text names.
 GroupKind KindOfGroupType(std::string_view type);

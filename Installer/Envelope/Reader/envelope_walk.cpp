@@ -4,6 +4,7 @@
 #include "groups.h"
 #include "launch.h"
 #include "messages.h"
+#include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
@@ -43,7 +44,8 @@ bool ExtractFile(const std::string& work_directory, const std::string& name,
     const int error = platform::LastErrorCode();
     target.Close();
     platform::RemoveFile(path);
-    ReportFileError(kFailedToExtractFile, path, error);
+    // Stopping because the user asked to is no failure to tell about.
+    if (platform::CaughtInterruption() == 0) ReportFileError(kFailedToExtractFile, path, error);
     return false;
   }
   return true;
@@ -69,6 +71,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   // written for a record that does not match, and the contents are copied in
   // a second pass.
   format::GroupReader groups(archive, format::kWalkReading);
+  format::OptionCollector options;
   format::Group group;
   for (;;) {
     const format::RecordStatus status = groups.Next(group);
@@ -79,13 +82,19 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     if (status != format::RecordStatus::kOk) return;  // read failures end the walk silently
 
     format::InsertGroupVariable(state.variables, group);
+    options.Add(group);
+    state.options = options.options();
     switch (group.kind) {
       case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
-        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) return;
+        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) {
+          state.failure = RunFailure::kInstallFailure;
+          return;
+        }
         break;
       case format::GroupKind::kStub: return;
       case format::GroupKind::kValue:
+      case format::GroupKind::kOption:
       case format::GroupKind::kOther: break;
     }
   }
