@@ -14,8 +14,11 @@ namespace reader {
 namespace {
 
 // A message box ends its text at a zero byte, so a zero byte in a path is
-// shown as "\0" to keep the rest of the message.
+// shown as "\0" to keep the rest of the message. After a caught interruption
+// every read fails: stopping because the user asked to is no failure to tell
+// about.
 void ReportFileError(const char* caption, const std::string& path, int error) {
+  if (platform::CaughtInterruption() != 0) return;
   std::string shown;
   for (const char c : path) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
   platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error),
@@ -44,8 +47,7 @@ bool ExtractFile(const std::string& work_directory, const std::string& name,
     const int error = platform::LastErrorCode();
     target.Close();
     platform::RemoveFile(path);
-    // Stopping because the user asked to is no failure to tell about.
-    if (platform::CaughtInterruption() == 0) ReportFileError(kFailedToExtractFile, path, error);
+    ReportFileError(kFailedToExtractFile, path, error);
     return false;
   }
   return true;
