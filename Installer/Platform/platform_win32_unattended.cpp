@@ -31,20 +31,18 @@ std::wstring Wide(std::string_view text) {
   return wide;
 }
 
-// Asks the system once: a window station without WSF_VISIBLE shows nothing
-// to anyone. When it cannot say, boxes are shown, as they always were.
+// A window station without WSF_VISIBLE shows nothing to anyone. When the
+// system cannot say, boxes are shown, as they always were. Asked for each
+// message: they are few, and a process may change its window station.
 bool WindowStationIsVisible() {
-  static const bool visible = [] {
-    const HWINSTA station = GetProcessWindowStation();
-    USEROBJECTFLAGS flags{};
-    DWORD needed = 0;
-    if (station == nullptr ||
-        !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
-      return true;
-    }
-    return (flags.dwFlags & WSF_VISIBLE) != 0;
-  }();
-  return visible;
+  const HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  if (station == nullptr ||
+      !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 }  // namespace
