@@ -223,7 +223,7 @@ TEST_F(EnvelopeToolTest, ExitCodesAreAskedForByFlagOrManifestAndListed) {
 
   test::WriteFile(manifest_path(), "exit_codes = \"yes\"\n" + manifest);
   const test::ProgramResult refused = Pack(root() / "refused");
-  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.exit_code, 2);
   EXPECT_NE(refused.errors.find("exit_codes must be true or false"), std::string::npos)
       << refused.errors;
 }
