@@ -83,6 +83,9 @@ RecordStatus GroupReader::Next(Group& group) {
     return status;
   }
   group.kind = KindOfGroupType(group.type);
+  if (reading_.options_only && group.kind != GroupKind::kTail && group.kind != GroupKind::kOption) {
+    return RecordStatus::kOk;
+  }
   std::span<const RecordRole> records = RecordsAfterType(group.kind);
   if (group.kind == GroupKind::kStub && !reading_.stub_records) records = records.first(1);
   for (const RecordRole role : records) {

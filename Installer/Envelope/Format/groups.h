@@ -65,6 +65,10 @@ struct GroupReading {
   // Note a record whose digest does not match in Group::bad_record and read
   // on, instead of stopping there.
   bool read_past_mismatches = false;
+  // Read only the type of a group that is neither the tail nor an option,
+  // leaving the position inside that group: for looking up the leading
+  // options without verifying a file's contents.
+  bool options_only = false;
   // Keep at most this many bytes of each text record (key, name, value; a
   // type always as much as the tail marker's length); every record is still
   // hashed whole.
