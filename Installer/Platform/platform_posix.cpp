@@ -372,7 +372,11 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
   pid_t pid = 0;
   const int error = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
-  if (error == 0) PassInterruptionsTo(pid);
+  if (error == 0) {
+    PassInterruptionsTo(pid);
+    // One caught just before the start is the program's too.
+    if (const int caught = CaughtInterruption()) kill(pid, caught);
+  }
   sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
   if (error != 0) {
     restore_interrupts();
