@@ -4,6 +4,7 @@
 #include "groups.h"
 #include "launch.h"
 #include "messages.h"
+#include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
@@ -13,8 +14,11 @@ namespace reader {
 namespace {
 
 // A message box ends its text at a zero byte, so a zero byte in a path is
-// shown as "\0" to keep the rest of the message.
+// shown as "\0" to keep the rest of the message. After a caught interruption
+// every read fails: stopping because the user asked to is no failure to tell
+// about.
 void ReportFileError(const char* caption, const std::string& path, int error) {
+  if (platform::CaughtInterruption() != 0) return;
   std::string shown;
   for (const char c : path) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
   platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error),
@@ -69,6 +73,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   // written for a record that does not match, and the contents are copied in
   // a second pass.
   format::GroupReader groups(archive, format::kWalkReading);
+  format::OptionCollector options;
   format::Group group;
   for (;;) {
     const format::RecordStatus status = groups.Next(group);
@@ -79,13 +84,19 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     if (status != format::RecordStatus::kOk) return;  // read failures end the walk silently
 
     format::InsertGroupVariable(state.variables, group);
+    options.Add(group);
+    state.options = options.options();
     switch (group.kind) {
       case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
-        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) return;
+        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) {
+          state.failure = RunFailure::kInstallFailure;
+          return;
+        }
         break;
       case format::GroupKind::kStub: return;
       case format::GroupKind::kValue:
+      case format::GroupKind::kOption:
       case format::GroupKind::kOther: break;
     }
   }
