@@ -48,6 +48,7 @@ std::string SystemErrorText(int code);
 // Shows a message to the user and returns once it has been seen. Windows: a
 // modal message box with one OK button. POSIX: "caption: text" on standard
 // error, with the text's line breaks ("\r\n" or a lone "\r") written as "\n".
+// A progress display that is shown is closed first.
 void ReportMessage(std::string_view text, std::string_view caption);
 
 // ---------------------------------------------------------------------------
@@ -199,5 +200,26 @@ enum class ProcessEnd {
 // (the program gets the dispositions this process started with).
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
                       const std::vector<std::string>& arguments);
+
+// ---------------------------------------------------------------------------
+// Progress display
+//
+// One display per process of how far a long operation has come. Windows: a
+// small window without buttons, painted on a thread of its own so that it
+// stays drawn while the caller works. POSIX: one line on standard error,
+// rewritten in place, and only when standard error is a terminal.
+
+// Milliseconds since a fixed moment (such as the system's start), from a
+// clock that never goes back: for measuring how long something takes.
+int64_t MonotonicMilliseconds();
+
+// Shows the display with `percent` (0 to 100) done, creating it on the first
+// call. Where it cannot be shown (no desktop, no terminal) this does nothing,
+// now and for the rest of the run.
+void ShowProgress(int percent);
+
+// Removes the display, if shown, and returns once it is gone (the window
+// destroyed, the line cleared). Keeps the last error.
+void CloseProgress();
 
 }  // namespace platform

@@ -67,6 +67,7 @@ std::string SystemErrorText(int code) {
 
 void ReportMessage(std::string_view text, std::string_view caption) {
   const DWORD error = GetLastError();
+  CloseProgress();
   MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), MB_OK);
   SetLastError(error);
 }
