@@ -214,8 +214,9 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
 int64_t MonotonicMilliseconds();
 
 // Shows the display with `percent` (0 to 100) done, creating it on the first
-// call. Where it cannot be shown (no desktop, no terminal) this does nothing,
-// now and for the rest of the run.
+// call. Where it cannot be shown this does nothing: on Windows, once the
+// window could not be made (no desktop), for the rest of the run; on POSIX,
+// while standard error is no terminal.
 void ShowProgress(int percent);
 
 // Removes the display, if shown, and returns once it is gone (the window

@@ -16,9 +16,7 @@ namespace {
 constexpr char kProgressText[] = "Preparing the installation";
 constexpr int kBarWidth = 20;
 
-enum class LineState { kUnknown, kUnavailable, kHidden, kShown };
-
-LineState line_state = LineState::kUnknown;
+bool line_shown = false;
 size_t shown_length = 0;  // of the line on the terminal now
 
 void WriteToTerminal(const std::string& text) {
@@ -44,16 +42,18 @@ int64_t MonotonicMilliseconds() {
 }
 
 void ShowProgress(int percent) {
-  if (line_state == LineState::kUnknown) {
+  if (!line_shown) {
+    // Asked anew for each display: standard error may have been redirected
+    // since the last one.
     const int error = errno;
-    line_state = isatty(STDERR_FILENO) ? LineState::kHidden : LineState::kUnavailable;
+    const bool terminal = isatty(STDERR_FILENO);
     errno = error;
+    if (!terminal) return;
   }
-  if (line_state == LineState::kUnavailable) return;
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
 
-  // "Preparing the installation  42% [########            ]"
+  // "Preparing the installation   42% [########            ]"
   std::string line = kProgressText;
   const std::string number = std::to_string(percent);
   line.append(5 - number.size(), ' ');
@@ -64,13 +64,13 @@ void ShowProgress(int percent) {
   line += ']';
   shown_length = line.size();
   WriteToTerminal('\r' + line);
-  line_state = LineState::kShown;
+  line_shown = true;
 }
 
 void CloseProgress() {
-  if (line_state != LineState::kShown) return;
+  if (!line_shown) return;
   WriteToTerminal('\r' + std::string(shown_length, ' ') + '\r');
-  line_state = LineState::kHidden;
+  line_shown = false;
 }
 
 }  // namespace platform
