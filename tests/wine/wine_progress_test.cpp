@@ -47,7 +47,8 @@ bool ProgressWindowCreated(const std::string& trace) {
     const size_t ret = trace.find("\n" + thread + kReturn, line_end);
     if (ret == std::string::npos) return false;
     const size_t value = trace.find("retval=", ret);
-    return value != std::string::npos && trace.compare(value, 15, "retval=00000000") != 0;
+    // 8 hexadecimal digits in a 32-bit process, 16 in a 64-bit one.
+    return value != std::string::npos && std::stoull(trace.substr(value + 7, 16), nullptr, 16) != 0;
   }
   return false;
 }
