@@ -50,7 +50,7 @@ std::string SystemErrorText(int code);
 // modal message box with one OK button, or where no one could see it (see
 // MessagesCanBeShown) a line in the message log instead. POSIX: "caption:
 // text" on standard error, with the text's line breaks ("\r\n" or a lone
-// "\r") written as "\n".
+// "\r") written as "\n". A progress display that is shown is closed first.
 void ReportMessage(std::string_view text, std::string_view caption);
 
 // ---------------------------------------------------------------------------
@@ -257,5 +257,27 @@ void CatchInterruptions();
 
 // The number of the first signal caught since CatchInterruptions, or 0.
 int CaughtInterruption();
+
+// ---------------------------------------------------------------------------
+// Progress display
+//
+// One display per process of how far a long operation has come. Windows: a
+// small window without buttons, painted on a thread of its own so that it
+// stays drawn while the caller works. POSIX: one line on standard error,
+// rewritten in place, and only when standard error is a terminal.
+
+// Milliseconds since a fixed moment (such as the system's start), from a
+// clock that never goes back: for measuring how long something takes.
+int64_t MonotonicMilliseconds();
+
+// Shows the display with `percent` (0 to 100) done, creating it on the first
+// call. Where it cannot be shown this does nothing: on Windows, once the
+// window could not be made (no desktop), for the rest of the run; on POSIX,
+// while standard error is no terminal.
+void ShowProgress(int percent);
+
+// Removes the display, if shown, and returns once it is gone (the window
+// destroyed, the line cleared). Keeps the last error.
+void CloseProgress();
 
 }  // namespace platform

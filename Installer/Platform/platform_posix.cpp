@@ -126,6 +126,7 @@ void ReportMessage(std::string_view text, std::string_view caption) {
   }
   line += '\n';
   const int error = errno;
+  CloseProgress();
   WriteAll(STDERR_FILENO, line.data(), line.size());
   errno = error;
 }

@@ -68,6 +68,7 @@ std::string SystemErrorText(int code) {
 
 void ReportMessage(std::string_view text, std::string_view caption) {
   const DWORD error = GetLastError();
+  CloseProgress();
   // Where no one could dismiss a box it would wait for ever: log instead.
   if (!MessagesCanBeShown()) {
     AppendToMessageLog(text, caption);

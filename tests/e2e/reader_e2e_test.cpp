@@ -380,6 +380,60 @@ TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
   EXPECT_EQ(first->Wait().signal, SIGKILL);
 }
 
+// The progress line on a terminal: shown when the extraction still runs a
+// second after it began, cleared before the setup program starts; never for
+// a quick run, never when standard error is no terminal. A slow run is a real
+// one held still (SIGSTOP, as a slow disk would hold it) for 1.5 s as soon as
+// its first file appears, with a 64 MiB file still to come.
+TEST_F(ReaderRunTest, ShowsTheProgressLineOnATerminalForASlowExtractionOnly) {
+  struct Case {
+    const char* name;
+    bool slow;
+    bool terminal;
+    bool shows_line;
+  };
+  const Case cases[] = {{"slow, on a terminal", true, true, true},
+                        {"quick, on a terminal", false, true, false},
+                        {"slow, no terminal", true, false, false}};
+  const std::string setup = "#!/bin/sh\necho setup ran >&2\n";
+  for (const Case& c : cases) {
+    std::string stub = Stub();
+    if (c.slow) writer::AppendFileGroup(stub, "", "payload.bin", std::string(64 << 20, 'p'));
+    WriteInstaller(test::SetupOnlyInstaller(std::move(stub), setup, ""));
+    test::LaunchOptions options = Options();
+    options.errors_on_terminal = c.terminal;
+    test::RunningProgram reader(installer_.string(), options);
+    if (c.slow) {
+      bool held = false;
+      for (int i = 0; i < 20000 && !held; ++i) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(temp_, error)) {
+          if (!fs::exists(entry.path() / "Setup.exe", error)) continue;
+          kill(reader.pid(), SIGSTOP);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+          kill(reader.pid(), SIGCONT);
+          held = true;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      EXPECT_TRUE(held) << c.name;
+    }
+    const test::ProgramResult result = reader.Wait();
+
+    EXPECT_EQ(result.exit_code, 0) << c.name;
+    if (c.shows_line) {
+      EXPECT_TRUE(std::regex_match(
+          result.errors,
+          std::regex("(\rPreparing the installation +[0-9]+% \\[#* *\\])+\r +\rsetup ran\n")))
+          << c.name << ": " << testing::PrintToString(result.errors);
+    } else {
+      EXPECT_EQ(result.errors, "setup ran\n") << c.name;
+    }
+    EXPECT_TRUE(Entries(temp_).empty()) << c.name;
+  }
+}
+
 TEST_F(ReaderRunTest, AnUnusableTemporaryDirectoryRefusesTheRun) {
   WriteInstaller(SetupOnlyInstaller(""));
   test::WriteFile(scratch_.path() / "a-file", "");

@@ -1,5 +1,6 @@
 #include "envelope_walk.h"
 
+#include "extraction_progress.h"
 #include "file_names.h"
 #include "groups.h"
 #include "launch.h"
@@ -29,7 +30,8 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
 // directory + `name`, a chunk at a time. A file that cannot be written whole
 // is removed, so that no truncated file is left for the setup program.
 bool ExtractFile(const std::string& work_directory, const std::string& name,
-                 platform::File& archive, const format::RecordLocation& contents) {
+                 platform::File& archive, const format::RecordLocation& contents,
+                 ExtractionProgress& progress) {
   const std::string path = work_directory + name;
   if (!format::IsContainedFileName(name)) {
     ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
@@ -41,6 +43,7 @@ bool ExtractFile(const std::string& work_directory, const std::string& name,
     return false;
   }
   const bool copied = format::ReadPayloadInChunks(archive, contents, [&](std::string_view chunk) {
+    progress.Advance(static_cast<int64_t>(chunk.size()));
     return target.Write(chunk.data(), chunk.size());
   });
   if (!copied || !target.Close()) {
@@ -69,6 +72,11 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     return;
   }
 
+  // The envelope is read from its end down; everything above the position is
+  // done, but for a file's contents, which count as they are copied.
+  const int64_t envelope_end = archive.Position();
+  ExtractionProgress progress(envelope_end);
+
   // Each group arrives verified, a file's contents included: nothing is
   // written for a record that does not match, and the contents are copied in
   // a second pass.
@@ -76,6 +84,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   format::OptionCollector options;
   format::Group group;
   for (;;) {
+    progress.Reached(envelope_end - archive.Position());
     const format::RecordStatus status = groups.Next(group);
     if (status == format::RecordStatus::kDigestMismatch) {
       ReportInvalidArchive();
@@ -89,7 +98,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     switch (group.kind) {
       case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
-        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) {
+        if (!ExtractFile(state.work_directory, group.name, archive, group.contents, progress)) {
           state.failure = RunFailure::kInstallFailure;
           return;
         }
