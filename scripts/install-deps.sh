@@ -16,6 +16,9 @@ packages+=(binutils file)
 # code signing.
 packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
   wine wine64 wine32:i386 osslsigncode openssl)
+# The Windows reader's progress window: a virtual display to show it on, and
+# xwininfo to look at it.
+packages+=(xvfb xauth x11-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

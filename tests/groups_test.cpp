@@ -10,6 +10,7 @@
 
 #include "envelope_writer.h"
 #include "launch.h"
+#include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
@@ -177,6 +178,34 @@ TEST(LaunchCommandTest, AbsentLaunchValuesAreCreatedEmptyBeforeUse) {
   EXPECT_EQ(table.count("executable"), 1u);
   EXPECT_TRUE(IsBuiltInVariable("source"));
   EXPECT_FALSE(IsBuiltInVariable("executable"));
+}
+
+TEST(OptionCollectorTest, OnlyOptionsBetweenTheTailAndTheFirstOtherGroupCount) {
+  auto group = [](GroupKind kind, std::string key = "") {
+    Group made;
+    made.kind = kind;
+    made.key = std::move(key);
+    return made;
+  };
+  const Group tail = group(GroupKind::kTail);
+  const Group exit_codes = group(GroupKind::kOption, std::string(kExitCodesOption));
+  struct Case {
+    const char* what;
+    std::vector<Group> groups;  // in reading order
+    bool exit_codes;
+  };
+  const Case cases[] = {
+      {"none", {tail, group(GroupKind::kValue, "exit-codes")}, false},
+      {"after the tail", {tail, exit_codes, group(GroupKind::kValue, "v")}, true},
+      {"after an unknown option", {tail, group(GroupKind::kOption, "future"), exit_codes}, true},
+      {"after a value", {tail, group(GroupKind::kValue, "v"), exit_codes}, false},
+      {"after an unknown group", {tail, group(GroupKind::kOther, "k"), exit_codes}, false},
+  };
+  for (const Case& c : cases) {
+    OptionCollector options;
+    for (const Group& g : c.groups) options.Add(g);
+    EXPECT_EQ(options.options().exit_codes, c.exit_codes) << c.what;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "envelope_writer.h"
+#include "options.h"
 #include "test_support.h"
 
 namespace test {
@@ -38,11 +39,12 @@ std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
 }
 
 std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
-                               std::string_view parameters) {
+                               std::string_view parameters, bool exit_codes) {
   std::string bytes = std::move(stub);
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
   writer::AppendValueGroup(bytes, "executable", "%installer%");
   writer::AppendValueGroup(bytes, "parameters", parameters);
+  if (exit_codes) writer::AppendOptionGroup(bytes, format::kExitCodesOption);
   writer::AppendTail(bytes);
   return bytes;
 }

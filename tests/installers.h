@@ -20,8 +20,9 @@ extern const std::string kLogo;
 std::string ReleaseShapedInstaller(std::string stub, std::string_view setup);
 
 // An installer on `stub` that holds only `setup`, as Setup.exe under the key
-// "installer", started with `parameters`.
+// "installer", started with `parameters`; with the option "exit-codes" when
+// `exit_codes` is set.
 std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
-                               std::string_view parameters);
+                               std::string_view parameters, bool exit_codes = false);
 
 }  // namespace test

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +47,10 @@ void ClearLastError();
 std::string SystemErrorText(int code);
 
 // Shows a message to the user and returns once it has been seen. Windows: a
-// modal message box with one OK button. POSIX: "caption: text" on standard
-// error, with the text's line breaks ("\r\n" or a lone "\r") written as "\n".
+// modal message box with one OK button, or where no one could see it (see
+// MessagesCanBeShown) a line in the message log instead. POSIX: "caption:
+// text" on standard error, with the text's line breaks ("\r\n" or a lone
+// "\r") written as "\n". A progress display that is shown is closed first.
 void ReportMessage(std::string_view text, std::string_view caption);
 
 // ---------------------------------------------------------------------------
@@ -65,7 +68,11 @@ enum class InstanceGuard {
 InstanceGuard AcquireSingleInstance(const std::string& name);
 
 // The user's temporary directory, ending in a separator. False when the
-// system cannot say, or the path is longer than 260 characters.
+// system cannot say, or the path is longer than 260 characters. POSIX: where
+// the file system of TMPDIR (else /tmp) does not allow programs to run
+// (mounted noexec), the first of $XDG_RUNTIME_DIR and $HOME/.cache that is a
+// directory of this user, writable by no one else, on a file system that
+// does; when neither is, TMPDIR (else /tmp) all the same.
 bool TemporaryPath(std::string& path);
 
 // The full path of the running program file; empty when unknown.
@@ -184,6 +191,10 @@ std::string ResolvedPath(const std::string& path);
 // Windows: any file may be started, nothing to do.
 bool AllowOwnerToExecute(const std::string& path);
 
+// The exit code that stands for an end by the signal `signal` (POSIX): 128 +
+// its number, as shells report it.
+inline int ExitCodeOfSignal(int signal) { return 128 + signal; }
+
 enum class ProcessEnd {
   kEnded,       // the program was started and has ended
   kNotStarted,  // the program could not be started
@@ -191,13 +202,82 @@ enum class ProcessEnd {
 };
 
 // Starts `program` in the current directory, with this process's environment,
-// and waits without a time limit until it has ended. Its command-line tail is
+// and waits without a time limit until it has ended; on kEnded `exit_code` is
+// its exit code (POSIX: ExitCodeOfSignal for one a signal ended). Its command-line tail is
 // given twice, as each system hands it over: Windows passes `parameters`
 // verbatim to the shell's execute service (default verb, normal window);
 // POSIX starts the file directly (never through a shell) with `arguments` as
 // argv[1...], ignoring the terminal's interrupt and quit keys while it runs
 // (the program gets the dispositions this process started with).
+// While it waits, a signal caught after CatchInterruptions is passed on to the
+// program, unless the terminal sent it to the whole foreground process group,
+// which the program belongs to as well.
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
-                      const std::vector<std::string>& arguments);
+                      const std::vector<std::string>& arguments, int& exit_code);
+
+// ---------------------------------------------------------------------------
+// Exit codes for deployment tools
+
+// The codes a reader returns for its own failures when its envelope asks for
+// exit codes. Windows: those of Windows Installer, which deployment tools
+// understand (1618 another installation is in progress, and is retried; 1620
+// the package cannot be opened or is invalid; 1603 a fatal error during the
+// installation). POSIX: small codes of sysexits.h (75 temporary failure, 65
+// data error, 71 system error).
+extern const int kExitAnotherInstallation;
+extern const int kExitPackageInvalid;
+extern const int kExitInstallFailure;
+
+// ---------------------------------------------------------------------------
+// Unattended runs: nobody to dismiss a message
+
+// Whether a message box can be seen and dismissed. Windows: false when the
+// process's window station is not visible (a service in session 0, a
+// deployment agent), where a box would wait for ever. POSIX: always true.
+bool MessagesCanBeShown();
+
+// The file ReportMessage appends to when messages cannot be shown: each one
+// as a line "caption: text" (UTF-8, its line breaks written as spaces, ended
+// by "\r\n"), after which the run goes on as after a dismissed box. Without a
+// log, such messages are dropped. POSIX: not used.
+void SetMessageLog(const std::string& path);
+
+// For tests: MessagesCanBeShown answers `shown` instead of asking the system
+// (nullopt asks the system again).
+void OverrideMessagesCanBeShown(std::optional<bool> shown);
+
+// ---------------------------------------------------------------------------
+// Interruptions (POSIX signals)
+
+// From now on SIGINT, SIGTERM and SIGHUP (each unless it was ignored when the
+// process started) no longer end the process. The first one caught is noted
+// for CaughtInterruption, and from then on every File read and write fails
+// (EINTR), so that any loop over a file ends promptly. Windows: does nothing.
+void CatchInterruptions();
+
+// The number of the first signal caught since CatchInterruptions, or 0.
+int CaughtInterruption();
+
+// ---------------------------------------------------------------------------
+// Progress display
+//
+// One display per process of how far a long operation has come. Windows: a
+// small window without buttons, painted on a thread of its own so that it
+// stays drawn while the caller works. POSIX: one line on standard error,
+// rewritten in place, and only when standard error is a terminal.
+
+// Milliseconds since a fixed moment (such as the system's start), from a
+// clock that never goes back: for measuring how long something takes.
+int64_t MonotonicMilliseconds();
+
+// Shows the display with `percent` (0 to 100) done, creating it on the first
+// call. Where it cannot be shown this does nothing: on Windows, once the
+// window could not be made (no desktop), for the rest of the run; on POSIX,
+// while standard error is no terminal.
+void ShowProgress(int percent);
+
+// Removes the display, if shown, and returns once it is gone (the window
+// destroyed, the line cleared). Keeps the last error.
+void CloseProgress();
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <ctime>
 
 #include "platform.h"
+#include "platform_posix_interruptions.h"
 
 extern char** environ;
 
@@ -67,6 +69,39 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// Whether the file system that holds the directory `path` is known, and
+// whether it lets programs be started (it is not mounted noexec).
+enum class Execution { kUnknown, kAllowed, kRefused };
+Execution ExecutionOn(const std::string& path) {
+  struct statvfs status;
+  if (statvfs(path.c_str(), &status) != 0) return Execution::kUnknown;
+  return (status.f_flag & ST_NOEXEC) != 0 ? Execution::kRefused : Execution::kAllowed;
+}
+
+// A directory owned by this user that no one else may write to, the same
+// demands EnterDirectory makes of the work directory.
+bool IsPrivateDirectoryOfThisUser(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where the work directory may go when the temporary directory is mounted
+// noexec: $XDG_RUNTIME_DIR, then $HOME/.cache, each ending in a separator.
+std::vector<std::string> ExecutableTemporaryCandidates() {
+  std::vector<std::string> candidates;
+  auto add = [&](const char* base, const char* below) {
+    if (base == nullptr || *base == '\0') return;
+    std::string path = base;
+    if (!path.ends_with('/')) path += '/';
+    path += below;
+    candidates.push_back(path);
+  };
+  add(std::getenv("XDG_RUNTIME_DIR"), "");
+  add(std::getenv("HOME"), ".cache/");
+  return candidates;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -91,6 +126,7 @@ void ReportMessage(std::string_view text, std::string_view caption) {
   }
   line += '\n';
   const int error = errno;
+  CloseProgress();
   WriteAll(STDERR_FILENO, line.data(), line.size());
   errno = error;
 }
@@ -124,14 +160,23 @@ bool TemporaryPath(std::string& path) {
   const char* value = std::getenv("TMPDIR");
   if (value == nullptr || *value == '\0') {
     path = "/tmp/";
-    return true;
-  }
-  if (std::strlen(value) > kMaxTemporaryPath) {
+  } else if (std::strlen(value) > kMaxTemporaryPath) {
     errno = ENAMETOOLONG;
     return false;
+  } else {
+    path = value;
+    if (!path.ends_with('/')) path += '/';
   }
-  path = value;
-  if (!path.ends_with('/')) path += '/';
+  if (ExecutionOn(path) == Execution::kRefused) {
+    // The setup program could not be started from there.
+    for (const std::string& candidate : ExecutableTemporaryCandidates()) {
+      if (candidate.size() <= kMaxTemporaryPath && ExecutionOn(candidate) == Execution::kAllowed &&
+          IsPrivateDirectoryOfThisUser(candidate)) {
+        path = candidate;
+        break;
+      }
+    }
+  }
   return true;
 }
 
@@ -231,6 +276,10 @@ int64_t File::Position() const { return lseek(static_cast<int>(handle_), 0, SEEK
 bool File::Read(void* buffer, size_t size) {
   auto bytes = static_cast<char*>(buffer);
   while (size > 0) {
+    if (CaughtInterruption() != 0) {
+      errno = EINTR;
+      return false;
+    }
     const ssize_t got =
         RetryOnInterrupt([&] { return read(static_cast<int>(handle_), bytes, size); });
     if (got < 0) return false;
@@ -245,6 +294,10 @@ bool File::Read(void* buffer, size_t size) {
 }
 
 bool File::Write(const void* data, size_t size) {
+  if (CaughtInterruption() != 0) {
+    errno = EINTR;
+    return false;
+  }
   return WriteAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
 }
 
@@ -277,7 +330,7 @@ bool AllowOwnerToExecute(const std::string& path) {
 }
 
 ProcessEnd RunProcess(const std::string& program, const std::string&,
-                      const std::vector<std::string>& arguments) {
+                      const std::vector<std::string>& arguments, int& exit_code) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -285,13 +338,14 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
 
   // While the started program runs, an interrupt from the terminal is for it,
   // not for the reader, which still has to remove the work directory
-  // afterwards (as system() does). The program gets the dispositions the
-  // reader started with.
+  // afterwards (as system() does); a reader that catches interruptions keeps
+  // catching it, and passes on what the terminal did not send to the program
+  // itself. The program gets the dispositions the reader started with.
   struct sigaction ignore {
   }, saved_interrupt{}, saved_quit{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  sigaction(SIGINT, &ignore, &saved_interrupt);
+  sigaction(SIGINT, CatchesInterruption(SIGINT) ? nullptr : &ignore, &saved_interrupt);
   sigaction(SIGQUIT, &ignore, &saved_quit);
   auto restore_interrupts = [&] {
     const int error = errno;
@@ -304,23 +358,44 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
   sigemptyset(&defaults);
   if (saved_interrupt.sa_handler != SIG_IGN) sigaddset(&defaults, SIGINT);
   if (saved_quit.sa_handler != SIG_IGN) sigaddset(&defaults, SIGQUIT);
+  // The interruptions wait until the program's number is known, so that none
+  // is lost; the program starts with the reader's own mask.
+  sigset_t interruptions, saved_mask;
+  sigemptyset(&interruptions);
+  for (const int signal : kInterruptionSignals) sigaddset(&interruptions, signal);
+  sigprocmask(SIG_BLOCK, &interruptions, &saved_mask);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setsigmask(&attributes, &saved_mask);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   pid_t pid = 0;
   const int error = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
+  if (error == 0) {
+    PassInterruptionsTo(pid);
+    // One caught just before the start is the program's too.
+    if (const int caught = CaughtInterruption()) kill(pid, caught);
+  }
+  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
   if (error != 0) {
     restore_interrupts();
     errno = error;
     return ProcessEnd::kNotStarted;
   }
+  // Waited for without reaping first: until the program is collected its
+  // number cannot go to another process, which a signal might then reach.
+  siginfo_t ending{};
+  RetryOnInterrupt(
+      [&] { return waitid(P_PID, static_cast<id_t>(pid), &ending, WEXITED | WNOWAIT); });
+  PassInterruptionsTo(0);
   int status = 0;
   const pid_t ended = RetryOnInterrupt([&] { return waitpid(pid, &status, 0); });
   restore_interrupts();
-  return ended == pid ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
+  if (ended != pid) return ProcessEnd::kWaitFailed;
+  exit_code = WIFSIGNALED(status) ? ExitCodeOfSignal(WTERMSIG(status)) : WEXITSTATUS(status);
+  return ProcessEnd::kEnded;
 }
 
 }  // namespace platform

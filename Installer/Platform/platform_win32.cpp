@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "platform.h"
+#include "platform_win32_unattended.h"
 
 // The size the shell's execute service expects from a 32-bit caller.
 static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOA) == 60);
@@ -67,6 +68,13 @@ std::string SystemErrorText(int code) {
 
 void ReportMessage(std::string_view text, std::string_view caption) {
   const DWORD error = GetLastError();
+  CloseProgress();
+  // Where no one could dismiss a box it would wait for ever: log instead.
+  if (!MessagesCanBeShown()) {
+    AppendToMessageLog(text, caption);
+    SetLastError(error);
+    return;
+  }
   MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), MB_OK);
   SetLastError(error);
 }
@@ -270,7 +278,7 @@ std::string ResolvedPath(const std::string& path) {
 bool AllowOwnerToExecute(const std::string&) { return true; }
 
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
-                      const std::vector<std::string>&) {
+                      const std::vector<std::string>&, int& exit_code) {
   // Through the shell, as a user's double click would start it: default verb,
   // no directory (the program inherits the current one, the work directory),
   // no owner window, and a handle to the started process to wait on.
@@ -285,6 +293,8 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
   info.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExA(&info)) return ProcessEnd::kNotStarted;
   const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0;
+  DWORD code = 0;
+  if (ended && GetExitCodeProcess(info.hProcess, &code)) exit_code = static_cast<int>(code);
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,8 +17,22 @@ namespace test {
 
 RunningProgram::RunningProgram(const std::string& path, const LaunchOptions& options) {
   int output[2], errors[2];
-  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(errors, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
+  if (pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (!options.errors_on_terminal) {
+    if (pipe2(errors, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  } else {
+    // errors[0] is the terminal's controlling side, errors[1] the program's.
+    errors[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (errors[0] < 0 || grantpt(errors[0]) != 0 || unlockpt(errors[0]) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    errors[1] = open(ptsname(errors[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode;
+    if (errors[1] < 0 || tcgetattr(errors[1], &mode) != 0) {
+      throw std::runtime_error("cannot open the pseudo-terminal");
+    }
+    cfmakeraw(&mode);
+    tcsetattr(errors[1], TCSANOW, &mode);
   }
   // Everything the child needs is prepared before fork.
   std::vector<std::string> argument_texts = {path};

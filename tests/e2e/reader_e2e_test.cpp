@@ -1,8 +1,11 @@
 // Whole runs of the built reader with envelopes appended to it, under a
 // private TMPDIR, with a shell-script setup program that records what it got.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -20,6 +24,7 @@
 #include "envelope_writer.h"
 #include "expected_messages.h"
 #include "installers.h"
+#include "options.h"
 #include "process_runner.h"
 #include "record.h"
 #include "tail.h"
@@ -356,10 +361,10 @@ TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
   WriteInstaller(SetupOnlyInstaller("first"));
   const auto first = StartReaderThatWaits();
   ASSERT_EQ(kill(first->pid(), SIGKILL), 0);
-  // kill() returns before the process has ended and its lock is released:
-  // wait for that, leaving the process to be reaped by Wait() below.
-  siginfo_t ended;
-  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(first->pid()), &ended, WEXITED | WNOWAIT), 0);
+  // Its end (and so its lock's release) is awaited without collecting it: on
+  // a busy machine the next reader could otherwise start before it is gone.
+  siginfo_t ended{};
+  waitid(P_PID, static_cast<id_t>(first->pid()), &ended, WEXITED | WNOWAIT);
 
   // Its setup program still runs, and does not hold the lock.
   const fs::path second_record = scratch_.path() / "record2";
@@ -373,6 +378,60 @@ TEST_F(ReaderRunTest, AKilledReaderDoesNotBlockTheNextOne) {
 
   test::WriteFile(release_, "");
   EXPECT_EQ(first->Wait().signal, SIGKILL);
+}
+
+// The progress line on a terminal: shown when the extraction still runs a
+// second after it began, cleared before the setup program starts; never for
+// a quick run, never when standard error is no terminal. A slow run is a real
+// one held still (SIGSTOP, as a slow disk would hold it) for 1.5 s as soon as
+// its first file appears, with a 64 MiB file still to come.
+TEST_F(ReaderRunTest, ShowsTheProgressLineOnATerminalForASlowExtractionOnly) {
+  struct Case {
+    const char* name;
+    bool slow;
+    bool terminal;
+    bool shows_line;
+  };
+  const Case cases[] = {{"slow, on a terminal", true, true, true},
+                        {"quick, on a terminal", false, true, false},
+                        {"slow, no terminal", true, false, false}};
+  const std::string setup = "#!/bin/sh\necho setup ran >&2\n";
+  for (const Case& c : cases) {
+    std::string stub = Stub();
+    if (c.slow) writer::AppendFileGroup(stub, "", "payload.bin", std::string(64 << 20, 'p'));
+    WriteInstaller(test::SetupOnlyInstaller(std::move(stub), setup, ""));
+    test::LaunchOptions options = Options();
+    options.errors_on_terminal = c.terminal;
+    test::RunningProgram reader(installer_.string(), options);
+    if (c.slow) {
+      bool held = false;
+      for (int i = 0; i < 20000 && !held; ++i) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(temp_, error)) {
+          if (!fs::exists(entry.path() / "Setup.exe", error)) continue;
+          kill(reader.pid(), SIGSTOP);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+          kill(reader.pid(), SIGCONT);
+          held = true;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      EXPECT_TRUE(held) << c.name;
+    }
+    const test::ProgramResult result = reader.Wait();
+
+    EXPECT_EQ(result.exit_code, 0) << c.name;
+    if (c.shows_line) {
+      EXPECT_TRUE(std::regex_match(
+          result.errors,
+          std::regex("(\rPreparing the installation +[0-9]+% \\[#* *\\])+\r +\rsetup ran\n")))
+          << c.name << ": " << testing::PrintToString(result.errors);
+    } else {
+      EXPECT_EQ(result.errors, "setup ran\n") << c.name;
+    }
+    EXPECT_TRUE(Entries(temp_).empty()) << c.name;
+  }
 }
 
 TEST_F(ReaderRunTest, AnUnusableTemporaryDirectoryRefusesTheRun) {
@@ -483,6 +542,239 @@ TEST_F(ReaderRunTest, ValuesThatMultiplyEachOtherEndInAFailedStartWithinLittleMe
   test::LaunchOptions options = Options();
   // The sanitizers reserve more address space than that.
   if (!READER_SANITIZED) options.address_space_limit = 64 * 1024 * 1024;
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, test::kSpawnFailedReport);
+  EXPECT_FALSE(SetupRan());
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+// Exits with $SETUP_EXIT_CODE, or ends itself with the signal $SETUP_SIGNAL.
+constexpr char kExitingSetup[] = R"(#!/bin/sh
+[ -n "$SETUP_SIGNAL" ] && kill -"$SETUP_SIGNAL" $$
+exit "$SETUP_EXIT_CODE"
+)";
+
+TEST_F(ReaderRunTest, TheSetupProgramsExitCodeIsReturnedOnlyWhenTheEnvelopeAsksForIt) {
+  struct Case {
+    bool exit_codes;
+    const char* exit_code;
+    const char* signal;
+    int expected;
+  };
+  const Case cases[] = {{false, "194", "", 0},  // 3010 as POSIX keeps it: its low 8 bits
+                        {false, "67", "", 0},
+                        {false, "", "KILL", 0},
+                        {true, "194", "", 194},
+                        {true, "67", "", 67},
+                        {true, "0", "", 0},
+                        {true, "", "KILL", 128 + SIGKILL},
+                        {true, "", "TERM", 128 + SIGTERM}};
+  for (const Case& c : cases) {
+    const std::string what =
+        std::string(c.exit_codes ? "exit codes, " : "default, ") + c.exit_code + c.signal;
+    WriteInstaller(test::SetupOnlyInstaller(Stub(), kExitingSetup, "", c.exit_codes));
+    test::LaunchOptions options = Options();
+    options.set_environment["SETUP_EXIT_CODE"] = c.exit_code;
+    options.set_environment["SETUP_SIGNAL"] = c.signal;
+    const test::ProgramResult result = Run(options);
+    EXPECT_EQ(result.exit_code, c.expected) << what;
+    EXPECT_EQ(result.errors, "") << what;
+    EXPECT_TRUE(Entries(temp_).empty()) << what;
+  }
+}
+
+TEST_F(ReaderRunTest, WithExitCodesEachOwnFailureHasItsCode) {
+  const std::string installer = test::SetupOnlyInstaller(Stub(), kRecordingSetup, "", true);
+  {
+    std::string damaged = installer;
+    damaged[damaged.find("pwd -P")] ^= 0x01;
+    WriteInstaller(damaged);
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 65);
+    EXPECT_EQ(result.errors, kInvalidArchive + kInvalidArchive);
+  }
+  {
+    std::string bytes = Stub();
+    writer::AppendFileGroup(bytes, "", "../escaped.txt", "outside");
+    writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+    writer::AppendValueGroup(bytes, "executable", "%installer%");
+    writer::AppendOptionGroup(bytes, kExitCodesOption);
+    writer::AppendTail(bytes);
+    WriteInstaller(bytes);
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 71) << "a file not extracted, though the setup program ran";
+    EXPECT_TRUE(SetupRan());
+  }
+  {
+    std::string bytes = Stub();
+    writer::AppendValueGroup(bytes, "executable", "NotPacked.exe");
+    writer::AppendOptionGroup(bytes, kExitCodesOption);
+    writer::AppendTail(bytes);
+    WriteInstaller(bytes);
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 71);
+    EXPECT_EQ(result.errors, test::kSpawnFailedReport);
+  }
+  EXPECT_TRUE(Entries(temp_).empty());
+  {
+    WriteInstaller(installer);
+    test::WriteFile(scratch_.path() / "a-file", "");
+    test::LaunchOptions options = Options();
+    options.set_environment["TMPDIR"] = (scratch_.path() / "a-file" / "tmp").string();
+    const test::ProgramResult result = Run(options);
+    EXPECT_EQ(result.exit_code, 71);
+    EXPECT_EQ(result.errors, kCannotEnter);
+  }
+  {
+    const auto first = StartReaderThatWaits();
+    const test::ProgramResult second = Run();
+    EXPECT_EQ(second.exit_code, 75);
+    EXPECT_EQ(second.errors, kAlreadyRunning);
+    test::WriteFile(release_, "");
+    EXPECT_EQ(first->Wait().exit_code, 0);
+  }
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+// Notes the signal it was sent, then exits with 5.
+constexpr char kInterruptibleSetup[] = R"(#!/bin/sh
+r="$SETUP_RECORD"
+for s in INT TERM HUP; do trap "echo $s > '$r/signal'; exit 5" $s; done
+: > "$r/started"
+while [ ! -e "$SETUP_RELEASE" ]; do sleep 0.05; done
+)";
+
+TEST_F(ReaderRunTest, ASignalDuringTheWaitIsPassedOnAndTheRunEndsWithItsCode) {
+  WriteInstaller(SetupOnlyInstaller("", kInterruptibleSetup));
+  for (const auto& [signal, name] : std::vector<std::pair<int, std::string>>{
+           {SIGINT, "INT"}, {SIGTERM, "TERM"}, {SIGHUP, "HUP"}}) {
+    fs::remove_all(record_);
+    fs::create_directory(record_);
+    const auto reader = StartReaderThatWaits();
+    ASSERT_EQ(kill(reader->pid(), signal), 0);
+    const test::ProgramResult result = reader->Wait();
+    EXPECT_EQ(result.exit_code, 128 + signal) << name;
+    EXPECT_EQ(result.errors, "") << name;
+    EXPECT_EQ(Recorded("signal"), name + "\n");
+    EXPECT_TRUE(Entries(temp_).empty()) << name;
+  }
+}
+
+// Writes an installer whose first file is `size` bytes, streamed to disk.
+void WriteLargeInstaller(const fs::path& path, const std::string& stub, uint64_t size,
+                         const std::string& setup) {
+  class FileOutput : public writer::Output {
+   public:
+    explicit FileOutput(const fs::path& target) : out_(target, std::ios::binary) {}
+    void Write(std::string_view bytes) override {
+      out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+   private:
+    std::ofstream out_;
+  };
+  {
+    FileOutput output(path);
+    output.Write(stub);
+    writer::EnvelopeWriter envelope(output);
+    envelope.AddFileGroup("", "large.bin", writer::Payload(size, [](char* buffer, size_t piece) {
+                            std::memset(buffer, 'x', piece);
+                          }));
+    envelope.AddFileGroup("installer", "Setup.exe", setup);
+    envelope.AddValueGroup("executable", "%installer%");
+    envelope.AddTail();
+  }
+  fs::permissions(path, fs::perms(0755));
+}
+
+TEST_F(ReaderRunTest, ASignalDuringExtractionStopsItAndLeavesNothingBehind) {
+  WriteLargeInstaller(installer_, Stub(), 256ull << 20, kRecordingSetup);
+  test::RunningProgram reader(installer_.string(), Options());
+  for (int i = 0; i < 10000 && Entries(temp_).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_FALSE(Entries(temp_).empty()) << "the work directory never appeared";
+  ASSERT_EQ(kill(reader.pid(), SIGINT), 0);
+  const test::ProgramResult result = reader.Wait();
+  EXPECT_EQ(result.exit_code, 128 + SIGINT);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_FALSE(SetupRan()) << "the walk went on to the end";
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
+// A file system mounted over `target` for the life of the object.
+class Mount {
+ public:
+  Mount(const fs::path& target, unsigned long flags) : target_(target) {
+    mounted_ = mount("none", target.c_str(), "tmpfs", flags, "mode=0700") == 0;
+  }
+  ~Mount() {
+    if (mounted_) umount(target_.c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path target_;
+  bool mounted_ = false;
+};
+
+TEST_F(ReaderRunTest, ANoexecTemporaryDirectoryGivesWayToOneWhereProgramsRun) {
+  // A mount namespace of this test's own, where /tmp of the others stays.
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
+    GTEST_SKIP() << "no mount namespace of its own here";
+  }
+  struct statvfs scratch_status;
+  ASSERT_EQ(statvfs(scratch_.path().c_str(), &scratch_status), 0);
+  if ((scratch_status.f_flag & ST_NOEXEC) != 0) GTEST_SKIP() << "the build tree is noexec";
+  const Mount noexec(temp_, MS_NOEXEC | MS_NOSUID | MS_NODEV);
+  if (!noexec.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here";
+  WriteInstaller(SetupOnlyInstaller(""));
+
+  const fs::path runtime = scratch_.path() / "runtime";
+  const fs::path home = scratch_.path() / "home";
+  fs::create_directories(home / ".cache");
+  fs::create_directory(runtime);
+  fs::permissions(runtime, fs::perms(0700));
+  fs::permissions(home / ".cache", fs::perms(0700));
+  struct Case {
+    const char* what;
+    std::string runtime;  // $XDG_RUNTIME_DIR, unset when empty
+    fs::path expected;    // where the work directory goes; empty: not started
+  };
+  const Case cases[] = {
+      {"XDG_RUNTIME_DIR first", runtime.string(), runtime},
+      {"else $HOME/.cache", "", home / ".cache"},
+      {"only private directories", (scratch_.path() / "shared").string(), home / ".cache"}};
+  fs::create_directory(scratch_.path() / "shared");
+  fs::permissions(scratch_.path() / "shared", fs::perms(0777));
+  for (const Case& c : cases) {
+    fs::remove_all(record_);
+    fs::create_directory(record_);
+    test::LaunchOptions options = Options();
+    options.set_environment["HOME"] = home.string();
+    if (c.runtime.empty()) {
+      options.unset_environment.push_back("XDG_RUNTIME_DIR");
+    } else {
+      options.set_environment["XDG_RUNTIME_DIR"] = c.runtime;
+    }
+    const test::ProgramResult result = Run(options);
+    EXPECT_EQ(result.exit_code, 0) << c.what;
+    EXPECT_EQ(result.errors, "") << c.what;
+    ASSERT_TRUE(SetupRan()) << c.what;
+    const std::string cwd = Recorded("cwd");
+    EXPECT_EQ(fs::path(cwd.substr(0, cwd.size() - 1)).parent_path(), fs::canonical(c.expected))
+        << c.what;
+    EXPECT_TRUE(Entries(c.expected).empty()) << c.what;
+  }
+
+  // With nowhere better, the run goes on as before: the program cannot start.
+  fs::remove(home / ".cache");
+  fs::remove_all(record_);
+  fs::create_directory(record_);
+  test::LaunchOptions options = Options();
+  options.set_environment["HOME"] = home.string();
+  options.unset_environment.push_back("XDG_RUNTIME_DIR");
   const test::ProgramResult result = Run(options);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.errors, test::kSpawnFailedReport);

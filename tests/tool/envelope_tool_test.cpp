@@ -199,6 +199,35 @@ TEST_F(EnvelopeToolTest, TheSameInputsGiveTheSameBytesFromManifestOrFlags) {
   EXPECT_EQ(test::ReadFile(root() / "flags"), first);
 }
 
+TEST_F(EnvelopeToolTest, ExitCodesAreAskedForByFlagOrManifestAndListed) {
+  ASSERT_EQ(Pack(root() / "default").exit_code, 0);
+  ASSERT_EQ(Pack(root() / "flag", {"--exit-codes"}).exit_code, 0);
+  const std::string manifest = test::ReadFile(manifest_path());
+  test::WriteFile(manifest_path(), "exit_codes = true\n" + manifest);
+  ASSERT_EQ(Pack(root() / "manifest").exit_code, 0);
+  EXPECT_EQ(test::ReadFile(root() / "flag"), test::ReadFile(root() / "manifest"));
+
+  const test::ProgramResult listed = Envelope({"list", (root() / "flag").string()});
+  EXPECT_EQ(listed.exit_code, 0);
+  EXPECT_NE(listed.output.find("option \"exit-codes\""), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("exit codes: the setup program's own"), std::string::npos);
+  EXPECT_NE(Envelope({"list", (root() / "default").string()})
+                .output.find("exit codes: 0 after the launch"),
+            std::string::npos);
+  const json document =
+      json::parse(Envelope({"list", "--json", (root() / "flag").string()}).output);
+  EXPECT_EQ(document["options"]["exit_codes"], true);
+  EXPECT_EQ(document["groups"][1]["type"], "option");
+  EXPECT_EQ(document["groups"][1]["key"], "exit-codes");
+  EXPECT_EQ(Envelope({"verify", (root() / "flag").string()}).exit_code, 0);
+
+  test::WriteFile(manifest_path(), "exit_codes = \"yes\"\n" + manifest);
+  const test::ProgramResult refused = Pack(root() / "refused");
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_NE(refused.errors.find("exit_codes must be true or false"), std::string::npos)
+      << refused.errors;
+}
+
 TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
   fs::create_directory(root() / "inputs/a-directory");
   ASSERT_EQ(mkfifo((root() / "inputs/a-pipe").c_str(), 0600), 0);  // opening it would block

@@ -6,7 +6,7 @@
 //   cwd          its current directory
 //   files\       a copy of every file in its current directory
 // With %SETUP_RELEASE% set, it then creates "started" and waits until the
-// file %SETUP_RELEASE% names exists.
+// file %SETUP_RELEASE% names exists. It exits with %SETUP_EXIT_CODE%, else 0.
 #include <windows.h>
 
 #include <string>
@@ -69,7 +69,8 @@ int Record() {
     while (GetFileAttributesA(release.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(50);
   }
   WriteText(record + "\\done", "");
-  return 0;
+  const std::string exit_code = Environment("SETUP_EXIT_CODE");
+  return exit_code.empty() ? 0 : static_cast<int>(std::stoul(exit_code));
 }
 
 }  // namespace

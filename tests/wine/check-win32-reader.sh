@@ -29,8 +29,8 @@ check "the GUI subsystem" grep -Eq "^Subsystem[[:space:]]+00000002" "$headers"
 check "ASLR, DEP and terminal-server aware (DllCharacteristics 0x8140)" \
   grep -Eq "^DllCharacteristics[[:space:]]+0000814[0-9a-f]" "$headers"
 grep "DLL Name:" "$headers" | awk '{print toupper($3)}' | sort >"$scratch/dlls.txt"
-printf 'KERNEL32.DLL\nMSVCRT.DLL\nSHELL32.DLL\nUSER32.DLL\n' >"$scratch/expected-dlls.txt"
-check "imports from KERNEL32, msvcrt, SHELL32 and USER32 only (no MinGW DLL)" \
+printf 'GDI32.DLL\nKERNEL32.DLL\nMSVCRT.DLL\nSHELL32.DLL\nUSER32.DLL\n' >"$scratch/expected-dlls.txt"
+check "imports from GDI32, KERNEL32, msvcrt, SHELL32 and USER32 only (no MinGW DLL)" \
   cmp -s "$scratch/dlls.txt" "$scratch/expected-dlls.txt"
 for call in MessageBoxA ShellExecuteExA FormatMessageA CreateMutexA GetTempPathA \
   SetFilePointerEx FindFirstFileA RemoveDirectoryA SetCurrentDirectoryA; do

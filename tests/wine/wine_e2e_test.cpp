@@ -18,6 +18,7 @@
 
 #include "envelope_writer.h"
 #include "installers.h"
+#include "options.h"
 #include "record.h"
 #include "tail.h"
 #include "test_support.h"
@@ -318,6 +319,112 @@ TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
   const std::time_t before = std::time(nullptr);
   const wine::Result result = Run();
   ExpectTheExampleRan(result, GuiSetup(), before);
+}
+
+// What exit_code_probe.exe recorded of one run of the installer.
+struct ProbedRun {
+  int exit_code = -1;  // the reader's full exit code; -1 when none was recorded
+  wine::Result result;
+};
+
+class WineExitCodeTest : public WineInstallerTest {
+ protected:
+  // Runs the installer through exit_code_probe.exe, in a hidden window
+  // station when `hidden` is set.
+  ProbedRun Probe(const std::map<std::string, std::string>& more, bool hidden = false) {
+    std::map<std::string, std::string> environment = Environment();
+    environment.insert(more.begin(), more.end());
+    const fs::path recorded = scratch_.path() / "exit-code";
+    fs::remove(recorded);
+    std::vector<std::string> arguments = {wine::WindowsPath(installer_),
+                                          wine::WindowsPath(recorded)};
+    if (hidden) arguments.push_back("hidden");
+    ProbedRun run;
+    run.result = wine::Program(fs::path(WINDOWS_BIN) / "exit_code_probe.exe", scratch_.path(),
+                               environment, arguments)
+                     .Wait();
+    if (fs::exists(recorded)) run.exit_code = std::stoi(test::ReadFile(recorded));
+    return run;
+  }
+};
+
+TEST_F(WineExitCodeTest, ExitCodesAreTheSetupProgramsAndTheReadersOwnOnlyWhenAskedFor) {
+  struct Case {
+    bool exit_codes;
+    const char* setup_exit_code;
+    int expected;
+  };
+  for (const Case& c : {Case{false, "3010", 0}, Case{true, "3010", 3010}, Case{true, "1603", 1603},
+                        Case{true, "0", 0}}) {
+    WriteInstaller(test::SetupOnlyInstaller(Stub(), GuiSetup(), "", c.exit_codes));
+    const ProbedRun run = Probe({{"SETUP_EXIT_CODE", c.setup_exit_code}});
+    EXPECT_EQ(run.exit_code, c.expected) << c.exit_codes << " " << c.setup_exit_code;
+    EXPECT_EQ(run.result.boxes, std::vector<wine::MessageBox>{});
+  }
+
+  const std::string installer = test::SetupOnlyInstaller(Stub(), GuiSetup(), "", true);
+  {
+    std::string damaged = installer;
+    damaged[damaged.find(GuiSetup()) + GuiSetup().size() / 2] ^= 0x01;
+    WriteInstaller(damaged);
+    const ProbedRun run = Probe({});
+    EXPECT_EQ(run.exit_code, 1620);
+    EXPECT_EQ(run.result.boxes, (std::vector<wine::MessageBox>{kInvalidArchive, kInvalidArchive}));
+  }
+  {
+    std::string bytes = Stub();
+    writer::AppendValueGroup(bytes, "executable", "NotPacked.exe");
+    writer::AppendOptionGroup(bytes, kExitCodesOption);
+    writer::AppendTail(bytes);
+    WriteInstaller(bytes);
+    const ProbedRun run = Probe({});
+    EXPECT_EQ(run.exit_code, 1603);
+    EXPECT_EQ(run.result.boxes.size(), 1u);
+  }
+  {
+    WriteInstaller(installer);
+    const fs::path release = scratch_.path() / "release";
+    std::map<std::string, std::string> environment = Environment();
+    environment["SETUP_RELEASE"] = wine::WindowsPath(release);
+    const fs::path first_scratch = scratch_.path() / "first";
+    fs::create_directory(first_scratch);
+    wine::Program first(installer_, first_scratch, environment);
+    for (int i = 0; i < 1200 && !fs::exists(record_ / "started"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(record_ / "started"));
+    const ProbedRun second = Probe({});
+    EXPECT_EQ(second.exit_code, 1618);
+    EXPECT_EQ(second.result.boxes, std::vector<wine::MessageBox>{kAlreadyRunning});
+    test::WriteFile(release, "");
+    EXPECT_EQ(first.Wait().exit_code, 0);
+  }
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+TEST_F(WineExitCodeTest, WhereNoOneSeesABoxMessagesGoToTheRunsLogAndTheRunGoesOn) {
+  std::string bytes = test::SetupOnlyInstaller(Stub(), GuiSetup(), "", true);
+  bytes[bytes.find(GuiSetup()) + GuiSetup().size() / 2] ^= 0x01;
+  WriteInstaller(bytes);
+  const std::time_t before = std::time(nullptr);
+  const ProbedRun run = Probe({}, true);
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(run.exit_code, 1620);
+  EXPECT_EQ(run.result.boxes, std::vector<wine::MessageBox>{}) << "no box was shown";
+
+  // One log, SF<seconds>.log beside where the work directory was.
+  const std::vector<fs::path> left = WorkDirectories();
+  ASSERT_EQ(left.size(), 1u);
+  std::smatch match;
+  const std::string name = left[0].filename().string();
+  ASSERT_TRUE(std::regex_match(name, match, std::regex("SF([0-9]+)\\.log"))) << name;
+  EXPECT_GE(std::stol(match[1]), before);
+  EXPECT_LE(std::stol(match[1]), after);
+  const std::string line = kInvalidArchive.caption + ": " +
+                           std::regex_replace(kInvalidArchive.text, std::regex("\r\n"), " ") +
+                           "\r\n";
+  EXPECT_EQ(test::ReadFile(left[0]), line + line);
+  fs::remove(left[0]);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "expected_messages.h"
@@ -141,6 +142,23 @@ Result Program::Wait(int timeout_seconds) {
   result.trace = test::ReadFile(trace_);
   result.boxes = MessageBoxesIn(result.trace);
   return result;
+}
+
+void WaitForServerEnd() {
+  // wineserver lies beside the loader; -w waits for the prefix's server.
+  const std::string server = (fs::path(WINE_LOADER).parent_path() / "wineserver").string();
+  const std::string prefix = std::string("WINEPREFIX=") + WINE_PREFIX;
+  char* argv[] = {const_cast<char*>(server.c_str()), const_cast<char*>("-w"), nullptr};
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!std::string_view(*entry).starts_with("WINEPREFIX=")) envp.push_back(*entry);
+  }
+  envp.push_back(const_cast<char*>(prefix.c_str()));
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, server.c_str(), nullptr, nullptr, argv, envp.data()) == 0) {
+    waitpid(pid, nullptr, 0);
+  }
 }
 
 fs::path HostPath(const std::string& path) {

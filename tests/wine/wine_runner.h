@@ -33,7 +33,8 @@ std::vector<MessageBox> MessageBoxesIn(const std::string& trace);
 class Program {
  public:
   // `environment` is added to this process's own (less DISPLAY and
-  // WAYLAND_DISPLAY); `scratch` receives the trace and output files.
+  // WAYLAND_DISPLAY, unless it sets them); `scratch` receives the trace and
+  // output files.
   // `arguments` follow the program on its command line, quoted by Wine.
   Program(const std::filesystem::path& program, const std::filesystem::path& scratch,
           const std::map<std::string, std::string>& environment = {},
@@ -45,10 +46,18 @@ class Program {
   // Waits at most `timeout_seconds`; a program still running then is killed.
   Result Wait(int timeout_seconds = 120);
 
+  // The process that runs the program (Wine's loader becomes it).
+  pid_t pid() const { return pid_; }
+
  private:
   pid_t pid_ = -1;
   std::filesystem::path trace_;
 };
+
+// Waits until the test prefix's Wine server has ended, with every program of
+// the prefix. A server outlives its last program by a few seconds, and keeps
+// the desktop it made: one made headless has no display for later programs.
+void WaitForServerEnd();
 
 // The host path of the Windows path `path` in the test prefix (C: or Z:).
 std::filesystem::path HostPath(const std::string& path);

@@ -31,6 +31,7 @@ GroupKind KindOfGroupType(std::string_view type) {
   if (type == kValueGroupType) return GroupKind::kValue;
   if (type == kFileGroupType) return GroupKind::kFile;
   if (type == kStubGroupType) return GroupKind::kStub;
+  if (type == kOptionGroupType) return GroupKind::kOption;
   return GroupKind::kOther;
 }
 
@@ -51,6 +52,7 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
     case GroupKind::kValue: return kValueRecords;
     case GroupKind::kFile:
     case GroupKind::kStub: return kFileRecords;
+    case GroupKind::kOption:
     case GroupKind::kOther: return kOtherRecords;
   }
   return {};
@@ -81,6 +83,9 @@ RecordStatus GroupReader::Next(Group& group) {
     return status;
   }
   group.kind = KindOfGroupType(group.type);
+  if (reading_.options_only && group.kind != GroupKind::kTail && group.kind != GroupKind::kOption) {
+    return RecordStatus::kOk;
+  }
   std::span<const RecordRole> records = RecordsAfterType(group.kind);
   if (group.kind == GroupKind::kStub && !reading_.stub_records) records = records.first(1);
   for (const RecordRole role : records) {

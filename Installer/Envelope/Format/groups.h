@@ -7,6 +7,7 @@
 //   "file"       -> key, name, contents (the file's bytes)
 //   "stub"       -> key, name, contents (the reader program); the envelope's
 //                   first group, and the end of the reader's walk
+//   "option"     -> key (a setting of the reader itself; see options.h)
 //   other        -> key; skipped
 // In the file each group's records stand in the reverse order, type last, so
 // that the record read first stands last.
@@ -28,8 +29,9 @@ namespace format {
 inline constexpr std::string_view kValueGroupType = "value";
 inline constexpr std::string_view kFileGroupType = "file";
 inline constexpr std::string_view kStubGroupType = "stub";
+inline constexpr std::string_view kOptionGroupType = "option";
 
-enum class GroupKind { kTail, kValue, kFile, kStub, kOther };
+enum class GroupKind { kTail, kValue, kFile, kStub, kOption, kOther };
 
 // The kind a type record's text names.
 GroupKind KindOfGroupType(std::string_view type);
@@ -63,6 +65,10 @@ struct GroupReading {
   // Note a record whose digest does not match in Group::bad_record and read
   // on, instead of stopping there.
   bool read_past_mismatches = false;
+  // Read only the type of a group that is neither the tail nor an option,
+  // leaving the position inside that group: for looking up the leading
+  // options without verifying a file's contents.
+  bool options_only = false;
   // Keep at most this many bytes of each text record (key, name, value; a
   // type always as much as the tail marker's length); every record is still
   // hashed whole.

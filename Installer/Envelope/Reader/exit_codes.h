@@ -1,11 +1,41 @@
 // The reader's exit codes.
 #pragma once
 
+#include "options.h"
+#include "platform.h"
+
 namespace reader {
 
+// By default, as every reader has always done:
 // Every run that got as far as its work directory, whatever happened then.
 inline constexpr int kExitCompleted = 0;
 // A second instance, or a work directory that cannot be entered.
 inline constexpr int kExitRefused = 1;
+
+// A run's own failure, which an envelope that asks for exit codes (see
+// options.h) is told with a code of its own.
+enum class RunFailure {
+  kNone,
+  kAlreadyRunning,  // another reader holds the single-instance guard
+  kPackageInvalid,  // the envelope cannot be opened, or is damaged
+  kInstallFailure,  // no work directory, a file not extracted, no launch, an
+                    // unexpected error
+};
+
+// The code a run ends with: `default_code` when `options` do not ask for exit
+// codes; otherwise the code of `failure`, or without one the setup program's
+// own `setup_exit_code`. (On POSIX a caught interruption overrides all of
+// this; see RunInstaller.)
+inline int ChooseExitCode(const format::ReaderOptions& options, int default_code,
+                          RunFailure failure, int setup_exit_code) {
+  if (!options.exit_codes) return default_code;
+  switch (failure) {
+    case RunFailure::kNone: return setup_exit_code;
+    case RunFailure::kAlreadyRunning: return platform::kExitAnotherInstallation;
+    case RunFailure::kPackageInvalid: return platform::kExitPackageInvalid;
+    case RunFailure::kInstallFailure: return platform::kExitInstallFailure;
+  }
+  return platform::kExitInstallFailure;
+}
 
 }  // namespace reader

@@ -33,15 +33,18 @@ void LaunchInstaller(RunState& state) {
   // A command line that cannot be built cannot be started either.
   if (!command) {
     Report(kSpawnFailed);
+    state.failure = RunFailure::kInstallFailure;
     return;
   }
   AllowExtractedProgramToRun(command->program);
   switch (platform::RunProcess(command->program, command->parameters,
-                               format::SplitCommandLine(command->parameters))) {
-    case platform::ProcessEnd::kEnded: break;
+                               format::SplitCommandLine(command->parameters),
+                               state.setup_exit_code)) {
+    case platform::ProcessEnd::kEnded: return;
     case platform::ProcessEnd::kNotStarted: Report(kSpawnFailed); break;
     case platform::ProcessEnd::kWaitFailed: Report(kWaitFailed); break;
   }
+  state.failure = RunFailure::kInstallFailure;
 }
 
 }  // namespace reader

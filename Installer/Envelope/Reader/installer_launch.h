@@ -7,9 +7,10 @@ namespace reader {
 
 // Starts work directory + expanded `executable` with the expanded `parameters`
 // (both read with entry access, so absent ones become empty), in the work
-// directory, and waits until it has ended. Reports a failed start or wait; the
-// program's own exit code is not used. A value that cannot be expanded
-// (see ExpandVariables) is reported as a failed start.
+// directory, and waits until it has ended. Keeps the program's exit code in
+// `state`; reports a failed start or wait, and notes either as an install
+// failure. A value that cannot be expanded (see ExpandVariables) is reported
+// as a failed start.
 void LaunchInstaller(RunState& state);
 
 }  // namespace reader

@@ -1,5 +1,6 @@
 #include "run_sequence.h"
 
+#include "envelope_options.h"
 #include "envelope_walk.h"
 #include "exit_codes.h"
 #include "installer_launch.h"
@@ -13,25 +14,39 @@ namespace reader {
 
 namespace {
 
-int RunSequence(const std::string& command_line) {
+// The run in progress, whose envelope's options decide the exit code of a
+// failure that ends it (ReportUnhandledException); null outside RunInstaller.
+const RunState* current_run = nullptr;
+
+// The exit code of a run refused before its walk, with the envelope's
+// options looked up for it.
+int RefusedExitCode(RunFailure failure) {
+  return ChooseExitCode(ReadEnvelopeOptions(platform::ProgramPath()), kExitRefused, failure, 0);
+}
+
+int RunSequence(const std::string& command_line, RunState& state) {
+  platform::CatchInterruptions();
+  // The run's name, and the temporary path, are known from the start, so
+  // that every message has its log where no one could see it.
+  const int64_t started = platform::CurrentSeconds();
+  std::string temporary_path;
+  const bool have_temporary_path = platform::TemporaryPath(temporary_path);
+  if (!have_temporary_path) temporary_path = platform::kFallbackTemporaryPath;
+  platform::SetMessageLog(PerRunMessageLog(temporary_path, started));
+
   if (platform::AcquireSingleInstance(kInstanceGuardName) ==
       platform::InstanceGuard::kAlreadyRunning) {
     Report(kAlreadyRunning);
-    return kExitRefused;
+    return RefusedExitCode(RunFailure::kAlreadyRunning);
   }
 
-  RunState state;
-  std::string temporary_path;
-  if (!platform::TemporaryPath(temporary_path)) {
-    Report(kNoTemporaryPath);
-    temporary_path = platform::kFallbackTemporaryPath;
-  }
+  if (!have_temporary_path) Report(kNoTemporaryPath);
   platform::MakeDirectory(temporary_path);  // normally there already
-  state.work_directory = PerRunDirectory(temporary_path, platform::CurrentSeconds());
+  state.work_directory = PerRunDirectory(temporary_path, started);
   platform::MakeDirectory(state.work_directory);  // an existing one is reused
   if (!platform::EnterDirectory(state.work_directory)) {
     Report(kCannotEnterWorkDirectory);
-    return kExitRefused;
+    return RefusedExitCode(RunFailure::kInstallFailure);
   }
 
   // Written before the envelope is read, which only inserts: an envelope
@@ -39,17 +54,21 @@ int RunSequence(const std::string& command_line) {
   format::SetBuiltInVariables(state.variables, state.work_directory, command_line);
 
   WalkEnvelope(platform::ProgramPath(), state);
-  if (state.envelope_valid) {
+  if (platform::CaughtInterruption() != 0) {
+    // Asked to stop: nothing is started.
+  } else if (state.envelope_valid) {
     LaunchInstaller(state);
   } else {
     ReportInvalidArchive();
+    state.failure = RunFailure::kPackageInvalid;
   }
 
   // Step out first: a directory that is a process's current directory cannot
   // be removed on Windows.
   platform::ChangeDirectory(temporary_path);
   RemoveDirectoryTree(state.work_directory);
-  return kExitCompleted;
+  if (const int signal = platform::CaughtInterruption()) return platform::ExitCodeOfSignal(signal);
+  return ChooseExitCode(state.options, kExitCompleted, state.failure, state.setup_exit_code);
 }
 
 }  // namespace
@@ -57,9 +76,17 @@ int RunSequence(const std::string& command_line) {
 int ReportUnhandledException(const char* description) {
   platform::ReportMessage(kUnhandledException,
                           description != nullptr ? description : kNoContextAvailable);
-  return kExitCompleted;
+  const format::ReaderOptions options =
+      current_run != nullptr ? current_run->options : format::ReaderOptions{};
+  return ChooseExitCode(options, kExitCompleted, RunFailure::kInstallFailure, 0);
 }
 
-int RunInstaller(const std::string& command_line) { return RunSequence(command_line); }
+int RunInstaller(const std::string& command_line) {
+  RunState state;
+  current_run = &state;
+  const int code = RunSequence(command_line, state);
+  current_run = nullptr;
+  return code;
+}
 
 }  // namespace reader

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "exit_codes.h"
+#include "options.h"
 #include "variables.h"
 
 namespace reader {
@@ -14,6 +16,12 @@ struct RunState {
   format::VariableTable variables;
   // Set by the tail record, cleared by a digest mismatch.
   bool envelope_valid = false;
+  // The envelope's settings of the reader, from its leading option groups.
+  format::ReaderOptions options;
+  // The own failure that decides the exit code, when exit codes are asked for.
+  RunFailure failure = RunFailure::kNone;
+  // The setup program's exit code, once it has ended.
+  int setup_exit_code = 0;
 };
 
 }  // namespace reader

@@ -6,9 +6,22 @@
 
 namespace reader {
 
-std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds) {
+namespace {
+
+// "SF" + the low 32 bits of `seconds` as a signed decimal.
+std::string RunName(int64_t seconds) {
   const auto low = static_cast<int32_t>(static_cast<uint32_t>(seconds));
-  return temporary_path + "SF" + std::to_string(low) + platform::kPathSeparator;
+  return "SF" + std::to_string(low);
+}
+
+}  // namespace
+
+std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds) {
+  return temporary_path + RunName(seconds) + platform::kPathSeparator;
+}
+
+std::string PerRunMessageLog(const std::string& temporary_path, int64_t seconds) {
+  return temporary_path + RunName(seconds) + ".log";
 }
 
 namespace {

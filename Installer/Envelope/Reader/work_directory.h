@@ -10,6 +10,10 @@ namespace reader {
 // the path separator. Two runs in the same second get the same name.
 std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
 
+// The message log of the same run, beside its work directory (so that it
+// outlives it): temporary_path + "SF" + the same number + ".log".
+std::string PerRunMessageLog(const std::string& temporary_path, int64_t seconds);
+
 // Deletes the directory `path` with its files and subdirectories, depth-first,
 // then the directory itself; true when that final removal succeeded. A
 // separator is appended when the path ends in neither "/" nor "\". Directories

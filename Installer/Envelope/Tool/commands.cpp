@@ -32,6 +32,7 @@ const char* KindName(GroupKind kind) {
     case GroupKind::kValue: return "value";
     case GroupKind::kFile: return "file";
     case GroupKind::kStub: return "stub";
+    case GroupKind::kOption: return "option";
     case GroupKind::kOther: return "other";
   }
   return "other";
@@ -84,6 +85,7 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     groups.push_back(std::move(entry));
   }
   if (scan.Valid()) {
+    document["options"] = {{"exit_codes", ReaderOptions(scan).exit_codes}};
     nlohmann::ordered_json& variables = document["variables"] = nlohmann::ordered_json::object();
     for (const auto& [name, value] : table) variables[name] = value;
     const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
@@ -125,6 +127,12 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   if (!scan.problem.empty()) std::cout << "problem: " << scan.problem << "\n";
   if (!scan.Valid()) return;
 
+  std::cout << "exit codes: "
+            << (ReaderOptions(scan).exit_codes
+                    ? "the setup program's own, and the reader's failure codes (option \"" +
+                          std::string(format::kExitCodesOption) + "\")"
+                    : std::string("0 after the launch, whatever the setup program returns"))
+            << "\n";
   std::cout << "variables:\n";
   for (const auto& [name, value] : table) {
     std::cout << "  " << name << " = " << Quoted(value) << "\n";

@@ -62,6 +62,7 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
       case format::GroupKind::kValue: group.size = group.value.size(); break;
       case format::GroupKind::kFile:
       case format::GroupKind::kStub: group.size = group.contents.length; break;
+      case format::GroupKind::kOption:
       case format::GroupKind::kOther: break;
     }
     if (read != format::RecordStatus::kOk) {
@@ -84,6 +85,15 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   }
   if (!scan.reached_stub && scan.problem.empty()) scan.problem = "no stub group";
   return scan;
+}
+
+format::ReaderOptions ReaderOptions(const EnvelopeScan& scan) {
+  format::OptionCollector options;
+  for (const ScannedGroup& group : scan.groups) {
+    if (group.bad_record) break;  // the reader's walk ends there
+    options.Add(group);
+  }
+  return options.options();
 }
 
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory) {

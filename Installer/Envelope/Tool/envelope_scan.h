@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "groups.h"
+#include "options.h"
 #include "record.h"
 #include "variables.h"
 
@@ -39,6 +40,9 @@ struct EnvelopeScan {
 
 // Scans the installer at `path`; throws ToolError when it cannot be read.
 EnvelopeScan ScanEnvelope(const std::filesystem::path& path);
+
+// The options the reader would follow (see options.h).
+format::ReaderOptions ReaderOptions(const EnvelopeScan& scan);
 
 // The variable table the reader would build, with `work_directory` (ending in
 // a separator) standing in for its per-run directory and no arguments.

@@ -15,6 +15,7 @@ struct Options {
   std::string stub, manifest, output, stub_name, installer, directory;
   std::vector<std::string> files, values;
   bool json = false;
+  bool exit_codes = false;
 };
 
 int Pack(const Options& options) {
@@ -23,6 +24,7 @@ int Pack(const Options& options) {
   for (const std::string& flag : options.files) plan.files.push_back(ParseFileFlag(flag));
   for (const std::string& flag : options.values) plan.values.push_back(ParseValueFlag(flag));
   if (!options.stub_name.empty()) plan.stub_name = options.stub_name;
+  if (options.exit_codes) plan.exit_codes = true;
   if (plan.files.empty() && plan.values.empty()) {
     throw ToolError("nothing to pack: give --manifest, --file or --value");
   }
@@ -48,6 +50,9 @@ int main(int argc, char** argv) {
   pack->add_option("--value", options.values, "Add a value: KEY=TEXT");
   pack->add_option("--stub-name", options.stub_name,
                    "Name recorded for the stub (default: its file name)");
+  pack->add_flag("--exit-codes", options.exit_codes,
+                 "Make the reader return the setup program's exit code, and codes of its own "
+                 "failures, instead of 0 (also: exit_codes = true in the manifest)");
   pack->add_option("--output,-o", options.output, "The installer to write")->required();
 
   CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");

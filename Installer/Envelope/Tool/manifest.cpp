@@ -44,6 +44,16 @@ class EntryReader {
     return node->as_string()->get();
   }
 
+  std::optional<bool> OptionalFlag(std::string_view key) const {
+    const toml::node* node = table_.get(key);
+    if (node == nullptr) return std::nullopt;
+    if (!node->is_boolean()) {
+      throw ToolError(Where(manifest_, node->source()) + ": " + std::string(key) +
+                      " must be true or false");
+    }
+    return node->as_boolean()->get();
+  }
+
   std::string Required(std::string_view key) const {
     if (auto text = Optional(key)) return *text;
     throw ToolError(Where(manifest_, table_.source()) + ": missing " + std::string(key));
@@ -95,8 +105,9 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   const std::filesystem::path base = manifest.parent_path();
 
   PackPlan plan;
-  EntryReader top(manifest, root, {"stub_name", "file", "value"}, "the manifest");
+  EntryReader top(manifest, root, {"stub_name", "exit_codes", "file", "value"}, "the manifest");
   plan.stub_name = top.Optional("stub_name");
+  plan.exit_codes = top.OptionalFlag("exit_codes").value_or(false);
   for (const toml::table* table : Tables(manifest, root, "file")) {
     EntryReader entry(manifest, *table, {"key", "name", "source"}, "a [[file]]");
     plan.files.push_back({entry.Optional("key").value_or(""), entry.Required("name"),

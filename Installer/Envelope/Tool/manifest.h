@@ -2,6 +2,9 @@
 // engineer lists them, from a TOML manifest and from command-line flags.
 //
 //   stub_name = "Reader.exe"        # optional; default: the stub's file name
+//   exit_codes = true               # optional; default false: the reader
+//                                   # returns the setup program's exit code
+//                                   # and codes of its own failures
 //
 //   [[file]]
 //   key = "installer"               # optional; a variable naming the file
@@ -34,6 +37,7 @@ struct ValueEntry {
 
 struct PackPlan {
   std::optional<std::string> stub_name;
+  bool exit_codes = false;  // packed as the option "exit-codes"
   std::vector<FileEntry> files;
   std::vector<ValueEntry> values;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "envelope_writer.h"
+#include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
@@ -154,6 +155,7 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                             FileContents(source, size, "file " + Quoted(file.name)));
     }
     for (const ValueEntry& value : plan.values) envelope.AddValueGroup(value.key, value.text);
+    if (plan.exit_codes) envelope.AddOptionGroup(format::kExitCodesOption);
     envelope.AddTail();
     installer.Flush();
     if (!out.Close()) {

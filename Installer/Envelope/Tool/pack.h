@@ -1,5 +1,5 @@
 // Writing an installer: the stub, its stub group, the file groups, the value
-// groups and the tail record.
+// groups, the option groups and the tail record.
 #pragma once
 
 #include <filesystem>

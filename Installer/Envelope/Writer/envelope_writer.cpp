@@ -55,6 +55,11 @@ void EnvelopeWriter::AddValueGroup(std::string_view key, std::string_view value)
   AddGroup(format::kValueGroupType, records);
 }
 
+void EnvelopeWriter::AddOptionGroup(std::string_view option) {
+  const Payload records[] = {option};
+  AddGroup(format::kOptionGroupType, records);
+}
+
 void EnvelopeWriter::AddTail() { AddRecord(format::TailMarker()); }
 
 namespace {
@@ -108,6 +113,10 @@ void AppendFileGroup(std::string& out, std::string_view key, std::string_view na
 
 void AppendValueGroup(std::string& out, std::string_view key, std::string_view value) {
   AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddValueGroup(key, value); });
+}
+
+void AppendOptionGroup(std::string& out, std::string_view option) {
+  AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddOptionGroup(option); });
 }
 
 void AppendTail(std::string& out) {

@@ -4,7 +4,8 @@
 // The reader reads from the end, so each group is written with its
 // first-read record last. An installer is: the stub group (whose contents
 // are the reader program), the file and value groups (the last one written
-// is read first, and wins when a key repeats), then the tail record.
+// is read first, and wins when a key repeats), the option groups, then the
+// tail record.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +64,9 @@ class EnvelopeWriter {
   void AddStubGroup(const Payload& program, std::string_view name);
   void AddFileGroup(std::string_view key, std::string_view name, const Payload& contents);
   void AddValueGroup(std::string_view key, std::string_view value);
+  // A setting of the reader (see options.h); counts only between the other
+  // groups and the tail record.
+  void AddOptionGroup(std::string_view option);
 
   // The tail record, which ends the envelope.
   void AddTail();
@@ -83,6 +87,7 @@ void AppendStubGroup(std::string& out, std::string_view name);
 void AppendFileGroup(std::string& out, std::string_view key, std::string_view name,
                      std::string_view contents);
 void AppendValueGroup(std::string& out, std::string_view key, std::string_view value);
+void AppendOptionGroup(std::string& out, std::string_view option);
 void AppendTail(std::string& out);
 
 }  // namespace writer

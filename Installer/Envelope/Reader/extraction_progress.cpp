@@ -1,0 +1,39 @@
+#include "extraction_progress.h"
+
+#include "platform.h"
+
+namespace reader {
+
+std::optional<int> ProgressSchedule::Due(int64_t processed_bytes, int64_t now) {
+  if (now - start_ < kProgressDelayMilliseconds) return std::nullopt;
+  if (last_percent_ >= 0 && now - last_due_ < kProgressRefreshMilliseconds) return std::nullopt;
+  int percent = 100;
+  if (processed_bytes <= 0) {
+    percent = 0;
+  } else if (processed_bytes < total_bytes_) {
+    percent = static_cast<int>(processed_bytes * 100 / total_bytes_);
+  }
+  if (percent == last_percent_) return std::nullopt;
+  last_percent_ = percent;
+  last_due_ = now;
+  return percent;
+}
+
+ExtractionProgress::ExtractionProgress(int64_t total_bytes)
+    : schedule_(total_bytes, platform::MonotonicMilliseconds()) {}
+
+ExtractionProgress::~ExtractionProgress() {
+  if (shown_) platform::CloseProgress();
+}
+
+void ExtractionProgress::Reached(int64_t processed_bytes) {
+  processed_bytes_ = processed_bytes;
+  const std::optional<int> percent =
+      schedule_.Due(processed_bytes, platform::MonotonicMilliseconds());
+  if (percent) {
+    platform::ShowProgress(*percent);
+    shown_ = true;
+  }
+}
+
+}  // namespace reader

@@ -1,0 +1,216 @@
+// The progress display on Windows: a small window without buttons, with a
+// line of text, a bar and the percentage, painted with USER and GDI calls only
+// (no common controls: the reader imports nothing beyond the system's known
+// DLLs). The window lives on a thread of its own, which pumps its messages,
+// so that it stays painted while the extraction keeps the main thread busy.
+#include <windows.h>
+
+#include "platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"QuillmarrowProgress";
+constexpr wchar_t kWindowTitle[] = L"Setup";
+constexpr wchar_t kProgressText[] = L"Preparing the installation...";
+
+// Layout of the client area, in pixels.
+constexpr int kClientWidth = 380;
+constexpr int kClientHeight = 92;
+constexpr int kMargin = 16;
+constexpr RECT kTextArea = {kMargin, kMargin, kClientWidth - kMargin, kMargin + 24};
+constexpr int kPercentWidth = 48;
+constexpr RECT kBarArea = {kMargin, 50, kClientWidth - kMargin - kPercentWidth, 50 + 20};
+constexpr RECT kPercentArea = {kBarArea.right, kBarArea.top, kClientWidth - kMargin,
+                               kBarArea.bottom};
+// What changes with the percentage, repainted on each update.
+constexpr RECT kChangingArea = {kBarArea.left, kBarArea.top, kPercentArea.right,
+                                kPercentArea.bottom};
+
+// Posted to end the window. WM_CLOSE (Alt+F4) is ignored: the user cannot
+// close it.
+constexpr UINT kEndMessage = WM_APP + 1;
+
+// How long showing and closing wait for the window's thread, at most: a
+// window that does not come or go in that time is given up, and the run goes
+// on without it.
+constexpr DWORD kThreadWaitMilliseconds = 5000;
+
+enum class WindowState { kNone, kUnavailable, kShown };
+
+struct ProgressWindow {
+  WindowState state = WindowState::kNone;
+  HANDLE thread = nullptr;
+  HANDLE ready = nullptr;  // set once the window exists, or could not be made
+  HWND window = nullptr;   // written by the window's thread before `ready`
+  HFONT font = nullptr;    // owned by the window's thread
+  volatile LONG percent = 0;
+};
+
+ProgressWindow progress;
+
+// "42%" in `text`, which holds at least 5 characters.
+void FormatPercent(int percent, wchar_t* text) {
+  int at = 0;
+  if (percent >= 100) text[at++] = L'1';
+  if (percent >= 10) text[at++] = static_cast<wchar_t>(L'0' + percent / 10 % 10);
+  text[at++] = static_cast<wchar_t>(L'0' + percent % 10);
+  text[at++] = L'%';
+  text[at] = L'\0';
+}
+
+void Paint(HWND window) {
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(window, &paint);
+  if (dc == nullptr) return;
+  const HGDIOBJ previous_font =
+      progress.font != nullptr ? SelectObject(dc, progress.font) : nullptr;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  FillRect(dc, &paint.rcPaint, GetSysColorBrush(COLOR_BTNFACE));
+
+  RECT text = kTextArea;
+  DrawTextW(dc, kProgressText, -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+
+  const int percent = static_cast<int>(progress.percent);
+  RECT bar = kBarArea;
+  DrawEdge(dc, &bar, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  FillRect(dc, &bar, GetSysColorBrush(COLOR_WINDOW));
+  bar.right = bar.left + (bar.right - bar.left) * percent / 100;
+  FillRect(dc, &bar, GetSysColorBrush(COLOR_HIGHLIGHT));
+
+  wchar_t number[8];
+  FormatPercent(percent, number);
+  RECT number_area = kPercentArea;
+  DrawTextW(dc, number, -1, &number_area, DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+
+  if (previous_font != nullptr) SelectObject(dc, previous_font);
+  EndPaint(window, &paint);
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT: Paint(window); return 0;
+    case WM_ERASEBKGND: return 1;  // WM_PAINT fills everything itself
+    case WM_CLOSE: return 0;
+    case kEndMessage: DestroyWindow(window); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+// The system's font for message texts; null (the stock font) when unknown.
+HFONT MessageFont() {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return nullptr;
+  }
+  return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+// A title bar without the system menu, so without buttons: the window cannot
+// be closed, moved aside only.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION;
+
+HWND CreateProgressWindow() {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = WindowProcedure;
+  window_class.hInstance = instance;
+  // IDC_APPSTARTING (the arrow with an hourglass), as its wide resource name.
+  window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32650));
+  window_class.lpszClassName = kWindowClass;
+  // Registered once per run; a window shown again after a close finds it.
+  if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return nullptr;
+  }
+
+  RECT frame = {0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  RECT desktop = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
+  const int x = desktop.left + (desktop.right - desktop.left - width) / 2;
+  const int y = desktop.top + (desktop.bottom - desktop.top - height) / 2;
+  return CreateWindowExW(0, kWindowClass, kWindowTitle, kWindowStyle, x, y, width, height, nullptr,
+                         nullptr, instance, nullptr);
+}
+
+// The window's thread: makes the window, says so, and pumps its messages
+// until it is destroyed.
+DWORD WINAPI RunProgressWindow(void*) {
+  progress.font = MessageFont();
+  progress.window = CreateProgressWindow();
+  SetEvent(progress.ready);
+  if (progress.window != nullptr) {
+    // Not activated: the user may be working in another window meanwhile.
+    ShowWindow(progress.window, SW_SHOWNOACTIVATE);
+    UpdateWindow(progress.window);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  if (progress.font != nullptr) DeleteObject(progress.font);
+  progress.font = nullptr;
+  return 0;
+}
+
+// Waits for the window's thread to end and lets go of it.
+void EndProgressThread() {
+  WaitForSingleObject(progress.thread, kThreadWaitMilliseconds);
+  CloseHandle(progress.thread);
+  CloseHandle(progress.ready);
+  progress.thread = progress.ready = nullptr;
+  progress.window = nullptr;
+}
+
+bool StartProgressWindow() {
+  progress.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (progress.ready == nullptr) return false;
+  progress.thread = CreateThread(nullptr, 0, RunProgressWindow, nullptr, 0, nullptr);
+  if (progress.thread == nullptr) {
+    CloseHandle(progress.ready);
+    progress.ready = nullptr;
+    return false;
+  }
+  if (WaitForSingleObject(progress.ready, kThreadWaitMilliseconds) == WAIT_OBJECT_0 &&
+      progress.window != nullptr) {
+    return true;
+  }
+  EndProgressThread();
+  return false;
+}
+
+}  // namespace
+
+int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
+
+void ShowProgress(int percent) {
+  if (progress.state == WindowState::kUnavailable) return;
+  if (percent < 0) percent = 0;
+  if (percent > 100) percent = 100;
+  const DWORD error = GetLastError();
+  InterlockedExchange(&progress.percent, percent);
+  if (progress.state == WindowState::kNone) {
+    progress.state = StartProgressWindow() ? WindowState::kShown : WindowState::kUnavailable;
+  } else {
+    InvalidateRect(progress.window, &kChangingArea, FALSE);
+  }
+  SetLastError(error);
+}
+
+void CloseProgress() {
+  if (progress.state != WindowState::kShown) return;
+  const DWORD error = GetLastError();
+  PostMessageW(progress.window, kEndMessage, 0, 0);
+  EndProgressThread();
+  progress.state = WindowState::kNone;
+  SetLastError(error);
+}
+
+}  // namespace platform
