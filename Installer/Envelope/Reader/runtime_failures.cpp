@@ -9,8 +9,9 @@
 // std::__throw_* functions (libstdc++); the definitions here replace the
 // library's. Each ends the process with the "Unhandled Exception" message,
 // captioned with the description the exception would have carried (its
-// what()), and exit code 0, leaving the work directory in place. Linked into
-// the reader program only: the tests keep the library's throwing versions.
+// what()), and the exit code ReportUnhandledException chooses, leaving the
+// work directory in place. Linked into the reader program only: the tests
+// keep the library's throwing versions.
 
 // The library's declarations of what is defined here, so that the compiler
 // checks that each definition replaces one of them.
