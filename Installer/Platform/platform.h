@@ -9,6 +9,10 @@
 // Failing operations return false (or an unopened object) and leave the
 // system's error code for LastErrorCode(); read it immediately, before any
 // other platform call.
+//
+// Text (paths, names, messages, command lines) is UTF-8 on both sides of this
+// header; on POSIX it is the bytes the system uses. The Windows layer converts
+// at each call to and from the wide (UTF-16) Win32 calls.
 #pragma once
 
 #include <cstddef>
@@ -199,5 +203,13 @@ enum class ProcessEnd {
 // (the program gets the dispositions this process started with).
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
                       const std::vector<std::string>& arguments);
+
+// ---------------------------------------------------------------------------
+// Text in the system's code page
+
+// The bytes `text`, written in the system's ANSI code page, as UTF-8. Windows:
+// read exactly as the ANSI Win32 calls read them. POSIX: the bytes unchanged,
+// as there is no such code page.
+std::string SystemCodePageToUtf8(std::string_view text);
 
 }  // namespace platform

@@ -323,4 +323,9 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
   return ended == pid ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }
 
+// ---------------------------------------------------------------------------
+// Text in the system's code page
+
+std::string SystemCodePageToUtf8(std::string_view text) { return std::string(text); }
+
 }  // namespace platform
