@@ -43,15 +43,15 @@ std::wstring WideFromUtf8(std::string_view text) {
       ++at;
       continue;
     }
-    size_t length = 0;
-    char32_t code_point = 0, lowest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, code_point = lead & 0x1F, lowest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, code_point = lead & 0x0F, lowest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, code_point = lead & 0x07, lowest = 0x10000;
-    }
+    // The sequence's length, the lead byte's bits, and the lowest code point
+    // of that length (anything lower is an overlong form). A stray
+    // continuation byte, C0, C1 and F5 to FF lead nothing: length 0.
+    const size_t length = lead >= 0xF0   ? (lead <= 0xF4 ? 4 : 0)
+                          : lead >= 0xE0 ? 3
+                          : lead >= 0xC2 ? 2
+                                         : 0;
+    static constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
+    char32_t code_point = lead & (0x7F >> length);
     size_t used = 1;
     while (used < length && at + used < text.size() &&
            (static_cast<unsigned char>(text[at + used]) & 0xC0) == 0x80) {
@@ -59,7 +59,7 @@ std::wstring WideFromUtf8(std::string_view text) {
       ++used;
     }
     at += used;
-    if (length == 0 || used < length || code_point < lowest || code_point > 0x10FFFF) {
+    if (length == 0 || used < length || code_point < kLowest[length] || code_point > 0x10FFFF) {
       wide += kReplacementCharacter;
     } else if (code_point >= 0x10000) {
       code_point -= 0x10000;
