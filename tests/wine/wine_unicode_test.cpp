@@ -38,9 +38,10 @@ class UserTemporaryDirectory {
   UserTemporaryDirectory(const fs::path& scratch, const std::string& directory)
       : scratch_(scratch), saved_(wine::WindowsPath(scratch / "environment.reg")) {
     saved_ok_ = Registry(scratch_, {"export", "HKCU\\Environment", saved_, "/y"});
+    set_ok_ = saved_ok_;  // nothing is changed that could not be put back
     for (const char* name : {"TEMP", "TMP"}) {
-      set_ok_ &= Registry(scratch_, {"add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ", "/d",
-                                     directory, "/f"});
+      set_ok_ = set_ok_ && Registry(scratch_, {"add", "HKCU\\Environment", "/v", name, "/t",
+                                               "REG_SZ", "/d", directory, "/f"});
     }
   }
   ~UserTemporaryDirectory() {
@@ -58,7 +59,7 @@ class UserTemporaryDirectory {
  private:
   fs::path scratch_;
   std::string saved_;
-  bool saved_ok_ = false, set_ok_ = true;
+  bool saved_ok_ = false, set_ok_ = false;
 };
 
 class WineUnicodeTest : public testing::Test {
