@@ -9,6 +9,7 @@
 #include "envelope_scan.h"
 #include "launch.h"
 #include "manifest.h"
+#include "shown_text.h"
 #include "tool_error.h"
 #include "variables.h"
 
@@ -36,6 +37,15 @@ const char* KindName(GroupKind kind) {
     case GroupKind::kOther: return "other";
   }
   return "other";
+}
+
+// The scan's texts as the Windows reader shows and uses them: names, keys and
+// values that are not UTF-8 read in code page 1252 (see shown_text.h).
+void ShowTextsAsWindowsDoes(EnvelopeScan& scan) {
+  for (ScannedGroup& group : scan.groups) {
+    for (std::string* text : {&group.key, &group.name, &group.value}) *text = ShownText(*text);
+    if (group.kind == GroupKind::kOther) group.type = ShownText(group.type);
+  }
 }
 
 std::string Describe(const ScannedGroup& group) {
@@ -156,7 +166,8 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
 }  // namespace
 
 int ListInstaller(const std::filesystem::path& installer, bool json) {
-  const EnvelopeScan scan = ScanEnvelope(installer);
+  EnvelopeScan scan = ScanEnvelope(installer);
+  ShowTextsAsWindowsDoes(scan);
   const format::VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
   if (json) {
     PrintJson(installer, scan, table);
@@ -167,7 +178,8 @@ int ListInstaller(const std::filesystem::path& installer, bool json) {
 }
 
 int VerifyInstaller(const std::filesystem::path& installer) {
-  const EnvelopeScan scan = ScanEnvelope(installer);
+  EnvelopeScan scan = ScanEnvelope(installer);
+  ShowTextsAsWindowsDoes(scan);
   if (const ScannedGroup* bad = scan.FirstBadGroup()) {
     const auto number = bad - scan.groups.data() + 1;
     std::cerr << "envelope: " << Quoted(installer.string()) << ": group " << number << " ("

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <set>
 
+#include "envelope_text.h"
 #include "file_names.h"
 #include "launch.h"
 #include "tool_error.h"
@@ -160,12 +161,21 @@ std::string RefusedFileName(std::string_view name) {
 }
 
 void CheckPlan(const PackPlan& plan) {
+  // The reader takes valid UTF-8 as UTF-8 and reads anything else in the
+  // system's code page: text the tool packs must be UTF-8 to mean the same on
+  // every system. A manifest is UTF-8 already; flags may not be.
+  if (plan.stub_name && !format::IsValidUtf8(*plan.stub_name)) {
+    throw ToolError("stub name " + Quoted(*plan.stub_name) + " is not valid UTF-8");
+  }
   if (plan.stub_name && !RefusedFileName(*plan.stub_name).empty()) {
     throw ToolError("stub name " + Quoted(*plan.stub_name) + " " +
                     RefusedFileName(*plan.stub_name));
   }
   std::set<std::string> keys;
   auto check_key = [&](const std::string& key, const std::string& what) {
+    if (!format::IsValidUtf8(key)) {
+      throw ToolError(what + ": the key " + Quoted(key) + " is not valid UTF-8");
+    }
     if (format::IsBuiltInVariable(key)) {
       throw ToolError(what + ": the key " + Quoted(key) +
                       " is set by the reader itself, which would ignore this one");
@@ -182,6 +192,7 @@ void CheckPlan(const PackPlan& plan) {
   std::set<std::string> names;  // Windows compares file names without case
   for (const FileEntry& file : plan.files) {
     const std::string what = "file " + Quoted(file.name);
+    if (!format::IsValidUtf8(file.name)) throw ToolError(what + ": the name is not valid UTF-8");
     if (const std::string refused = RefusedFileName(file.name); !refused.empty()) {
       throw ToolError(what + ": the name " + refused);
     }
@@ -195,6 +206,9 @@ void CheckPlan(const PackPlan& plan) {
       throw ToolError("a value has an empty key and could never be referred to");
     }
     check_key(value.key, "value " + Quoted(value.key));
+    if (!format::IsValidUtf8(value.text)) {
+      throw ToolError("value " + Quoted(value.key) + ": the text is not valid UTF-8");
+    }
   }
 
   // The reader starts nothing when the launch values expand beyond its limits.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "envelope_text.h"
 #include "envelope_writer.h"
 #include "options.h"
 #include "platform.h"
@@ -110,6 +111,10 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                    const std::filesystem::path& output) {
   CheckPlan(plan);
   const std::string stub_name = plan.stub_name.value_or(stub.filename().string());
+  if (!format::IsValidUtf8(stub_name)) {
+    throw ToolError("stub name " + Quoted(stub_name) +
+                    " is not valid UTF-8; give one with --stub-name");
+  }
   if (const std::string refused = RefusedFileName(stub_name); !refused.empty()) {
     throw ToolError("stub name " + Quoted(stub_name) + " " + refused +
                     "; give one with --stub-name");
