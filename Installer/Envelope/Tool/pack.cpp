@@ -101,7 +101,7 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   name += Utf8FromPath(output.filename());
   name += ".partial-";
   name += suffix;
-  return output.parent_path() / name;
+  return output.parent_path() / PathFromUtf8(name);
 }
 
 }  // namespace
