@@ -275,6 +275,50 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
   EXPECT_EQ(test::ReadFile(root() / "installer"), "the previous build");
 }
 
+// Standard output holds only listings and JSON: a command that fails leaves
+// a redirected output empty and says why on standard error.
+TEST_F(EnvelopeToolTest, FailuresGoToStandardErrorAndLeaveStandardOutputEmpty) {
+  test::WriteFile(root() / "notaninstaller", "some bytes, but no envelope");
+  const std::string file = (root() / "notaninstaller").string();
+  const std::string missing = (root() / "missing").string();
+  const std::string out = (root() / "out").string();
+  const std::vector<std::string> cases[] = {
+      {"list", file},
+      {"list", "--json", file},
+      {"verify", file},
+      {"extract", file, "--to", out},
+      {"list", missing},
+      {"list", "--json", missing},
+      {"verify", missing},
+      {"extract", missing, "--to", out},
+      {"pack", "--stub", missing, "--value", "a=b", "--output", out},
+      {"pack", "--stub", READER_PATH, "--manifest", missing, "--output", out},
+      {"list"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    std::string command;
+    for (const std::string& argument : arguments) command += " " + argument;
+    const test::ProgramResult result = Envelope(arguments);
+    EXPECT_NE(result.exit_code, 0) << command;
+    EXPECT_EQ(result.output, "") << command;
+    EXPECT_NE(result.errors, "") << command;
+  }
+  EXPECT_FALSE(fs::exists(root() / "out"));
+
+  // A damaged installer is still listed, its damage named on standard error.
+  const fs::path installer = root() / "installer";
+  ASSERT_EQ(Pack(installer).exit_code, 0);
+  std::string bytes = test::ReadFile(installer);
+  bytes[bytes.find("USER_SOURCE_DIRECTORY")] ^= 0x20;
+  test::WriteFile(installer, bytes);
+  const test::ProgramResult listed = Envelope({"list", installer.string()});
+  EXPECT_EQ(listed.exit_code, 1);
+  EXPECT_NE(listed.output.find("BAD value"), std::string::npos) << listed.output;
+  EXPECT_EQ(listed.errors, "envelope: \"" + installer.string() + "\"" +
+                               ": group 2 (value key \"msi_parameters\"): the digest of its value "
+                               "record does not match\n");
+}
+
 TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
   const fs::path installer = root() / "installer";
   ASSERT_EQ(Pack(installer).exit_code, 0);

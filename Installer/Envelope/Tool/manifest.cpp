@@ -4,12 +4,17 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include "envelope_text.h"
 #include "file_names.h"
 #include "launch.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "variables.h"
 
 namespace tool {
@@ -17,7 +22,7 @@ namespace tool {
 namespace {
 
 std::string Where(const std::filesystem::path& manifest, const toml::source_region& region) {
-  return manifest.string() + ":" + std::to_string(region.begin.line) + ":" +
+  return Utf8FromPath(manifest) + ":" + std::to_string(region.begin.line) + ":" +
          std::to_string(region.begin.column);
 }
 
@@ -97,9 +102,18 @@ std::string Lowercase(std::string text) {
 }  // namespace
 
 PackPlan ReadManifest(const std::filesystem::path& manifest) {
+  // Read here rather than by toml++, whose file opening takes a narrow path,
+  // which Windows reads in the ANSI code page.
+  std::ifstream file(manifest, std::ios::binary);
+  if (!file) {
+    throw ToolError("cannot read the manifest " + Quoted(Utf8FromPath(manifest)) + ": " +
+                    std::strerror(errno));
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
   toml::table root;
   try {
-    root = toml::parse_file(manifest.string());
+    root = toml::parse(text.str(), Utf8FromPath(manifest));
   } catch (const toml::parse_error& error) {
     throw ToolError(Where(manifest, error.source()) + ": " + std::string(error.description()));
   }
@@ -112,7 +126,7 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   for (const toml::table* table : Tables(manifest, root, "file")) {
     EntryReader entry(manifest, *table, {"key", "name", "source"}, "a [[file]]");
     plan.files.push_back({entry.Optional("key").value_or(""), entry.Required("name"),
-                          base / entry.Required("source")});
+                          base / PathFromUtf8(entry.Required("source"))});
   }
   for (const toml::table* table : Tables(manifest, root, "value")) {
     EntryReader entry(manifest, *table, {"key", "text"}, "a [[value]]");
@@ -129,7 +143,7 @@ FileEntry ParseFileFlag(std::string_view flag) {
   }
   return {std::string(flag.substr(0, colon)),
           std::string(flag.substr(colon + 1, equals - colon - 1)),
-          std::filesystem::path(flag.substr(equals + 1))};
+          PathFromUtf8(flag.substr(equals + 1))};
 }
 
 ValueEntry ParseValueFlag(std::string_view flag) {
