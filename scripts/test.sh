@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the layout of every C++ file, builds from
 # scratch and runs every test twice: with warnings as errors, and under
-# AddressSanitizer and UndefinedBehaviorSanitizer. The Windows reader is
-# cross-built first; the warnings-as-errors run checks it and runs the
-# Windows programs under Wine. The release build's install, a project packing
-# installers with it and the release archive are checked, and the
-# warnings-as-errors run checks its static reader and runs the end-to-end
-# tests against it. Then runs each fuzzing target for a minute (FUZZ_SECONDS)
-# from the seeds in fuzz/corpus.
+# AddressSanitizer and UndefinedBehaviorSanitizer. The Windows reader and
+# envelope.exe are cross-built first; the warnings-as-errors run checks the
+# reader and runs the Windows programs under Wine. The release build's
+# install, a project packing installers with it and the release archives are
+# checked, and the warnings-as-errors run checks its static reader and runs
+# the end-to-end tests against it. Then runs each fuzzing target for a minute
+# (FUZZ_SECONDS) from the seeds in fuzz/corpus.
 #
 # Options for day-to-day use (the default, and CI, is the full clean run):
 #   --skip-deps   do not install missing packages
@@ -51,15 +51,31 @@ for preset in "${windows_presets[@]}"; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"
 done
+# envelope.exe, the tool for 64-bit Windows, and the reader.exe its Wine
+# tests pack: only these two where the win64 build is not made whole above.
+# Its tests run under wine64, where that runs.
+if [[ " ${windows_presets[*]} " != *" win64 "* ]]; then
+  echo "== win64 (envelope.exe)"
+  fresh build-win64
+  cmake --preset win64
+  cmake --build --preset win64 --target envelope reader
+fi
+windows_tool=(-DQUILLMARROW_WINDOWS_TOOL="$PWD/build-win64/bin/envelope.exe")
+wine64_tests=()
+if /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+  wine64_tests=("${windows_tool[@]}" -DQUILLMARROW_WINE64=/usr/lib/wine/wine64)
+fi
 
 # The release build: the static Linux reader and the envelope tool, with the
-# 32-bit reader.exe as the Windows stub of its install. check-package.sh
-# installs it, builds and runs a project that packs installers with the
-# installed package, and makes and lists the release archive; the ci tests
+# 32-bit reader.exe as the Windows stub of its install, and envelope.exe for
+# the Windows archive. check-package.sh installs it, builds and runs a
+# project that packs installers with the installed package, and makes and
+# lists the release archives; the ci tests
 # below check the release reader and run the end-to-end tests against it.
 echo "== release"
 fresh build-release
-cmake --preset release -DQUILLMARROW_WINDOWS_READER="$PWD/build-win32/bin/reader.exe"
+cmake --preset release -DQUILLMARROW_WINDOWS_READER="$PWD/build-win32/bin/reader.exe" \
+  "${windows_tool[@]}"
 cmake --build --preset release
 tests/package/check-package.sh build-release
 
@@ -70,7 +86,7 @@ for preset in ci asan; do
   if [ "$preset" = ci ]; then  # once is enough: the Windows programs are the same
     windows=(-DQUILLMARROW_WIN32_READER="$PWD/build-win32/bin/reader.exe"
       -DQUILLMARROW_WINDOWS_BUILD="$PWD/$wine_build" -DQUILLMARROW_WINE="$wine_loader"
-      -DQUILLMARROW_RELEASE_READER="$PWD/build-release/bin/reader")
+      -DQUILLMARROW_RELEASE_READER="$PWD/build-release/bin/reader" "${wine64_tests[@]}")
   fi
   cmake --preset "$preset" "${windows[@]}"
   cmake --build --preset "$preset"

@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace format;
@@ -120,6 +121,31 @@ TEST(JoinCommandLine, SplittingGivesRandomArgumentsBack) {
     }
     const std::string text = JoinCommandLine(arguments);
     ASSERT_EQ(SplitCommandLine(text), arguments) << "round " << round << ", text: " << text;
+  }
+}
+
+TEST(CommandLineTail, SkipsTheProgramNameAsTheCRuntimeDoes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"setup.exe", ""},
+      {"setup.exe /S", "/S"},
+      {R"("C:\Program Files\setup.exe")", ""},
+      {R"("C:\Program Files\setup.exe" /S "a b")", R"(/S "a b")"},
+      // Quotes toggle anywhere in the name; what follows stays verbatim.
+      {R"(C:\"Program Files"\setup.exe x)", "x"},
+      {R"("C:\a"b c" d)", R"(c" d)"},
+      {R"("unterminated name /S)", ""},
+      // Every character up to the space separates; trailing blanks are kept.
+      {"setup.exe \t\r\n /S  ", "/S  "},
+      {"setup.exe\t/S", "/S"},
+      // A line that starts blank has an empty name.
+      {"  /S", "/S"},
+      // Non-ASCII letters belong to the name, quoted or not.
+      {R"("C:\Загрузки 下载 Łódź\installer.exe" /S dir=Łódź)", "/S dir=Łódź"},
+      {R"(C:\Загрузки\installer.exe 下载)", "下载"},
+  };
+  for (const auto& [line, tail] : cases) {
+    EXPECT_EQ(CommandLineTail(line), tail) << "line: " << line;
   }
 }
 

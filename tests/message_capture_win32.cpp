@@ -5,15 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "win32_text.h"
+
 namespace test {
 namespace {
 
 bool capturing = false;
 std::string captured;
 
-int WINAPI RecordMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
-  std::string line = std::string(caption) + ": ";
-  for (const char* c = text; *c != '\0'; ++c) {
+int WINAPI RecordMessageBox(HWND, LPCWSTR wide_text, LPCWSTR wide_caption, UINT) {
+  const std::string text = platform::Utf8FromWide(wide_text);
+  std::string line = platform::Utf8FromWide(wide_caption) + ": ";
+  for (const char* c = text.c_str(); *c != '\0'; ++c) {
     if (*c != '\r') {
       line += *c;
       continue;
@@ -30,7 +33,7 @@ int WINAPI RecordMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
   return IDOK;
 }
 
-// Points this program's import of user32's MessageBoxA at RecordMessageBox.
+// Points this program's import of user32's MessageBoxW at RecordMessageBox.
 void RedirectMessageBoxImport() {
   auto base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
   const auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
@@ -45,7 +48,7 @@ void RedirectMessageBoxImport() {
     for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
       if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
       const auto name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(name->Name), "MessageBoxA") != 0) continue;
+      if (std::strcmp(reinterpret_cast<const char*>(name->Name), "MessageBoxW") != 0) continue;
       DWORD protection = 0;
       VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, PAGE_READWRITE,
                      &protection);

@@ -1,6 +1,6 @@
 // Test builds for Windows only: collecting the reader's message boxes.
 //
-// The reader's code is linked into the tests unchanged, so its MessageBoxA
+// The reader's code is linked into the tests unchanged, so its MessageBoxW
 // calls go through this program's import table. While capturing, that entry
 // points at a recorder instead, which writes each box as the POSIX reader
 // writes its messages ("caption: text", each line break a "\\n"), so that the

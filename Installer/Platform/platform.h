@@ -9,6 +9,10 @@
 // Failing operations return false (or an unopened object) and leave the
 // system's error code for LastErrorCode(); read it immediately, before any
 // other platform call.
+//
+// Text (paths, names, messages, command lines) is UTF-8 on both sides of this
+// header; on POSIX it is the bytes the system uses. The Windows layer converts
+// at each call to and from the wide (UTF-16) Win32 calls.
 #pragma once
 
 #include <cstddef>
@@ -279,5 +283,13 @@ void ShowProgress(int percent);
 // Removes the display, if shown, and returns once it is gone (the window
 // destroyed, the line cleared). Keeps the last error.
 void CloseProgress();
+
+// ---------------------------------------------------------------------------
+// Text in the system's code page
+
+// The bytes `text`, written in the system's ANSI code page, as UTF-8. Windows:
+// read exactly as the ANSI Win32 calls read them. POSIX: the bytes unchanged,
+// as there is no such code page.
+std::string SystemCodePageToUtf8(std::string_view text);
 
 }  // namespace platform

@@ -398,4 +398,9 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
   return ProcessEnd::kEnded;
 }
 
+// ---------------------------------------------------------------------------
+// Text in the system's code page
+
+std::string SystemCodePageToUtf8(std::string_view text) { return std::string(text); }
+
 }  // namespace platform

@@ -1,4 +1,5 @@
-// The platform layer on Windows: the ANSI Win32 calls, nothing else.
+// The platform layer on Windows: the wide (UTF-16) Win32 calls, nothing else.
+// Text arrives and leaves as UTF-8 and is converted at each call.
 #include <windows.h>
 // The shell's declarations need windows.h first.
 #include <shellapi.h>
@@ -7,9 +8,10 @@
 
 #include "platform.h"
 #include "platform_win32_unattended.h"
+#include "win32_text.h"
 
 // The size the shell's execute service expects from a 32-bit caller.
-static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOA) == 60);
+static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
 
 namespace platform {
 
@@ -33,8 +35,8 @@ HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // False when there is no such entry.
 bool OwnAttributes(std::string path, DWORD& attributes) {
   while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  WIN32_FIND_DATAA data;
-  const HANDLE search = FindFirstFileA(path.c_str(), &data);
+  WIN32_FIND_DATAW data;
+  const HANDLE search = FindFirstFileW(WideFromUtf8(path).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   attributes = data.dwFileAttributes;
@@ -53,13 +55,13 @@ int LastErrorCode() { return static_cast<int>(GetLastError()); }
 void ClearLastError() { SetLastError(ERROR_SUCCESS); }
 
 std::string SystemErrorText(int code) {
-  char* buffer = nullptr;
-  const DWORD length = FormatMessageA(
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<char*>(&buffer), 0, nullptr);
+      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) return {};
-  std::string text(buffer, length);
+  std::string text = Utf8FromWide(std::wstring_view(buffer, length));
   LocalFree(buffer);
   // The system's texts end in "\r\n"; drop that line break, and nothing else.
   if (text.ends_with("\r\n")) text.resize(text.size() - 2);
@@ -75,7 +77,7 @@ void ReportMessage(std::string_view text, std::string_view caption) {
     SetLastError(error);
     return;
   }
-  MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), MB_OK);
+  MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
   SetLastError(error);
 }
 
@@ -85,34 +87,35 @@ void ReportMessage(std::string_view text, std::string_view caption) {
 InstanceGuard AcquireSingleInstance(const std::string& name) {
   // Never closed: the system releases the mutex when the process ends. The
   // handle is not inheritable, so the setup program does not hold it.
-  const HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+  const HANDLE mutex = CreateMutexW(nullptr, TRUE, WideFromUtf8(name).c_str());
   if (mutex == nullptr) return InstanceGuard::kUnavailable;
   if (GetLastError() == ERROR_ALREADY_EXISTS) return InstanceGuard::kAlreadyRunning;
   return InstanceGuard::kAcquired;
 }
 
 bool TemporaryPath(std::string& path) {
-  char buffer[kPathBufferSize];
-  const DWORD length = GetTempPathA(kPathBufferSize, buffer);
+  // The limit counts UTF-16 units, as the system's own MAX_PATH does.
+  wchar_t buffer[kPathBufferSize];
+  const DWORD length = GetTempPathW(kPathBufferSize, buffer);
   if (length == 0) return false;
   if (length >= kPathBufferSize) {  // the size it would need, not a path
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  path.assign(buffer, length);
+  path = Utf8FromWide(std::wstring_view(buffer, length));
   if (!path.ends_with('\\')) path += '\\';
   return true;
 }
 
 std::string ProgramPath() {
   // A truncated path would name some other file: grow the buffer instead.
-  std::string path(kPathBufferSize, '\0');
+  std::wstring path(kPathBufferSize, L'\0');
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);
-      return path;
+      return Utf8FromWide(path);
     }
     if (path.size() >= 32768) return {};
     path.resize(path.size() * 2);
@@ -129,11 +132,17 @@ int64_t CurrentSeconds() {
 // ---------------------------------------------------------------------------
 // Directories
 
-bool MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool MakeDirectory(const std::string& path) {
+  return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0;
+}
 
-bool EnterDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+bool EnterDirectory(const std::string& path) {
+  return SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
+}
 
-bool ChangeDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+bool ChangeDirectory(const std::string& path) {
+  return SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
+}
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries) {
   entries.clear();
@@ -147,16 +156,16 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
   if (!pattern.ends_with('\\') && !pattern.ends_with('/')) pattern += '\\';
   pattern += '*';
 
-  WIN32_FIND_DATAA data;
-  const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+  WIN32_FIND_DATAW data;
+  const HANDLE search = FindFirstFileW(WideFromUtf8(pattern).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   do {
     // A reparse point (symbolic link, junction, mount point) is no directory
     // here, so that the removal deletes the link and never what it leads to.
     const bool is_directory =
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(data.dwFileAttributes);
-    entries.push_back({data.cFileName, is_directory});
-  } while (FindNextFileA(search, &data));
+    entries.push_back({Utf8FromWide(data.cFileName), is_directory});
+  } while (FindNextFileW(search, &data));
   const DWORD error = GetLastError();
   FindClose(search);
   if (error != ERROR_NO_MORE_FILES) {
@@ -167,20 +176,23 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
 }
 
 bool RemoveFile(const std::string& path) {
-  if (DeleteFileA(path.c_str())) return true;
-  // A link to a directory is removed as a directory; RemoveDirectoryA deletes
+  const std::wstring wide = WideFromUtf8(path);
+  if (DeleteFileW(wide.c_str())) return true;
+  // A link to a directory is removed as a directory; RemoveDirectoryW deletes
   // the link itself, whatever the directory it leads to holds.
   const DWORD error = GetLastError();
   DWORD attributes = 0;
   if (OwnAttributes(path, attributes) && IsLink(attributes) &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return RemoveDirectoryA(path.c_str()) != 0;
+    return RemoveDirectoryW(wide.c_str()) != 0;
   }
   SetLastError(error);
   return false;
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+bool RemoveEmptyDirectory(const std::string& path) {
+  return RemoveDirectoryW(WideFromUtf8(path).c_str()) != 0;
+}
 
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
@@ -188,8 +200,8 @@ void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 // Files
 
 File File::OpenForReading(const std::string& path) {
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return File(reinterpret_cast<intptr_t>(handle));  // INVALID_HANDLE_VALUE is kClosed
 }
 
@@ -201,8 +213,8 @@ File File::CreateForWriting(const std::string& path) {
     return File();
   }
   const HANDLE handle =
-      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return File(reinterpret_cast<intptr_t>(handle));
 }
 
@@ -268,11 +280,12 @@ bool File::Close() {
 // Processes
 
 std::string ResolvedPath(const std::string& path) {
-  char buffer[kPathBufferSize];
-  const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, buffer, nullptr);
+  wchar_t buffer[kPathBufferSize];
+  const DWORD length =
+      GetFullPathNameW(WideFromUtf8(path).c_str(), kPathBufferSize, buffer, nullptr);
   if (length == 0 || length >= kPathBufferSize) return {};
-  if (GetFileAttributesA(buffer) == INVALID_FILE_ATTRIBUTES) return {};
-  return std::string(buffer, length);
+  if (GetFileAttributesW(buffer) == INVALID_FILE_ATTRIBUTES) return {};
+  return Utf8FromWide(std::wstring_view(buffer, length));
 }
 
 bool AllowOwnerToExecute(const std::string&) { return true; }
@@ -282,21 +295,37 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
   // Through the shell, as a user's double click would start it: default verb,
   // no directory (the program inherits the current one, the work directory),
   // no owner window, and a handle to the started process to wait on.
-  SHELLEXECUTEINFOA info{};
+  const std::wstring file = WideFromUtf8(program), tail = WideFromUtf8(parameters);
+  SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.hwnd = nullptr;
   info.lpVerb = nullptr;
-  info.lpFile = program.c_str();
-  info.lpParameters = parameters.c_str();
+  info.lpFile = file.c_str();
+  info.lpParameters = tail.c_str();
   info.lpDirectory = nullptr;
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExA(&info)) return ProcessEnd::kNotStarted;
+  if (!ShellExecuteExW(&info)) return ProcessEnd::kNotStarted;
   const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0;
   DWORD code = 0;
   if (ended && GetExitCodeProcess(info.hProcess, &code)) exit_code = static_cast<int>(code);
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
+}
+
+// ---------------------------------------------------------------------------
+// Text in the system's code page
+
+std::string SystemCodePageToUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  // Longer than any text a record holds in memory: no int length to convert.
+  if (text.size() > static_cast<size_t>(INT_MAX)) return std::string(text);
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::string(text);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
+  return Utf8FromWide(wide);
 }
 
 }  // namespace platform

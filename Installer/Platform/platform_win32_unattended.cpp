@@ -8,6 +8,7 @@
 
 #include "platform.h"
 #include "platform_win32_unattended.h"
+#include "win32_text.h"
 
 namespace platform {
 
@@ -19,17 +20,6 @@ namespace {
 
 std::optional<bool> shown_override;
 std::wstring message_log;
-
-std::wstring Wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-  if (size > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  }
-  return wide;
-}
 
 // A window station without WSF_VISIBLE shows nothing to anyone. When the
 // system cannot say, boxes are shown, as they always were. Asked for each
@@ -52,7 +42,7 @@ bool MessagesCanBeShown() {
   return WindowStationIsVisible();
 }
 
-void SetMessageLog(const std::string& path) { message_log = Wide(path); }
+void SetMessageLog(const std::string& path) { message_log = WideFromUtf8(path); }
 
 void OverrideMessagesCanBeShown(std::optional<bool> shown) { shown_override = shown; }
 

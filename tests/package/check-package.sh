@@ -7,8 +7,9 @@
 # manifest and then a packed file and checks that each change is packed
 # again; checks the Windows installer where the Windows stub was installed,
 # signs it and checks that the signed installer's envelope is still whole;
-# then makes the release archive with CPack, lists it and builds the consumer
-# once more against the unpacked archive. Scratch files go to
+# then makes the release archives with CPack, lists them (the Windows one
+# holds exactly envelope.exe, reader.exe and README.md) and builds the
+# consumer once more against the unpacked Linux archive. Scratch files go to
 # BUILD/package-check.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -129,6 +130,21 @@ cmp "$build/bin/reader" "$scratch/unpacked/$top/share/quillmarrow/stubs/reader" 
 if [ -f "$windows_stub" ]; then
   cmp "$windows_stub" "$scratch/unpacked/$top/share/quillmarrow/stubs/reader.exe" ||
     fail "the archive's Windows stub is not the installed one"
+fi
+windows_archive=$build/$(basename "$archive" -Linux-x86_64.tar.gz)-Windows-x86_64.zip
+if grep -q '^set(CPACK_GENERATOR "TGZ;ZIP")' "$build/CPackConfig.cmake"; then
+  echo "-- the Windows release archive"
+  [ -f "$windows_archive" ] || fail "cpack made no $windows_archive"
+  windows_top=$(basename "$windows_archive" .zip)
+  listing=$(cmake -E tar tf "$windows_archive")
+  echo "$windows_archive ($(wc -c < "$windows_archive") bytes):"
+  echo "$listing"
+  expected=$(printf '%s\n' "$windows_top/README.md" "$windows_top/envelope.exe" "$windows_top/reader.exe")
+  [ "$(sort <<<"$listing")" = "$expected" ] || fail "the Windows archive holds other files than $expected"
+  (cd "$scratch/unpacked" && cmake -E tar xf "$windows_archive")
+  cmp "$windows_stub" "$scratch/unpacked/$windows_top/reader.exe" ||
+    fail "the Windows archive's reader.exe is not the installed Windows stub"
+  [ -z "$(find "$prefix" -name envelope.exe)" ] || fail "envelope.exe was installed into the Linux layout"
 fi
 echo "-- build the consumer against the unpacked archive"
 rm -rf "$scratch/consumer-build-archive"

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "envelope_writer.h"
+#include "installers.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -251,6 +253,8 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
       {{"--file", ":pipe.bin=" + (root() / "inputs/a-pipe").string()}, "is not a regular file"},
       {{"--file", ":huge.bin=" + (root() / "inputs/huge").string()}, "is 4 GiB or larger"},
       {{"--file", "bad-flag"}, "expected KEY:NAME=PATH"},
+      {{"--file", ":caf\xE9.ini=" + setup}, "the name is not valid UTF-8"},
+      {{"--value", "greeting=caf\xE9"}, "the text is not valid UTF-8"},
   };
   const std::set<std::string> before = Entries(root());
   for (const auto& [more, reason] : cases) {
@@ -269,6 +273,50 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
 
   EXPECT_EQ(Entries(root()), before);  // no partial files
   EXPECT_EQ(test::ReadFile(root() / "installer"), "the previous build");
+}
+
+// Standard output holds only listings and JSON: a command that fails leaves
+// a redirected output empty and says why on standard error.
+TEST_F(EnvelopeToolTest, FailuresGoToStandardErrorAndLeaveStandardOutputEmpty) {
+  test::WriteFile(root() / "notaninstaller", "some bytes, but no envelope");
+  const std::string file = (root() / "notaninstaller").string();
+  const std::string missing = (root() / "missing").string();
+  const std::string out = (root() / "out").string();
+  const std::vector<std::string> cases[] = {
+      {"list", file},
+      {"list", "--json", file},
+      {"verify", file},
+      {"extract", file, "--to", out},
+      {"list", missing},
+      {"list", "--json", missing},
+      {"verify", missing},
+      {"extract", missing, "--to", out},
+      {"pack", "--stub", missing, "--value", "a=b", "--output", out},
+      {"pack", "--stub", READER_PATH, "--manifest", missing, "--output", out},
+      {"list"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    std::string command;
+    for (const std::string& argument : arguments) command += " " + argument;
+    const test::ProgramResult result = Envelope(arguments);
+    EXPECT_NE(result.exit_code, 0) << command;
+    EXPECT_EQ(result.output, "") << command;
+    EXPECT_NE(result.errors, "") << command;
+  }
+  EXPECT_FALSE(fs::exists(root() / "out"));
+
+  // A damaged installer is still listed, its damage named on standard error.
+  const fs::path installer = root() / "installer";
+  ASSERT_EQ(Pack(installer).exit_code, 0);
+  std::string bytes = test::ReadFile(installer);
+  bytes[bytes.find("USER_SOURCE_DIRECTORY")] ^= 0x20;
+  test::WriteFile(installer, bytes);
+  const test::ProgramResult listed = Envelope({"list", installer.string()});
+  EXPECT_EQ(listed.exit_code, 1);
+  EXPECT_NE(listed.output.find("BAD value"), std::string::npos) << listed.output;
+  EXPECT_EQ(listed.errors, "envelope: \"" + installer.string() + "\"" +
+                               ": group 2 (value key \"msi_parameters\"): the digest of its value "
+                               "record does not match\n");
 }
 
 TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
@@ -324,6 +372,39 @@ TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
   // Bytes after the tail, such as a signature, are not part of the envelope.
   test::WriteFile(installer, good + std::string(4096, '\x5a'));
   EXPECT_EQ(Envelope({"verify", installer.string()}).exit_code, 0);
+}
+
+// Names and values are shown as the Windows reader reads them: UTF-8 as it
+// is, the code page 1252 of older installers as a Western system reads it,
+// and characters that would reorder the line escaped.
+TEST_F(EnvelopeToolTest, ListShowsTextsAsTheWindowsReaderReadsThem) {
+  std::string bytes = test::Stub(READER_PATH, "Reader.exe");
+  writer::AppendFileGroup(bytes, "installer", "Größe.exe", "x");
+  writer::AppendFileGroup(bytes, "", "caf\xE9 \x80.ini", "y");
+  writer::AppendFileGroup(bytes, "", "txt.\u202Eexe", "z");
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", "/street=Stra\xDF-1");
+  writer::AppendTail(bytes);
+  const fs::path installer = root() / "installer";
+  test::WriteFile(installer, bytes);
+
+  const test::ProgramResult listed = Envelope({"list", "--json", installer.string()});
+  ASSERT_EQ(listed.exit_code, 0) << listed.errors;
+  const json document = json::parse(listed.output);
+  std::vector<std::string> names;
+  for (const json& group : document["groups"]) {
+    if (group["type"] == "file") names.push_back(group["name"]);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"txt.\u202Eexe", "café €.ini", "Größe.exe"}));
+  EXPECT_EQ(document["command_line"]["executable"], "<work>/Größe.exe");
+  EXPECT_EQ(document["command_line"]["parameters"], "/street=Straß-1");
+
+  const test::ProgramResult text = Envelope({"list", installer.string()});
+  EXPECT_EQ(text.exit_code, 0);
+  for (const char* shown : {"\"Größe.exe\"", "\"café €.ini\"", "\"txt.\\u202eexe\"",
+                            "parameters: \"/street=Straß-1\""}) {
+    EXPECT_NE(text.output.find(shown), std::string::npos) << shown << "\n" << text.output;
+  }
 }
 
 }  // namespace

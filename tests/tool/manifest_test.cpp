@@ -127,6 +127,40 @@ TEST(PlanRules, RefuseWhatTheReaderWouldIgnoreOrNeverReach) {
   EXPECT_EQ(PlanError(empty_keys), "");
 }
 
+TEST(PlanRules, TextsMustBeUtf8) {
+  PackPlan utf8;
+  utf8.stub_name = "Загрузчик.exe";
+  utf8.files = {{"größe", "Größe.ini", "x"}, {"", "下载 𝄞.txt", "y"}};
+  utf8.values = {{"greeting", "Привет, 世界"}};
+  EXPECT_EQ(PlanError(utf8), "");
+
+  const struct {
+    const char* stub_name;
+    FileEntry file;
+    ValueEntry value;
+    std::string error;
+  } cases[] = {
+      {"Reader\xE9.exe", {}, {}, "stub name \"Reader\\xe9.exe\" is not valid UTF-8"},
+      {nullptr, {"", "caf\xE9.ini", "x"}, {}, "file \"caf\\xe9.ini\": the name is not valid UTF-8"},
+      {nullptr,
+       {"k\xE9y", "a.ini", "x"},
+       {},
+       "file \"a.ini\": the key \"k\\xe9y\" is not valid UTF-8"},
+      {nullptr, {}, {"k\xC3", "text"}, "value \"k\\xc3\": the key \"k\\xc3\" is not valid UTF-8"},
+      {nullptr,
+       {},
+       {"parameters", "/dir=C:\\Temp\xED\xA0\x80"},
+       "value \"parameters\": the text is not valid UTF-8"},
+  };
+  for (const auto& c : cases) {
+    PackPlan plan;
+    if (c.stub_name != nullptr) plan.stub_name = c.stub_name;
+    if (!c.file.name.empty()) plan.files.push_back(c.file);
+    if (!c.value.key.empty()) plan.values.push_back(c.value);
+    EXPECT_EQ(PlanError(plan), c.error);
+  }
+}
+
 TEST(PlanRules, LaunchValuesMustExpandWithinTheReadersLimits) {
   PackPlan plan;
   plan.values.push_back({"parameters", "%v30%"});

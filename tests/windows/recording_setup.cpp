@@ -1,6 +1,7 @@
 // A stand-in for a product's setup program, for the tests under Wine. Built
 // twice: as a GUI program (WinMain) and as a console program (main). It
-// records into the directory named by %SETUP_RECORD%:
+// records into the directory named by %SETUP_RECORD%, through the wide calls,
+// every text written as UTF-8:
 //   commandline  its whole command line, as the system gave it
 //   tail         the command-line tail (the text after its own name)
 //   cwd          its current directory
@@ -13,63 +14,75 @@
 
 namespace {
 
-std::string Environment(const char* name) {
-  char value[4096];
-  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[4096];
+  const DWORD length = GetEnvironmentVariableW(name, value, 4096);
+  return length > 0 && length < 4096 ? std::wstring(value, length) : std::wstring();
 }
 
-void WriteText(const std::string& path, const std::string& text) {
+// The system's own conversion, independent of the reader's.
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
+void WriteText(const std::wstring& path, const std::wstring& text) {
   const HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
+  const std::string bytes = Utf8(text);
   DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
 }
 
 // The command line without the program's own name, as the C runtime finds it.
-std::string Tail(const char* line) {
+std::wstring Tail(const wchar_t* line) {
   bool quoted = false;
-  while (*line != '\0' && (quoted || (*line != ' ' && *line != '\t'))) {
-    if (*line == '"') quoted = !quoted;
+  while (*line != L'\0' && (quoted || (*line != L' ' && *line != L'\t'))) {
+    if (*line == L'"') quoted = !quoted;
     ++line;
   }
-  while (*line == ' ' || *line == '\t') ++line;
+  while (*line == L' ' || *line == L'\t') ++line;
   return line;
 }
 
 int Record() {
-  const std::string record = Environment("SETUP_RECORD");
+  const std::wstring record = Environment(L"SETUP_RECORD");
   if (record.empty()) return 2;
-  const char* line = GetCommandLineA();
-  WriteText(record + "\\commandline", line);
-  WriteText(record + "\\tail", Tail(line));
+  const wchar_t* line = GetCommandLineW();
+  WriteText(record + L"\\commandline", line);
+  WriteText(record + L"\\tail", Tail(line));
 
-  char cwd[MAX_PATH];
-  const DWORD length = GetCurrentDirectoryA(sizeof cwd, cwd);
-  WriteText(record + "\\cwd", std::string(cwd, length < sizeof cwd ? length : 0));
+  wchar_t cwd[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, cwd);
+  WriteText(record + L"\\cwd", std::wstring(cwd, length < MAX_PATH ? length : 0));
 
-  const std::string files = record + "\\files";
-  CreateDirectoryA(files.c_str(), nullptr);
-  WIN32_FIND_DATAA entry;
-  const HANDLE search = FindFirstFileA("*", &entry);
+  const std::wstring files = record + L"\\files";
+  CreateDirectoryW(files.c_str(), nullptr);
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW(L"*", &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        CopyFileA(entry.cFileName, (files + "\\" + entry.cFileName).c_str(), FALSE);
+        CopyFileW(entry.cFileName, (files + L"\\" + entry.cFileName).c_str(), FALSE);
       }
-    } while (FindNextFileA(search, &entry));
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
 
-  const std::string release = Environment("SETUP_RELEASE");
+  const std::wstring release = Environment(L"SETUP_RELEASE");
   if (!release.empty()) {
-    WriteText(record + "\\started", "");
-    while (GetFileAttributesA(release.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(50);
+    WriteText(record + L"\\started", L"");
+    while (GetFileAttributesW(release.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(50);
   }
-  WriteText(record + "\\done", "");
-  const std::string exit_code = Environment("SETUP_EXIT_CODE");
+  WriteText(record + L"\\done", L"");
+  const std::wstring exit_code = Environment(L"SETUP_EXIT_CODE");
   return exit_code.empty() ? 0 : static_cast<int>(std::stoul(exit_code));
 }
 

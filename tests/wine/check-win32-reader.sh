@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks the shipped 32-bit reader.exe without running it: a 32-bit GUI
-# program, linked statically (it imports from system DLLs only), with the
+# program, linked statically (it imports from system DLLs only), passing text
+# to the system through the wide calls only, with the
 # DLL-planting guard's lookup, the manifest and the version
 # resource, a code signature that osslsigncode accepts after signing, and no
 # larger than 96 KiB (every installer carries it).
@@ -32,10 +33,17 @@ grep "DLL Name:" "$headers" | awk '{print toupper($3)}' | sort >"$scratch/dlls.t
 printf 'GDI32.DLL\nKERNEL32.DLL\nMSVCRT.DLL\nSHELL32.DLL\nUSER32.DLL\n' >"$scratch/expected-dlls.txt"
 check "imports from GDI32, KERNEL32, msvcrt, SHELL32 and USER32 only (no MinGW DLL)" \
   cmp -s "$scratch/dlls.txt" "$scratch/expected-dlls.txt"
-for call in MessageBoxA ShellExecuteExA FormatMessageA CreateMutexA GetTempPathA \
-  SetFilePointerEx FindFirstFileA RemoveDirectoryA SetCurrentDirectoryA; do
+for call in MessageBoxW ShellExecuteExW FormatMessageW CreateMutexW GetTempPathW \
+  SetFilePointerEx FindFirstFileW RemoveDirectoryW SetCurrentDirectoryW GetCommandLineW \
+  GetModuleFileNameW CreateFileW; do
   check "imports $call" grep -Eq "[[:space:]]$call\$" "$headers"
 done
+# Text is passed to the system in UTF-16 only: no ANSI twin of a call that
+# takes or returns a name, a path or a message.
+check "imports none of the ANSI calls for names, paths, messages or the command line" \
+  sh -c "! grep -Eq '[[:space:]](MessageBox|ShellExecuteEx|FormatMessage|CreateMutex|GetTempPath|\
+FindFirstFile|FindNextFile|RemoveDirectory|SetCurrentDirectory|GetCommandLine|GetModuleFileName|\
+CreateFile|CreateDirectory|DeleteFile|GetFullPathName|GetFileAttributes)A\$' '$headers'"
 check "does not import SetDefaultDllDirectories (looked up at run time)" \
   sh -c "! grep -q SetDefaultDllDirectories '$headers'"
 check "names SetDefaultDllDirectories for the lookup" grep -q SetDefaultDllDirectories "$reader"

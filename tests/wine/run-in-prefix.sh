@@ -5,8 +5,8 @@
 set -u
 loader=$1 prefix=$2
 shift 2
-export WINEPREFIX="$prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
-unset DISPLAY WAYLAND_DISPLAY
+export WINEPREFIX="$prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all LANG=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY LC_ALL LC_CTYPE
 log=$(mktemp)
 "$loader" "$@" </dev/null >"$log" 2>&1
 status=$?

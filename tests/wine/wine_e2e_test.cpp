@@ -209,7 +209,7 @@ TEST_F(WineInstallerTest, TheDllSearchIsRestrictedToTheSystemDirectoryFirstOfAll
   // LOAD_LIBRARY_SEARCH_SYSTEM32, before the reader does anything else.
   const size_t restricted = result.trace.find(".SetDefaultDllDirectories(00000800)");
   ASSERT_NE(restricted, std::string::npos) << result.trace.substr(0, 6000);
-  EXPECT_LT(restricted, result.trace.find(":Call user32.MessageBoxA("));
+  EXPECT_LT(restricted, result.trace.find(":Call user32.MessageBoxW("));
 }
 
 TEST_F(WineInstallerTest, ASecondInstanceIsRefusedWhileTheFirstWaitsForItsSetupProgram) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -24,52 +25,86 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Reads one string as Wine's debug output writes it, from the opening quote
-// at `at`; leaves `at` after the closing quote.
+// Appends one code point to UTF-8 text.
+void AppendUtf8(std::string& text, char32_t code_point) {
+  if (code_point < 0x80) {
+    text += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    text += static_cast<char>(0xC0 | (code_point >> 6));
+    text += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    text += static_cast<char>(0xE0 | (code_point >> 12));
+    text += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code_point >> 18));
+    text += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+// Reads one wide string as Wine's debug output writes it (L"...", every
+// character outside printable ASCII as a backslash and four hex digits of its
+// UTF-16 unit), from the opening quote at `at`, as UTF-8; leaves `at` after
+// the closing quote.
 std::string ReadTracedString(const std::string& trace, size_t& at) {
-  std::string text;
+  std::u16string units;
   for (++at; at < trace.size() && trace[at] != '"'; ++at) {
     if (trace[at] != '\\' || at + 1 >= trace.size()) {
-      text += trace[at];
+      units += static_cast<char16_t>(static_cast<unsigned char>(trace[at]));
       continue;
     }
     const char escaped = trace[++at];
     switch (escaped) {
-      case 'n': text += '\n'; break;
-      case 'r': text += '\r'; break;
-      case 't': text += '\t'; break;
-      case 'x':
-        text += static_cast<char>(std::stoi(trace.substr(at + 1, 2), nullptr, 16));
-        at += 2;
-        break;
-      default:
-        if (escaped >= '0' && escaped <= '7') {
-          text += static_cast<char>(std::stoi(trace.substr(at, 3), nullptr, 8));
-          at += 2;
-        } else {
-          text += escaped;  // \" and \\ stand for themselves
-        }
+      case 'n': units += u'\n'; break;
+      case 'r': units += u'\r'; break;
+      case 't': units += u'\t'; break;
+      case '"':
+      case '\\': units += static_cast<char16_t>(escaped); break;
+      default: units += static_cast<char16_t>(std::stoi(trace.substr(at, 4), nullptr, 16)); at += 3;
     }
   }
   ++at;
+  std::string text;
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char32_t unit = units[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
+    } else {
+      AppendUtf8(text, unit);
+    }
+  }
   return text;
 }
 
 }  // namespace
 
 std::vector<MessageBox> MessageBoxesIn(const std::string& trace) {
-  static constexpr char kCall[] = ":Call user32.MessageBoxA(";
+  static constexpr char kCall[] = ":Call user32.MessageBoxW(";
+  // Each argument is a hex value, a string's followed by its text; a null
+  // string (no caption) has none and reads as empty.
+  auto argument = [&](size_t& at) {
+    while (at < trace.size() && std::isxdigit(static_cast<unsigned char>(trace[at]))) ++at;
+    std::string text;
+    if (trace.compare(at, 3, " L\"") == 0) {
+      at += 2;
+      text = ReadTracedString(trace, at);
+    }
+    at = trace.find_first_of(",)\n", at);  // past a cut string's "..."
+    if (at != std::string::npos) ++at;
+    return text;
+  };
   std::vector<MessageBox> boxes;
   for (size_t at = trace.find(kCall); at != std::string::npos; at = trace.find(kCall, at)) {
     at += sizeof kCall - 1;
     MessageBox box;
-    at = trace.find('"', at);
-    if (at == std::string::npos) break;
-    box.text = ReadTracedString(trace, at);
-    at = trace.find('"', at);
-    if (at == std::string::npos) break;
-    box.caption = ReadTracedString(trace, at);
+    argument(at);  // the owner window
+    if (at != std::string::npos) box.text = argument(at);
+    if (at != std::string::npos) box.caption = argument(at);
     boxes.push_back(box);
+    if (at == std::string::npos) break;
   }
   return boxes;
 }
@@ -88,7 +123,11 @@ Program::Program(const fs::path& program, const fs::path& scratch,
   variables.erase("WAYLAND_DISPLAY");
   variables["WINEPREFIX"] = WINE_PREFIX;
   variables["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
-  variables["WINEDEBUG"] = "-all,+relay";  // the prefix limits relay to MessageBoxA
+  variables["WINEDEBUG"] = "-all,+relay";  // the prefix limits relay to MessageBoxW
+  // Unix names in UTF-8 reach Wine intact; Wine's ANSI code page is then 1252.
+  variables["LANG"] = "C.UTF-8";
+  variables.erase("LC_ALL");
+  variables.erase("LC_CTYPE");
   for (const auto& [name, value] : environment) variables[name] = value;
   std::vector<std::string> texts;
   for (const auto& [name, value] : variables) texts.push_back(name + "=" + value);

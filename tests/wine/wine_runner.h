@@ -2,7 +2,7 @@
 // headless, standard streams on files (never pipes: Wine's server and the
 // processes it starts inherit them, and a pipe would then never close), and
 // the message boxes a program showed, read from Wine's relay trace of
-// MessageBoxA.
+// MessageBoxW.
 #pragma once
 
 #include <sys/types.h>
@@ -15,7 +15,7 @@
 namespace wine {
 
 struct MessageBox {
-  std::string text;
+  std::string text;  // UTF-8, as is the caption
   std::string caption;
   bool operator==(const MessageBox&) const = default;
 };
@@ -26,15 +26,15 @@ struct Result {
   std::string trace;  // what Wine wrote to standard error: the relay trace
 };
 
-// The MessageBoxA calls in a relay trace, in order.
+// The MessageBoxW calls in a relay trace, in order.
 std::vector<MessageBox> MessageBoxesIn(const std::string& trace);
 
 // A Windows program started under Wine.
 class Program {
  public:
   // `environment` is added to this process's own (less DISPLAY and
-  // WAYLAND_DISPLAY, unless it sets them); `scratch` receives the trace and
-  // output files.
+  // WAYLAND_DISPLAY, unless it sets them; in the C.UTF-8 locale); `scratch`
+  // receives the trace and output files.
   // `arguments` follow the program on its command line, quoted by Wine.
   Program(const std::filesystem::path& program, const std::filesystem::path& scratch,
           const std::map<std::string, std::string>& environment = {},

@@ -71,4 +71,16 @@ std::vector<std::string> SplitCommandLine(std::string_view text) {
   }
 }
 
+std::string_view CommandLineTail(std::string_view command_line) {
+  const auto is_blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  size_t i = 0;
+  bool quoted = false;
+  while (i < command_line.size() && (quoted || !is_blank(command_line[i]))) {
+    if (command_line[i] == '"') quoted = !quoted;
+    ++i;
+  }
+  while (i < command_line.size() && is_blank(command_line[i])) ++i;
+  return command_line.substr(i);
+}
+
 }  // namespace format

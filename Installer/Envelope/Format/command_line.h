@@ -23,4 +23,12 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments);
 // a literal quote; other backslashes are literal.
 std::vector<std::string> SplitCommandLine(std::string_view text);
 
+// The command-line tail of a whole command line (a program's own name first),
+// as the C runtime hands it to WinMain: the first word is skipped, where any
+// character up to the space ends it outside double quotes and each quote
+// toggles quoting, and so is the white space (any character up to the space)
+// that follows it. The rest is returned verbatim. Bytes of multi-byte UTF-8
+// characters are never white space.
+std::string_view CommandLineTail(std::string_view command_line);
+
 }  // namespace format

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "envelope_text.h"
 #include "tail.h"
 
 namespace format {
@@ -69,6 +70,11 @@ RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
                                         : VerifyRecordBackward(file_, failure_.record);
   const bool read_whole = status == RecordStatus::kOk || status == RecordStatus::kDigestMismatch;
   if (role == RecordRole::kContents && read_whole) group.contents = failure_.record;
+  // Decoded once, here, after the digest has covered the stored bytes. The
+  // type is compared with ASCII texts only, and keeps its bytes.
+  if (text != nullptr && role != RecordRole::kType && read_whole) {
+    *text = DecodeEnvelopeText(std::move(*text));
+  }
   if (status == RecordStatus::kDigestMismatch && reading_.read_past_mismatches) {
     if (!group.bad_record) group.bad_record = role;
     status = RecordStatus::kOk;

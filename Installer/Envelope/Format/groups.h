@@ -45,6 +45,8 @@ const char* RecordRoleName(RecordRole role);
 // The records a group of `kind` holds after its type, in reading order.
 std::span<const RecordRole> RecordsAfterType(GroupKind kind);
 
+// A group as read. The key, name and value are envelope text, decoded to
+// UTF-8 as envelope_text.h says; the type keeps its stored bytes.
 struct Group {
   GroupKind kind = GroupKind::kOther;
   std::string type;

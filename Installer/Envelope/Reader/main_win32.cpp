@@ -1,8 +1,13 @@
-// Entry point of the Windows reader: a GUI-subsystem program that receives
-// the command-line tail from WinMain.
+// Entry point of the Windows reader: a GUI-subsystem program. Its command-line
+// tail is read from the wide command line, so that every character reaches
+// %commandline%; WinMain's own tail is in the ANSI code page.
 #include <windows.h>
 
+#include <string>
+
+#include "command_line.h"
 #include "run_sequence.h"
+#include "win32_text.h"
 
 namespace {
 
@@ -22,7 +27,9 @@ void RestrictLibrarySearchToSystemDirectory() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictLibrarySearchToSystemDirectory();
-  return reader::RunInstaller(command_line != nullptr ? command_line : "");
+  const wchar_t* const command_line = GetCommandLineW();
+  const std::string line = platform::Utf8FromWide(command_line != nullptr ? command_line : L"");
+  return reader::RunInstaller(std::string(format::CommandLineTail(line)));
 }

@@ -9,7 +9,9 @@
 #include "envelope_scan.h"
 #include "launch.h"
 #include "manifest.h"
+#include "shown_text.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "variables.h"
 
 namespace tool {
@@ -38,6 +40,15 @@ const char* KindName(GroupKind kind) {
   return "other";
 }
 
+// The scan's texts as the Windows reader shows and uses them: names, keys and
+// values that are not UTF-8 read in code page 1252 (see shown_text.h).
+void ShowTextsAsWindowsDoes(EnvelopeScan& scan) {
+  for (ScannedGroup& group : scan.groups) {
+    for (std::string* text : {&group.key, &group.name, &group.value}) *text = ShownText(*text);
+    if (group.kind == GroupKind::kOther) group.type = ShownText(group.type);
+  }
+}
+
 std::string Describe(const ScannedGroup& group) {
   std::string text = KindName(group.kind);
   if (group.kind == GroupKind::kOther) text += " (type " + Quoted(group.type) + ")";
@@ -62,7 +73,7 @@ std::string Status(const ScannedGroup& group, const EnvelopeScan& scan) {
 void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
                const format::VariableTable& table) {
   nlohmann::ordered_json document;
-  document["installer"] = installer.string();
+  document["installer"] = Utf8FromPath(installer);
   document["file_size"] = scan.file_size;
   document["envelope_end"] = scan.tail_found ? nlohmann::ordered_json(scan.envelope_end) : nullptr;
   document["windows_program"] = scan.windows_program;
@@ -104,7 +115,7 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
 
 void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
                const format::VariableTable& table) {
-  std::cout << Quoted(installer.string()) << ": " << scan.file_size << " bytes";
+  std::cout << Quoted(Utf8FromPath(installer)) << ": " << scan.file_size << " bytes";
   if (scan.tail_found) {
     std::cout << ", envelope ends at " << scan.envelope_end << " ("
               << scan.file_size - scan.envelope_end << " bytes follow)";
@@ -124,8 +135,7 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
                 static_cast<unsigned long long>(group.size), Status(group, scan).c_str());
   }
   std::fflush(stdout);
-  if (!scan.problem.empty()) std::cout << "problem: " << scan.problem << "\n";
-  if (!scan.Valid()) return;
+  if (!scan.Valid()) return;  // what is wrong goes to standard error
 
   std::cout << "exit codes: "
             << (ReaderOptions(scan).exit_codes
@@ -153,33 +163,47 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   }
 }
 
+// Says on standard error what is wrong with the installer, if anything: the
+// first group whose digest does not match, or else why the envelope cannot
+// be read. True when there was something to say.
+bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& scan) {
+  if (const ScannedGroup* bad = scan.FirstBadGroup()) {
+    const auto number = bad - scan.groups.data() + 1;
+    std::cerr << "envelope: " << Quoted(Utf8FromPath(installer)) << ": group " << number << " ("
+              << Describe(*bad) << "): the digest of its "
+              << format::RecordRoleName(*bad->bad_record) << " record does not match\n";
+    return true;
+  }
+  if (!scan.Valid()) {
+    std::cerr << "envelope: " << Quoted(Utf8FromPath(installer)) << ": " << scan.problem << "\n";
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int ListInstaller(const std::filesystem::path& installer, bool json) {
-  const EnvelopeScan scan = ScanEnvelope(installer);
-  const format::VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
-  if (json) {
-    PrintJson(installer, scan, table);
-  } else {
-    PrintText(installer, scan, table);
+  EnvelopeScan scan = ScanEnvelope(installer);
+  ShowTextsAsWindowsDoes(scan);
+  // A file without an envelope has nothing to list; a damaged envelope is
+  // listed as far as it can be read, marking the groups that fail.
+  if (scan.tail_found) {
+    const format::VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
+    if (json) {
+      PrintJson(installer, scan, table);
+    } else {
+      PrintText(installer, scan, table);
+    }
   }
-  return scan.Valid() ? kExitSuccess : kExitBadInstaller;
+  return ReportDamage(installer, scan) ? kExitBadInstaller : kExitSuccess;
 }
 
 int VerifyInstaller(const std::filesystem::path& installer) {
-  const EnvelopeScan scan = ScanEnvelope(installer);
-  if (const ScannedGroup* bad = scan.FirstBadGroup()) {
-    const auto number = bad - scan.groups.data() + 1;
-    std::cerr << "envelope: " << Quoted(installer.string()) << ": group " << number << " ("
-              << Describe(*bad) << "): the digest of its "
-              << format::RecordRoleName(*bad->bad_record) << " record does not match\n";
-    return kExitBadInstaller;
-  }
-  if (!scan.Valid()) {
-    std::cerr << "envelope: " << Quoted(installer.string()) << ": " << scan.problem << "\n";
-    return kExitBadInstaller;
-  }
-  std::cout << Quoted(installer.string()) << ": " << scan.groups.size()
+  EnvelopeScan scan = ScanEnvelope(installer);
+  ShowTextsAsWindowsDoes(scan);
+  if (ReportDamage(installer, scan)) return kExitBadInstaller;
+  std::cout << Quoted(Utf8FromPath(installer)) << ": " << scan.groups.size()
             << " groups, every digest matches"
             << (scan.signed_program ? " (the stub's own bytes changed by code signing)" : "")
             << "\n";
@@ -196,7 +220,7 @@ int ExtractInstaller(const std::filesystem::path& installer,
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   if (!std::filesystem::is_directory(directory)) {
-    throw ToolError("cannot create the directory " + Quoted(directory.string()) +
+    throw ToolError("cannot create the directory " + Quoted(Utf8FromPath(directory)) +
                     (error ? ": " + error.message() : ""));
   }
   // Files are written in reading order, as the reader writes them; every
@@ -207,13 +231,14 @@ int ExtractInstaller(const std::filesystem::path& installer,
     if (const std::string refused = RefusedFileName(group.name); !refused.empty()) {
       throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
     }
-    if (std::filesystem::exists(std::filesystem::symlink_status(directory / group.name, error))) {
-      throw ToolError(Quoted((directory / group.name).string()) + " already exists");
+    const std::filesystem::path target = directory / PathFromUtf8(group.name);
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
+      throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
     }
     files.push_back(&group);
   }
   for (const ScannedGroup* file : files) {
-    const std::filesystem::path target = directory / file->name;
+    const std::filesystem::path target = directory / PathFromUtf8(file->name);
     std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
     CopyRecordToFile(installer, file->contents, target);
     std::cout << "extracted " << Quoted(file->name) << " (" << file->size << " bytes)\n";

@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "tail.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "windows_program.h"
 
 namespace tool {
@@ -34,11 +35,11 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    throw ToolError(Quoted(path.string()) + " is not a regular file");
+    throw ToolError(Quoted(Utf8FromPath(path)) + " is not a regular file");
   }
-  platform::File file = platform::File::OpenForReading(path.string());
+  platform::File file = platform::File::OpenForReading(Utf8FromPath(path));
   if (!file.IsOpen() || !file.SeekToEnd()) {
-    throw ToolError("cannot read " + Quoted(path.string()) + ": " +
+    throw ToolError("cannot read " + Quoted(Utf8FromPath(path)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   EnvelopeScan scan;
@@ -109,16 +110,16 @@ format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::strin
 void CopyRecordToFile(const std::filesystem::path& installer, const format::RecordLocation& record,
                       const std::filesystem::path& target) {
   auto fail = [&](const std::string& what) {
-    throw ToolError(what + " " + Quoted(target.string()) + ": " +
+    throw ToolError(what + " " + Quoted(Utf8FromPath(target)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   };
-  platform::File file = platform::File::OpenForReading(installer.string());
+  platform::File file = platform::File::OpenForReading(Utf8FromPath(installer));
   if (!file.IsOpen()) fail("cannot read the installer for");
   std::error_code error;
   if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
-    throw ToolError(Quoted(target.string()) + " already exists");
+    throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
   }
-  platform::File out = platform::File::CreateForWriting(target.string());
+  platform::File out = platform::File::CreateForWriting(Utf8FromPath(target));
   if (!out.IsOpen()) fail("cannot create");
   const bool copied = format::ReadPayloadInChunks(
       file, record, [&](std::string_view chunk) { return out.Write(chunk.data(), chunk.size()); });
@@ -126,7 +127,7 @@ void CopyRecordToFile(const std::filesystem::path& installer, const format::Reco
     const int code = platform::LastErrorCode();
     out.Close();
     std::filesystem::remove(target, error);
-    throw ToolError("cannot write " + Quoted(target.string()) + ": " +
+    throw ToolError("cannot write " + Quoted(Utf8FromPath(target)) + ": " +
                     platform::SystemErrorText(code));
   }
 }

@@ -6,6 +6,7 @@
 #include "manifest.h"
 #include "pack.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "version.h"
 
 namespace tool {
@@ -20,7 +21,7 @@ struct Options {
 
 int Pack(const Options& options) {
   PackPlan plan;
-  if (!options.manifest.empty()) plan = ReadManifest(options.manifest);
+  if (!options.manifest.empty()) plan = ReadManifest(PathFromUtf8(options.manifest));
   for (const std::string& flag : options.files) plan.files.push_back(ParseFileFlag(flag));
   for (const std::string& flag : options.values) plan.values.push_back(ParseValueFlag(flag));
   if (!options.stub_name.empty()) plan.stub_name = options.stub_name;
@@ -28,16 +29,12 @@ int Pack(const Options& options) {
   if (plan.files.empty() && plan.values.empty()) {
     throw ToolError("nothing to pack: give --manifest, --file or --value");
   }
-  PackInstaller(options.stub, plan, options.output);
+  PackInstaller(PathFromUtf8(options.stub), plan, PathFromUtf8(options.output));
   return kExitSuccess;
 }
 
-}  // namespace
-
-}  // namespace tool
-
-int main(int argc, char** argv) {
-  using namespace tool;
+// The command line, its arguments in UTF-8.
+int Run(int argc, char** argv) {
   CLI::App app("Builds, inspects, verifies and unpacks Quillmarrow installers.", "envelope");
   app.set_version_flag("--version", "envelope " QUILLMARROW_VERSION);
   app.require_subcommand(1);
@@ -77,11 +74,42 @@ int main(int argc, char** argv) {
 
   try {
     if (pack->parsed()) return Pack(options);
-    if (list->parsed()) return ListInstaller(options.installer, options.json);
-    if (verify->parsed()) return VerifyInstaller(options.installer);
-    return ExtractInstaller(options.installer, options.directory);
+    const std::filesystem::path installer = PathFromUtf8(options.installer);
+    if (list->parsed()) return ListInstaller(installer, options.json);
+    if (verify->parsed()) return VerifyInstaller(installer);
+    return ExtractInstaller(installer, PathFromUtf8(options.directory));
   } catch (const std::exception& error) {
     std::cerr << "envelope: error: " << error.what() << "\n";
     return kExitError;
   }
 }
+
+}  // namespace
+
+}  // namespace tool
+
+#ifdef _WIN32
+// Windows hands the program its command line in UTF-16 here (linked with
+// -municode); main's narrow arguments would be in the ANSI code page, which
+// cannot carry every file name.
+int wmain(int argc, wchar_t** argv) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16");
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    std::optional<std::string> argument =
+        tool::Utf8FromUtf16(reinterpret_cast<const char16_t*>(argv[i]));
+    if (!argument) {
+      std::cerr << "envelope: error: argument " << i
+                << " holds an unpaired UTF-16 surrogate; it names no file and no text\n";
+      return tool::kExitError;
+    }
+    arguments.push_back(std::move(*argument));
+  }
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return tool::Run(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return tool::Run(argc, argv); }
+#endif

@@ -4,11 +4,17 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <set>
+#include <sstream>
 
+#include "envelope_text.h"
 #include "file_names.h"
 #include "launch.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "variables.h"
 
 namespace tool {
@@ -16,7 +22,7 @@ namespace tool {
 namespace {
 
 std::string Where(const std::filesystem::path& manifest, const toml::source_region& region) {
-  return manifest.string() + ":" + std::to_string(region.begin.line) + ":" +
+  return Utf8FromPath(manifest) + ":" + std::to_string(region.begin.line) + ":" +
          std::to_string(region.begin.column);
 }
 
@@ -96,9 +102,18 @@ std::string Lowercase(std::string text) {
 }  // namespace
 
 PackPlan ReadManifest(const std::filesystem::path& manifest) {
+  // Read here rather than by toml++, whose file opening takes a narrow path,
+  // which Windows reads in the ANSI code page.
+  std::ifstream file(manifest, std::ios::binary);
+  if (!file) {
+    throw ToolError("cannot read the manifest " + Quoted(Utf8FromPath(manifest)) + ": " +
+                    std::strerror(errno));
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
   toml::table root;
   try {
-    root = toml::parse_file(manifest.string());
+    root = toml::parse(text.str(), Utf8FromPath(manifest));
   } catch (const toml::parse_error& error) {
     throw ToolError(Where(manifest, error.source()) + ": " + std::string(error.description()));
   }
@@ -111,7 +126,7 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   for (const toml::table* table : Tables(manifest, root, "file")) {
     EntryReader entry(manifest, *table, {"key", "name", "source"}, "a [[file]]");
     plan.files.push_back({entry.Optional("key").value_or(""), entry.Required("name"),
-                          base / entry.Required("source")});
+                          base / PathFromUtf8(entry.Required("source"))});
   }
   for (const toml::table* table : Tables(manifest, root, "value")) {
     EntryReader entry(manifest, *table, {"key", "text"}, "a [[value]]");
@@ -128,7 +143,7 @@ FileEntry ParseFileFlag(std::string_view flag) {
   }
   return {std::string(flag.substr(0, colon)),
           std::string(flag.substr(colon + 1, equals - colon - 1)),
-          std::filesystem::path(flag.substr(equals + 1))};
+          PathFromUtf8(flag.substr(equals + 1))};
 }
 
 ValueEntry ParseValueFlag(std::string_view flag) {
@@ -160,12 +175,21 @@ std::string RefusedFileName(std::string_view name) {
 }
 
 void CheckPlan(const PackPlan& plan) {
+  // The reader takes valid UTF-8 as UTF-8 and reads anything else in the
+  // system's code page: text the tool packs must be UTF-8 to mean the same on
+  // every system. A manifest is UTF-8 already; flags may not be.
+  if (plan.stub_name && !format::IsValidUtf8(*plan.stub_name)) {
+    throw ToolError("stub name " + Quoted(*plan.stub_name) + " is not valid UTF-8");
+  }
   if (plan.stub_name && !RefusedFileName(*plan.stub_name).empty()) {
     throw ToolError("stub name " + Quoted(*plan.stub_name) + " " +
                     RefusedFileName(*plan.stub_name));
   }
   std::set<std::string> keys;
   auto check_key = [&](const std::string& key, const std::string& what) {
+    if (!format::IsValidUtf8(key)) {
+      throw ToolError(what + ": the key " + Quoted(key) + " is not valid UTF-8");
+    }
     if (format::IsBuiltInVariable(key)) {
       throw ToolError(what + ": the key " + Quoted(key) +
                       " is set by the reader itself, which would ignore this one");
@@ -182,6 +206,7 @@ void CheckPlan(const PackPlan& plan) {
   std::set<std::string> names;  // Windows compares file names without case
   for (const FileEntry& file : plan.files) {
     const std::string what = "file " + Quoted(file.name);
+    if (!format::IsValidUtf8(file.name)) throw ToolError(what + ": the name is not valid UTF-8");
     if (const std::string refused = RefusedFileName(file.name); !refused.empty()) {
       throw ToolError(what + ": the name " + refused);
     }
@@ -195,6 +220,9 @@ void CheckPlan(const PackPlan& plan) {
       throw ToolError("a value has an empty key and could never be referred to");
     }
     check_key(value.key, "value " + Quoted(value.key));
+    if (!format::IsValidUtf8(value.text)) {
+      throw ToolError("value " + Quoted(value.key) + ": the text is not valid UTF-8");
+    }
   }
 
   // The reader starts nothing when the launch values expand beyond its limits.

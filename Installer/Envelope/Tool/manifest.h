@@ -50,9 +50,11 @@ PackPlan ReadManifest(const std::filesystem::path& manifest);
 FileEntry ParseFileFlag(std::string_view flag);
 ValueEntry ParseValueFlag(std::string_view flag);
 
-// Refuses a plan that the reader would not carry out as written: keys it
-// ignores or can never refer to, keys or file names given twice, and names it
-// cannot extract. Throws ToolError for the first problem found.
+// Refuses a plan that the reader would not carry out as written: keys, names,
+// texts or a stub name that are not valid UTF-8 (the reader would read them
+// in the system's code page), keys it ignores or can never refer to, keys or
+// file names given twice, and names it cannot extract. Throws ToolError for
+// the first problem found.
 void CheckPlan(const PackPlan& plan);
 
 // Why the reader could not extract a file under `name`, or empty when it can.

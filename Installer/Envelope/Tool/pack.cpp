@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "envelope_text.h"
 #include "envelope_writer.h"
 #include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "windows_program.h"
 
 namespace tool {
@@ -26,20 +28,20 @@ platform::File OpenInput(const std::filesystem::path& path, const std::string& w
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    throw ToolError(what + " " + Quoted(path.string()) + " is not a regular file");
+    throw ToolError(what + " " + Quoted(Utf8FromPath(path)) + " is not a regular file");
   }
-  platform::File file = platform::File::OpenForReading(path.string());
+  platform::File file = platform::File::OpenForReading(Utf8FromPath(path));
   if (!file.IsOpen()) {
-    throw ToolError(what + " " + Quoted(path.string()) + ": " +
+    throw ToolError(what + " " + Quoted(Utf8FromPath(path)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   if (!file.SeekToEnd()) {
-    throw ToolError(what + " " + Quoted(path.string()) + ": " +
+    throw ToolError(what + " " + Quoted(Utf8FromPath(path)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   const int64_t length = file.Position();
   if (length > int64_t{UINT32_MAX}) {
-    throw ToolError(what + " " + Quoted(path.string()) +
+    throw ToolError(what + " " + Quoted(Utf8FromPath(path)) +
                     " is 4 GiB or larger; an envelope record holds at most 4 GiB - 1 bytes");
   }
   file.Seek(-length);
@@ -98,10 +100,10 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   // Appended piece by piece: GCC 12 mistakes the chain of operator+ for an
   // overlapping copy (-Wrestrict) in optimised builds.
   std::string name = ".";
-  name += output.filename().string();
+  name += Utf8FromPath(output.filename());
   name += ".partial-";
   name += suffix;
-  return output.parent_path() / name;
+  return output.parent_path() / PathFromUtf8(name);
 }
 
 }  // namespace
@@ -109,7 +111,11 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
 void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                    const std::filesystem::path& output) {
   CheckPlan(plan);
-  const std::string stub_name = plan.stub_name.value_or(stub.filename().string());
+  const std::string stub_name = plan.stub_name.value_or(Utf8FromPath(stub.filename()));
+  if (!format::IsValidUtf8(stub_name)) {
+    throw ToolError("stub name " + Quoted(stub_name) +
+                    " is not valid UTF-8; give one with --stub-name");
+  }
   if (const std::string refused = RefusedFileName(stub_name); !refused.empty()) {
     throw ToolError("stub name " + Quoted(stub_name) + " " + refused +
                     "; give one with --stub-name");
@@ -118,13 +124,13 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
   uint32_t stub_size = 0;
   platform::File stub_file = OpenInput(stub, "stub", stub_size);
   if (format::FindEnvelopeTail(stub_file)) {
-    throw ToolError("stub " + Quoted(stub.string()) +
+    throw ToolError("stub " + Quoted(Utf8FromPath(stub)) +
                     " already holds an envelope; pack the bare reader program");
   }
   stub_file.Seek(-stub_file.Position());
   if (InspectWindowsProgram(stub_file).has_signature) {
     throw ToolError(
-        "stub " + Quoted(stub.string()) +
+        "stub " + Quoted(Utf8FromPath(stub)) +
         " is code-signed; pack the unsigned reader and sign the packed installer afterwards");
   }
   std::vector<uint32_t> sizes(plan.files.size());
@@ -133,15 +139,15 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
   }
 
   const std::filesystem::path temporary = TemporaryBeside(output);
-  platform::File out = platform::File::CreateForWriting(temporary.string());
+  platform::File out = platform::File::CreateForWriting(Utf8FromPath(temporary));
   if (!out.IsOpen()) {
-    throw ToolError("cannot create " + Quoted(temporary.string()) + ": " +
+    throw ToolError("cannot create " + Quoted(Utf8FromPath(temporary)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   try {
     FileOutput installer(out);
     writer::EnvelopeWriter envelope(installer);
-    envelope.AddStubGroup(FileContents(stub_file, stub_size, "stub " + Quoted(stub.string())),
+    envelope.AddStubGroup(FileContents(stub_file, stub_size, "stub " + Quoted(Utf8FromPath(stub))),
                           stub_name);
     for (size_t i = 0; i < plan.files.size(); ++i) {
       const FileEntry& file = plan.files[i];

@@ -2,19 +2,54 @@
 
 #include <cstdio>
 
+#include "envelope_text.h"
+
 namespace tool {
+
+namespace {
+
+// The code point of the well-formed UTF-8 sequence `sequence`.
+char32_t CodePoint(std::string_view sequence) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(sequence[i]); };
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t code_point = byte(0) & kLeadBits[sequence.size()];
+  for (size_t i = 1; i < sequence.size(); ++i) code_point = (code_point << 6) | (byte(i) & 0x3F);
+  return code_point;
+}
+
+// Characters that move or hide text on a terminal: the C1 controls, the
+// zero-width and direction marks, the line and paragraph separators, the
+// direction embeddings, overrides and isolates, and the byte order mark.
+bool IsHiddenOrControl(char32_t c) {
+  return (c >= 0x80 && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF;
+}
+
+}  // namespace
 
 std::string Quoted(std::string_view text) {
   std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7f) {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      quoted += escape;
-    } else {
-      quoted += c;
+  size_t at = 0;
+  while (at < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte >= 0x20 && byte < 0x7f) {
+      quoted += text[at++];
+      continue;
     }
+    const size_t length = byte >= 0x80 ? format::Utf8SequenceLength(text.substr(at)) : 0;
+    char escape[16];
+    if (length == 0) {  // a control character, or a byte that is not UTF-8
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      ++at;
+    } else if (const char32_t c = CodePoint(text.substr(at, length)); IsHiddenOrControl(c)) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      at += length;
+    } else {
+      quoted.append(text.substr(at, length));
+      at += length;
+      continue;
+    }
+    quoted += escape;
   }
   return quoted + "\"";
 }

@@ -13,9 +13,12 @@ class ToolError : public std::runtime_error {
   explicit ToolError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// `text` between double quotes for a message, with control and non-ASCII
-// bytes written as \xNN, so that a hostile name cannot garble the terminal.
-// Quotes and backslashes inside stay as they are, for readable command lines.
+// `text` between double quotes for a message, so that a hostile name cannot
+// garble the terminal: printable ASCII and UTF-8 characters as they are,
+// control bytes and bytes that are not UTF-8 as \xNN, and characters that
+// hide or reorder text (C1 controls, direction and zero-width marks) as
+// \uNNNN. Quotes and backslashes inside stay as they are, for readable command
+// lines.
 std::string Quoted(std::string_view text);
 
 }  // namespace tool

@@ -1,0 +1,56 @@
+#include "envelope_text.h"
+
+#include "platform.h"
+
+namespace format {
+
+size_t Utf8SequenceLength(std::string_view text) {
+  if (text.empty()) return 0;
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) return 1;
+  // The lead byte gives the length; the second byte's range excludes the
+  // overlong forms (after E0, F0), the surrogates (after ED) and what lies
+  // beyond U+10FFFF (after F4). C0, C1 and F5 to FF never lead.
+  size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t at = 0;
+  while (at < text.size()) {
+    if (static_cast<unsigned char>(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text.substr(at));
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::string DecodeEnvelopeText(std::string bytes) {
+  if (IsValidUtf8(bytes)) return bytes;
+  return platform::SystemCodePageToUtf8(bytes);
+}
+
+}  // namespace format

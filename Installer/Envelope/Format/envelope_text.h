@@ -1,0 +1,31 @@
+// How the text inside an envelope (keys, names, values) is read.
+//
+// Text is UTF-8 everywhere above the platform layer. Envelopes written by the
+// envelope tool hold UTF-8; older ones may hold text in the Windows ANSI code
+// page of the machine that made them. A text whose bytes are valid UTF-8 is
+// UTF-8; any other text is read in the system's ANSI code page, as the ANSI
+// Win32 calls read it (on POSIX it stays the bytes it is). ASCII is the same
+// either way.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace format {
+
+// The length (1 to 4) of the well-formed UTF-8 sequence at the start of
+// `text`, or 0 when `text` is empty or does not start with one: no stray
+// continuation byte, no overlong form, no surrogate (U+D800 to U+DFFF), nothing
+// above U+10FFFF, no sequence cut short.
+size_t Utf8SequenceLength(std::string_view text);
+
+// Whether all of `text` is well-formed UTF-8 (see Utf8SequenceLength). A zero
+// byte is ASCII, and so valid.
+bool IsValidUtf8(std::string_view text);
+
+// The envelope text `bytes` as UTF-8: itself when it is valid UTF-8, else
+// read in the system's ANSI code page (POSIX: unchanged).
+std::string DecodeEnvelopeText(std::string bytes);
+
+}  // namespace format
