@@ -3,7 +3,8 @@
 # program, linked statically (it imports from system DLLs only), passing text
 # to the system through the wide calls only, with the
 # DLL-planting guard's lookup, the manifest and the version
-# resource, and a code signature that osslsigncode accepts after signing.
+# resource, a code signature that osslsigncode accepts after signing, and no
+# larger than 96 KiB (every installer carries it).
 # Usage: check-win32-reader.sh READER.EXE SCRATCH-DIRECTORY
 set -eu
 reader=$1 scratch=$2
@@ -59,5 +60,8 @@ check "osslsigncode signs it" osslsigncode sign -certs "$scratch/cert.pem" \
 check "osslsigncode verifies the signature" osslsigncode verify -CAfile "$scratch/cert.pem" \
   -in "$scratch/signed.exe"
 
-echo "size: $(stat -c %s "$reader") bytes"
+size=$(stat -c %s "$reader")
+check "at most 96 KiB (98,304 bytes; it is $size)" test "$size" -le $((96 * 1024))
+
+echo "size: $size bytes"
 [ "$failures" -eq 0 ]

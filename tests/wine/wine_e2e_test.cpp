@@ -265,6 +265,28 @@ TEST_F(WineInstallerTest, ALongChainOfValuesExpandsWithoutExhaustingTheStack) {
 
 // Signing appends a certificate after the envelope; the reader finds its
 // envelope past it.
+// The reader program's handling of the standard library's failures (it is
+// built without exceptions), in a stand-in program that links it.
+TEST_F(WineInstallerTest, AStandardLibraryFailureEndsTheProgramWithTheUnhandledExceptionBox) {
+  const struct {
+    const char* failure;
+    const char* description;
+  } cases[] = {
+      {"memory", "std::bad_alloc"},
+      {"length", "basic_string::_M_create"},
+      {"position", "basic_string::substr: __pos (which is 5) > this->size() (which is 3)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failure);
+    const wine::Result result = wine::Program(fs::path(WINDOWS_BIN) / "runtime_failure_probe.exe",
+                                              scratch_.path(), {}, {c.failure})
+                                    .Wait();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.boxes,
+              (std::vector<wine::MessageBox>{{"Unhandled Exception", c.description}}));
+  }
+}
+
 TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
   const fs::path unsigned_installer = scratch_.path() / "unsigned.exe";
   WriteInstaller(ExampleInstaller(GuiSetup()), unsigned_installer);

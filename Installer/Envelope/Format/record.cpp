@@ -1,7 +1,7 @@
 #include "record.h"
 
 #include <algorithm>
-#include <exception>
+#include <cstdlib>
 #include <vector>
 
 #include "little_endian.h"
@@ -24,6 +24,16 @@ RecordStatus HashInChunks(platform::File& file, const RecordLocation& record, st
   });
   if (!read) return RecordStatus::kReadFailed;
   return hasher.Digest() == record.digest ? RecordStatus::kOk : RecordStatus::kDigestMismatch;
+}
+
+// Whether a string of `size` bytes can be had. The memory is asked for, and
+// given back, without the standard library, whose failure would end the
+// reader; it is single-threaded, so what was there is there for the string.
+bool CanHold(size_t size) {
+  if (size > std::string().max_size()) return false;
+  void* const block = std::malloc(size + 1);
+  std::free(block);
+  return block != nullptr;
 }
 
 }  // namespace
@@ -64,13 +74,10 @@ RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size
   payload.clear();
   if (record.length > kept_size) return HashInChunks(file, record, &payload, kept_size);
   // Read whole, in one read. A length the process cannot hold (gigabytes, in
-  // a 32-bit process) fails like a read: an exception would end the run
-  // without its clean-up.
-  try {
-    payload.resize(record.length);
-  } catch (const std::exception&) {  // std::bad_alloc, std::length_error
-    return RecordStatus::kReadFailed;
-  }
+  // a 32-bit process) fails like a read: a failed allocation would end the
+  // run without its clean-up.
+  if (!CanHold(record.length)) return RecordStatus::kReadFailed;
+  payload.resize(record.length);
   if (!file.Read(payload.data(), record.length) ||
       !file.Seek(-static_cast<int64_t>(record.length))) {
     payload.clear();

@@ -1,7 +1,5 @@
 #include "run_sequence.h"
 
-#include <exception>
-
 #include "envelope_options.h"
 #include "envelope_walk.h"
 #include "exit_codes.h"
@@ -15,6 +13,10 @@
 namespace reader {
 
 namespace {
+
+// The run in progress, whose envelope's options decide the exit code of a
+// failure that ends it (ReportUnhandledException); null outside RunInstaller.
+const RunState* current_run = nullptr;
 
 // The exit code of a run refused before its walk, with the envelope's
 // options looked up for it.
@@ -71,27 +73,20 @@ int RunSequence(const std::string& command_line, RunState& state) {
 
 }  // namespace
 
-int ReportUnhandledExceptions(const std::function<int()>& body) {
-  try {
-    return body();
-  } catch (const std::exception& exception) {
-    platform::ReportMessage(kUnhandledException, exception.what());
-  } catch (...) {
-    platform::ReportMessage(kUnhandledException, kNoContextAvailable);
-  }
-  return kExitCompleted;
+int ReportUnhandledException(const char* description) {
+  platform::ReportMessage(kUnhandledException,
+                          description != nullptr ? description : kNoContextAvailable);
+  const format::ReaderOptions options =
+      current_run != nullptr ? current_run->options : format::ReaderOptions{};
+  return ChooseExitCode(options, kExitCompleted, RunFailure::kInstallFailure, 0);
 }
 
 int RunInstaller(const std::string& command_line) {
   RunState state;
-  bool finished = false;
-  const int code = ReportUnhandledExceptions([&] {
-    const int sequence_code = RunSequence(command_line, state);
-    finished = true;
-    return sequence_code;
-  });
-  if (finished) return code;
-  return ChooseExitCode(state.options, code, RunFailure::kInstallFailure, 0);
+  current_run = &state;
+  const int code = RunSequence(command_line, state);
+  current_run = nullptr;
+  return code;
 }
 
 }  // namespace reader

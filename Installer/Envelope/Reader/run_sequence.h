@@ -1,7 +1,6 @@
 // The reader's whole run, as one fixed sequence of steps.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace reader {
@@ -16,14 +15,17 @@ inline constexpr char kInstanceGuardName[] = "Quillmarrow.Installation";
 // for a refused run, else 0; the codes of ChooseExitCode when the envelope
 // asks for exit codes; 128 + N after catching signal N (POSIX), which stops
 // the walk at its next read, or is passed on to the setup program. Messages
-// go to the run's message log where no one could see them. Exceptions are
-// reported here and nowhere else; after one, the work directory is left in
-// place.
+// go to the run's message log where no one could see them. Nothing in the run
+// throws: what the standard library cannot do (memory exhausted, a string too
+// long) ends the process through ReportUnhandledException
+// (runtime_failures.cpp), which leaves the work directory in place.
 int RunInstaller(const std::string& command_line);
 
-// Runs `body`, turning an exception that escapes it into the "Unhandled
-// Exception" message (captioned with its description, if it has one) and exit
-// code 0.
-int ReportUnhandledExceptions(const std::function<int()>& body);
+// Shows the "Unhandled Exception" message, captioned with `description` (the
+// failure's standard description, such as "std::bad_alloc"), or with "No
+// context available" when it is null. Returns the exit code the process then
+// ends with: 0, or the code of an unexpected error when the envelope of the
+// run in progress asks for exit codes (see ChooseExitCode).
+int ReportUnhandledException(const char* description);
 
 }  // namespace reader
