@@ -1,5 +1,6 @@
 #include "envelope_walk.h"
 
+#include "file_extraction.h"
 #include "file_names.h"
 #include "groups.h"
 #include "launch.h"
@@ -21,32 +22,28 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
                           caption);
 }
 
-// Copies the verified record `contents` of `archive` to the new file work
-// directory + `name`, a chunk at a time. A file that cannot be written whole
-// is removed, so that no truncated file is left for the setup program.
-bool ExtractFile(const std::string& work_directory, const std::string& name,
-                 platform::File& archive, const format::RecordLocation& contents) {
-  const std::string path = work_directory + name;
-  if (!format::IsContainedFileName(name)) {
-    ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
-    return false;
+// Extracts a file group's contents: hashed and written to a temporary file
+// in one pass, a name refused (it would lead out of the work directory) only
+// hashed. The file takes its name later, in PlaceFile.
+format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
+                                 format::BackwardReader& archive, PendingFile& file,
+                                 int& next_temporary_number) {
+  const std::string path = work_directory + group.name;
+  if (format::IsContainedFileName(group.name)) {
+    file.Create(work_directory, path, next_temporary_number);
+  } else {
+    file.Refuse(path, platform::kErrorInvalidName);
   }
-  platform::File target = platform::File::CreateForWriting(path);
-  if (!target.IsOpen()) {
-    ReportFileError(kFailedToExtractFile, path, platform::LastErrorCode());
-    return false;
-  }
-  const bool copied = format::ReadPayloadInChunks(archive, contents, [&](std::string_view chunk) {
-    return target.Write(chunk.data(), chunk.size());
-  });
-  if (!copied || !target.Close()) {
-    const int error = platform::LastErrorCode();
-    target.Close();
-    platform::RemoveFile(path);
-    ReportFileError(kFailedToExtractFile, path, error);
-    return false;
-  }
-  return true;
+  return ExtractContents(archive, group.contents, file);
+}
+
+// Gives a file whose contents matched their digest its own name, replacing
+// an existing file. A file that could not be written whole is reported and
+// left nowhere.
+bool PlaceFile(PendingFile& file) {
+  if (file.MoveToName()) return true;
+  ReportFileError(kFailedToExtractFile, file.path(), file.error());
+  return false;
 }
 
 }  // namespace
@@ -65,13 +62,22 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     return;
   }
 
-  // Each group arrives verified, a file's contents included: nothing is
-  // written for a record that does not match, and the contents are copied in
-  // a second pass.
+  // Each group arrives verified but for a file's contents, which are read
+  // once, hashed and written under a temporary name together. The effects
+  // keep their order: the digest decides, then the variable is added, then
+  // the file takes its name. Nothing appears under the name of a file whose
+  // contents do not match.
   format::GroupReader groups(archive, format::kWalkReading);
   format::Group group;
+  int next_temporary_number = 0;
   for (;;) {
-    const format::RecordStatus status = groups.Next(group);
+    PendingFile file;
+    format::RecordStatus status = groups.Next(group);
+    if (status == format::RecordStatus::kOk && group.kind == format::GroupKind::kFile) {
+      status =
+          ExtractFile(state.work_directory, group, groups.reader(), file, next_temporary_number);
+    }
+    if (status != format::RecordStatus::kOk) file.Discard();
     if (status == format::RecordStatus::kDigestMismatch) {
       ReportInvalidArchive();
       state.envelope_valid = false;
@@ -82,7 +88,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     switch (group.kind) {
       case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
-        if (!ExtractFile(state.work_directory, group.name, archive, group.contents)) return;
+        if (!PlaceFile(file)) return;
         break;
       case format::GroupKind::kStub: return;
       case format::GroupKind::kValue:
