@@ -61,7 +61,17 @@ bool File::ReadAt(int64_t offset, void* buffer, size_t size) {
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  return MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  const std::wstring source = Utf16(from), target = Utf16(to);
+  // A virus scanner or indexer may hold a file it has just seen written for
+  // a moment: a sharing violation is tried again, for as long as a removal
+  // would be.
+  for (int waited = 0;; waited += kRemovalRetryPauseMilliseconds) {
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= kRemovalRetryMilliseconds) {
+      return false;
+    }
+    Sleep(static_cast<DWORD>(kRemovalRetryPauseMilliseconds));
+  }
 }
 
 }  // namespace platform
