@@ -192,6 +192,8 @@ extern const int kErrorFileExists;
 // (a link there is replaced, never followed). Both lie on the same volume.
 // A `to` that names an existing directory fails with the code that creating
 // a file there would give (POSIX: EISDIR, however the path names it).
+// Windows: a sharing violation (a scanner holding the new file a moment) is
+// tried again for up to kRemovalRetryMilliseconds.
 bool RenameReplacing(const std::string& from, const std::string& to);
 
 // ---------------------------------------------------------------------------
