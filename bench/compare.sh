@@ -39,7 +39,8 @@ Options (or the environment variables in brackets):
   --no-build    [BUILD=0]   use build-bench/ as it is
 
 A quick look: --cases many --runs 3 --files 2000 (about a minute). All cases
-at the defaults take about 10 minutes (makeself's 1 GiB runs take most).
+at the defaults took 12 minutes on two shared cores (about 2 of them preparing
+the inputs; makeself's 1 GiB runs take the most of the rest).
 EOF
 }
 
