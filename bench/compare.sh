@@ -13,8 +13,8 @@ Usage: bench/compare.sh [--cases LIST] [--runs N] [--size MIB] [--files N]
 Builds the `bench` preset, prepares the inputs of the chosen cases in a
 scratch directory under ${TMPDIR:-/tmp} and times every contender of a case
 in alternating rounds (one untimed warm-up round, then RUNS rounds, each in
-a rotated order, so that a load change hits all contenders alike) under GNU
-time. Prints per case a markdown table of median wall time, ratio to the
+a rotated order, reversed every other round, so that a load change hits all
+contenders alike and none always runs after the same one) under GNU time. Prints per case a markdown table of median wall time, ratio to the
 case's floor, peak RSS (and blocks read from the disk in the cold case),
 then the targets with PASS or FAIL. Exits with status 1 when a target fails.
 
@@ -180,7 +180,11 @@ run_case() {
   echo "  $count contenders, $RUNS rounds after a warm-up:" >&2
   for ((round = 0; round <= RUNS; round++)); do
     for ((k = 0; k < count; k++)); do
+      # Rotated by the round, and reversed every other round: on this VM a
+      # run that writes is faster right after one that freed many pages, so
+      # no contender may always follow the same one.
       i=$(((k + round) % count))
+      ((round % 2 == 0)) || i=$((count - 1 - i))
       ((round > 0)) || echo "    ${names[i]}" >&2
       waited=0
       while :; do
