@@ -1,47 +1,86 @@
 #!/usr/bin/env bash
-# Times the reader, the envelope tool and a makeself archive side by side with
-# md5sum, cp and openssl on one large random payload, page cache warm, and
-# prints the results and the targets as markdown (for BENCHMARKS.md).
+# Times the reader, the envelope tool and makeself side by side with the tools
+# that do the same work (md5sum, cp, openssl, tar), page cache warm and cold,
+# on one large payload and on many small files, and prints the results and
+# the targets as markdown (for BENCHMARKS.md).
 set -euo pipefail
 
 usage() {
   cat <<'EOF'
-Usage: bench/compare.sh [--help]
+Usage: bench/compare.sh [--cases LIST] [--runs N] [--size MIB] [--files N]
+                        [--before DIR] [--no-build] [--help]
 
-Builds the `bench` preset, packs a SIZE_MIB payload into an installer and a
-makeself --nocomp archive in a scratch directory under ${TMPDIR:-/tmp}, runs
-every contender RUNS times after one warm-up under GNU time, and prints a
-markdown table of median wall time, ratio to md5sum + cp and peak RSS,
-followed by the targets with PASS or FAIL. Exits with status 1 when a
-target fails.
+Builds the `bench` preset, prepares the inputs of the chosen cases in a
+scratch directory under ${TMPDIR:-/tmp} and times every contender of a case
+in alternating rounds (one untimed warm-up round, then RUNS rounds, each in
+a rotated order, reversed every other round, so that a load change hits all
+contenders alike and none always runs after the same one) under GNU time. Prints per case a markdown table of median wall time, ratio to the
+case's floor, peak RSS (and blocks read from the disk in the cold case),
+then the targets with PASS or FAIL. Exits with status 1 when a target fails.
 
-Environment:
-  SIZE_MIB=1024   payload size in MiB (64 or more: GNU time counts hundredths)
-  RUNS=5          timed runs per contender
-  BUILD=0         use build-bench/ as it is, without configuring or building
+Cases (--cases, comma-separated; default warm,cold,many):
+  warm   SIZE_MIB random payload, page cache warm: md5sum, cp, openssl md5,
+         Md5Hasher, the reader, a reader without envelope, envelope pack and
+         verify, makeself --nocomp. Floor: md5sum + cp + rm in one command.
+  cold   the same payload with the caches dropped before every run (needs
+         root: sync; echo 3 > /proc/sys/vm/drop_caches): the reader against
+         md5sum + cp + rm; shows the MiB read from the disk per run.
+  many   FILES files of 8 KiB: the reader against tar x + rm -r and makeself;
+         then the system calls per file of one reader run (strace -c -f).
+
+Options (or the environment variables in brackets):
+  --cases LIST  [CASES]     the cases to run
+  --runs N      [RUNS=5]    timed rounds per case
+  --size MIB    [SIZE_MIB=1024]  payload of warm and cold (64 or more)
+  --files N     [FILES=10000]    files of the many case
+  --before DIR  [BEFORE_BIN]     a bin directory holding another build's
+                                 `reader` (the one before a change): its
+                                 reader runs as one more contender
+  --no-build    [BUILD=0]   use build-bench/ as it is
+
+A quick look: --cases many --runs 3 --files 2000 (about a minute). All cases
+at the defaults took 12 minutes on two shared cores (about 2 of them preparing
+the inputs; makeself's 1 GiB runs take the most of the rest).
 EOF
 }
-case "${1:-}" in
-  -h | --help) usage; exit 0 ;;
-  "") ;;
-  *) usage >&2; exit 2 ;;
-esac
 
-SIZE_MIB=${SIZE_MIB:-1024}
+CASES=${CASES:-warm,cold,many}
 RUNS=${RUNS:-5}
+SIZE_MIB=${SIZE_MIB:-1024}
+FILES=${FILES:-10000}
+BEFORE_BIN=${BEFORE_BIN:-}
 BUILD=${BUILD:-1}
+while (($# > 0)); do
+  case "$1" in
+    -h | --help) usage; exit 0 ;;
+    --cases) CASES=$2; shift 2 ;;
+    --runs) RUNS=$2; shift 2 ;;
+    --size) SIZE_MIB=$2; shift 2 ;;
+    --files) FILES=$2; shift 2 ;;
+    --before) BEFORE_BIN=$2; shift 2 ;;
+    --no-build) BUILD=0; shift ;;
+    *) usage >&2; exit 2 ;;
+  esac
+done
+wants() { [[ ",$CASES," == *",$1,"* ]]; }
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin=$root/build-bench/bin
+if [ -n "$BEFORE_BIN" ]; then BEFORE_BIN=$(cd "$BEFORE_BIN" && pwd); fi
 
-# makeself and GNU time, the way scripts/install-deps.sh installs them.
+# makeself, GNU time and strace, the way scripts/install-deps.sh installs them.
 missing=()
 command -v makeself >/dev/null || missing+=(makeself)
 [ -x /usr/bin/time ] || missing+=(time)
+wants many && ! command -v strace >/dev/null && missing+=(strace)
 if ((${#missing[@]} > 0)); then
   sudo=()
   if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if wants cold && ! [ -w /proc/sys/vm/drop_caches ]; then
+  echo "The cold case needs root (to drop the caches): left out." >&2
+  CASES=${CASES//cold/}
 fi
 
 if [ "$BUILD" != 0 ]; then
@@ -51,129 +90,314 @@ fi
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmarrow-compare.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch"
-
-echo "Preparing $SIZE_MIB MiB in $scratch ..." >&2
-head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >payload
 printf '#!/bin/sh\nexit 0\n' >setup.sh
 chmod +x setup.sh
-pack=("$bin/envelope" pack --stub "$bin/reader" --file installer:setup.sh=setup.sh
-  --file :payload.bin=payload --value executable=%installer%)
-"${pack[@]}" --output installer
-mkdir makeself-content
-ln payload makeself-content/payload.bin
-cp setup.sh makeself-content/
-makeself --nocomp makeself-content archive.run quillmarrow-compare ./setup.sh >makeself.log 2>&1 ||
-  { cat makeself.log >&2; exit 1; }
-# A big program file without an envelope: the reader followed by the payload.
-cat "$bin/reader" payload >bare-reader
-chmod +x bare-reader
-# The reader and makeself extract under TMPDIR: give each its own directory on
-# the scratch filesystem, emptied between runs in case a run leaves something.
+# The reader and makeself extract under TMPDIR: each gets its own directory on
+# the scratch filesystem, emptied after every run.
 mkdir reader-tmp makeself-tmp
+reader_env="env TMPDIR=$scratch/reader-tmp"
+makeself_env="env TMPDIR=$scratch/makeself-tmp"
+
+# pack OUTPUT STUB ARGUMENTS...: an installer of the no-op setup program and
+# the given --file and --value arguments.
+pack() {
+  local output=$1 stub=$2
+  shift 2
+  "$bin/envelope" pack --stub "$stub" --file installer:setup.sh=setup.sh \
+    --value executable=%installer% "$@" --output "$output"
+}
+
+# makeself_archive OUTPUT DIRECTORY: a makeself --nocomp archive of DIRECTORY
+# (which holds setup.sh) that runs the no-op setup program.
+makeself_archive() {
+  makeself --nocomp "$2" "$1" quillmarrow-compare ./setup.sh >makeself.log 2>&1 ||
+    { cat makeself.log >&2; exit 1; }
+}
+
+if wants warm || wants cold; then
+  echo "Preparing $SIZE_MIB MiB in $scratch ..." >&2
+  head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >payload
+  pack installer "$bin/reader" --file :payload.bin=payload
+  [ -z "$BEFORE_BIN" ] || pack installer-before "$BEFORE_BIN/reader" --file :payload.bin=payload
+  mkdir makeself-content
+  ln payload makeself-content/payload.bin
+  cp setup.sh makeself-content/
+  makeself_archive archive.run makeself-content
+  # A big program file without an envelope: the reader followed by the payload.
+  cat "$bin/reader" payload >bare-reader
+  chmod +x bare-reader
+fi
+if wants many; then
+  echo "Preparing $FILES files of 8 KiB in $scratch ..." >&2
+  mkdir many
+  file_arguments=()
+  for ((i = 0; i < FILES; i++)); do
+    name=$(printf 'f%05d.bin' "$i")
+    head -c 8192 /dev/urandom >"many/$name"
+    file_arguments+=(--file ":$name=many/$name")
+  done
+  tar cf many.tar -C many .
+  pack installer-many "$bin/reader" "${file_arguments[@]}"
+  [ -z "$BEFORE_BIN" ] || pack installer-many-before "$BEFORE_BIN/reader" "${file_arguments[@]}"
+  cp setup.sh many/
+  makeself_archive archive-many.run many
+  rm many/setup.sh
+fi
 sync
 
-# timed COMMAND...: one run under GNU time, into time.out and stderr.out.
-# Fails on a non-zero exit, or on any standard error output when `silent` is
-# set (the reader exits 0 even when it reports a problem).
+# timed COMMAND: one run of the shell command under GNU time, into time.out
+# and stderr.out. Fails on a non-zero exit, or on any standard error output
+# when `silent` is set (the reader exits 0 even when it reports a problem).
 timed() {
-  /usr/bin/time -f '%e %M' -o time.out "$@" >/dev/null 2>stderr.out &&
-    ! { [ -n "${silent:-}" ] && [ -s stderr.out ]; }
+  /usr/bin/time -f '%e %M %I' -o time.out bash -c "$1" >/dev/null 2>stderr.out &&
+    ! { [ "$2" = silent ] && [ -s stderr.out ]; }
 }
 
-# measure NAME CLEANUP COMMAND...: runs COMMAND once to warm up, then RUNS
-# times; CLEANUP (shell code) runs after each run, untimed. Records the median
-# wall seconds and the peak RSS in KiB over the timed runs. The reader's
-# single-instance guard is per user: a run refused because another reader is
-# running (a test, say) is repeated, for up to two minutes.
-declare -A median peak
-order=()
-measure() {
-  local name=$1 cleanup=$2 run waited=0 times=() seconds kib max=0
-  shift 2
-  echo "  $name" >&2
-  for ((run = 0; run <= RUNS; run++)); do
-    until timed "$@"; do
-      if grep -q '^Already Running' stderr.out && ((waited++ < 120)); then
-        sleep 1
-        continue
-      fi
-      echo "$name failed:" >&2
-      cat stderr.out time.out >&2
-      exit 1
+# contender NAME CHECK CLEANUP COMMAND: adds a contender to the current case.
+# CHECK is "silent" (standard error must stay empty) or "-"; CLEANUP (shell
+# code) runs after each run, untimed.
+names=() checks=() cleanups=() commands=()
+contender() {
+  names+=("$1") checks+=("$2") cleanups+=("$3") commands+=("$4")
+}
+
+# median NUMBERS...: the median.
+median_of() {
+  printf '%s\n' "$@" | sort -g |
+    awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+
+# run_case COLD: runs the contenders given so far in one warm-up round and
+# RUNS timed rounds, each round in another order; COLD=1 drops the caches
+# before every run. Records each contender's median seconds, peak RSS (KiB)
+# and median 512-byte blocks read from the disk, then forgets the contenders.
+# The reader's single-instance guard is per user: a run refused because
+# another reader is running (a test, say) is repeated, for up to two minutes.
+declare -A median peak blocks
+run_case() {
+  local cold=$1 count=${#names[@]} round k i waited seconds kib inblocks
+  declare -A times reads
+  echo "  $count contenders, $RUNS rounds after a warm-up:" >&2
+  for ((round = 0; round <= RUNS; round++)); do
+    for ((k = 0; k < count; k++)); do
+      # Rotated by the round, and reversed every other round: on this VM a
+      # run that writes is faster right after one that freed many pages, so
+      # no contender may always follow the same one.
+      i=$(((k + round) % count))
+      ((round % 2 == 0)) || i=$((count - 1 - i))
+      ((round > 0)) || echo "    ${names[i]}" >&2
+      waited=0
+      while :; do
+        if [ "$cold" = 1 ]; then sync; echo 3 >/proc/sys/vm/drop_caches; fi
+        timed "${commands[i]}" "${checks[i]}" && break
+        if grep -q '^Already Running' stderr.out && ((waited++ < 120)); then
+          sleep 1
+          continue
+        fi
+        echo "${names[i]} failed:" >&2
+        cat stderr.out time.out >&2
+        exit 1
+      done
+      eval "${cleanups[i]}"
+      sync  # the next run does not share the disk with this one's write-back
+      ((round > 0)) || continue
+      read -r seconds kib inblocks < <(tail -n 1 time.out)
+      times[$i]+=" $seconds"
+      reads[$i]+=" $inblocks"
+      ((kib > ${peak[${names[i]}]:-0})) && peak[${names[i]}]=$kib
     done
-    eval "$cleanup"
-    sync  # the next run does not share the disk with this one's write-back
-    ((run > 0)) || continue
-    read -r seconds kib < <(tail -n 1 time.out)
-    times+=("$seconds")
-    ((kib > max)) && max=$kib
   done
-  median[$name]=$(printf '%s\n' "${times[@]}" | sort -g |
-    awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }')
-  peak[$name]=$max
-  order+=("$name")
+  for ((i = 0; i < count; i++)); do
+    # shellcheck disable=SC2086 # the lists are space-separated numbers
+    median[${names[i]}]=$(median_of ${times[$i]})
+    # shellcheck disable=SC2086
+    blocks[${names[i]}]=$(median_of ${reads[$i]})
+  done
+  case_names=("${names[@]}")
+  names=() checks=() cleanups=() commands=()
 }
 
-echo "Timing $RUNS runs after one warm-up each:" >&2
-measure "md5sum" "" md5sum payload
-measure "cp" "rm -f copy" cp payload copy
-measure "openssl md5" "" openssl md5 payload
-measure "md5_file (Md5Hasher)" "" "$bin/md5_file" payload
-silent=1 measure "reader, end to end" "rm -rf reader-tmp/*" env TMPDIR="$scratch/reader-tmp" ./installer
-measure "reader, no envelope" "rm -rf reader-tmp/*" env TMPDIR="$scratch/reader-tmp" ./bare-reader
-silent=1 measure "envelope pack" "rm -f packed" "${pack[@]}" --output packed
-silent=1 measure "envelope verify" "" "$bin/envelope" verify installer
-# Without its progress display, which would only slow it down here.
-measure "makeself --nocomp archive" "rm -rf makeself-tmp/*" env TMPDIR="$scratch/makeself-tmp" ./archive.run --nox11 --noprogress
-
-# The limit: one pass hashing and one pass copying, i.e. the sum of the
-# md5sum and cp medians.
-limit=$(awk -v a="${median[md5sum]}" -v b="${median[cp]}" 'BEGIN { print a + b }')
 # calc EXPRESSION [DECIMALS]: the awk expression's value, rounded (default 2).
 calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
 mib() { calc "${peak[$1]} / 1024"; }
+s() { echo "${median[$1]}"; }
 
-cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
-ram=$(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
-echo
-echo "**Machine:** $(nproc) × $cpu, $ram RAM, Linux $(uname -r), scratch on $(df --output=fstype "$scratch" | tail -n 1), $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo
-echo "**Run:** $SIZE_MIB MiB random payload, median of $RUNS runs after one warm-up, page cache warm; wall time and peak RSS from GNU time. Limit = md5sum + cp (sum of the two medians) = $(calc "$limit" 3) s."
-echo
-echo "| contender | median s | × limit | peak MiB |"
-echo "|---|---:|---:|---:|"
-for name in "${order[@]}"; do
-  echo "| $name | $(calc "${median[$name]}" 3) | $(calc "${median[$name]} / $limit") | $(mib "$name") |"
-done
-echo "| limit: md5sum + cp | $(calc "$limit" 3) | 1.00 | |"
+# table FLOOR [READS]: the table of the case just run, ratios to contender
+# FLOOR; READS=1 adds the MiB read from the disk per run.
+table() {
+  local floor=$1 reads=${2:-0} name
+  echo
+  if [ "$reads" = 1 ]; then
+    echo "| contender | median s | × floor | peak MiB | MiB read from disk |"
+    echo "|---|---:|---:|---:|---:|"
+  else
+    echo "| contender | median s | × floor | peak MiB |"
+    echo "|---|---:|---:|---:|"
+  fi
+  for name in "${case_names[@]}"; do
+    local row="| $name | $(calc "$(s "$name")" 3) | $(calc "$(s "$name") / $(s "$floor")") | $(mib "$name") |"
+    [ "$reads" = 1 ] && row+=" $(calc "${blocks[$name]} * 512 / 1048576" 0) |"
+    echo "$row"
+  done
+}
 
 # check DESCRIPTION MEASURED CONDITION: one row of the target table; the
 # condition is an awk expression.
 failures=0
+targets=()
 check() {
   local verdict=PASS
   awk "BEGIN { exit !($3) }" || { verdict=FAIL; failures=$((failures + 1)); }
-  echo "| $1 | $2 | $verdict |"
+  targets+=("| $1 | $2 | $verdict |")
 }
-s() { echo "${median[$1]}"; }
-echo
-echo "| target | measured | result |"
-echo "|---|---|---|"
-check "Md5Hasher ≥ 0.9× openssl md5 throughput" \
-  "md5_file $(s 'md5_file (Md5Hasher)') s, openssl $(s 'openssl md5') s" \
-  "$(s 'md5_file (Md5Hasher)') <= $(s 'openssl md5') / 0.9"
-check "reader ≤ 1.15× limit" "$(calc "$(s 'reader, end to end') / $limit")×" \
-  "$(s 'reader, end to end') <= 1.15 * $limit"
-check "reader ≥ 3× faster than makeself" \
-  "$(calc "$(s 'makeself --nocomp archive') / $(s 'reader, end to end')")×" \
-  "3 * $(s 'reader, end to end') <= $(s 'makeself --nocomp archive')"
-check "reader peak ≤ 16 MiB" "$(mib 'reader, end to end') MiB" "${peak['reader, end to end']} <= 16384"
-check "no-envelope rejection ≤ 1 s" "$(s 'reader, no envelope') s" "$(s 'reader, no envelope') <= 1"
-check "pack ≤ 1.15× limit" "$(calc "$(s 'envelope pack') / $limit")×" "$(s 'envelope pack') <= 1.15 * $limit"
-check "pack peak ≤ 16 MiB" "$(mib 'envelope pack') MiB" "${peak['envelope pack']} <= 16384"
-check "verify ≤ 1.1× md5sum" "$(calc "$(s 'envelope verify') / $(s md5sum)")×" \
-  "$(s 'envelope verify') <= 1.1 * $(s md5sum)"
-check "verify peak ≤ 16 MiB" "$(mib 'envelope verify') MiB" "${peak['envelope verify']} <= 16384"
+print_targets() {
+  echo
+  echo "| target | measured | result |"
+  echo "|---|---|---|"
+  printf '%s\n' "${targets[@]}"
+  targets=()
+}
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+ram=$(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
+echo "**Machine:** $(nproc) × $cpu, $ram RAM, Linux $(uname -r), scratch on $(df --output=fstype "$scratch" | tail -n 1), $(date -u '+%Y-%m-%d %H:%M UTC'); load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg)"
+
+floor_big="md5sum payload >/dev/null && cp payload copy && rm copy"
+reader_big="$reader_env ./installer"
+if wants warm; then
+  echo "Warm, $SIZE_MIB MiB:" >&2
+  contender "md5sum + cp + rm" - "" "$floor_big"
+  contender "md5sum" - "" "md5sum payload"
+  contender "cp" - "rm -f copy" "cp payload copy"
+  contender "openssl md5" - "" "openssl md5 payload"
+  contender "md5_file (Md5Hasher)" - "" "$bin/md5_file payload"
+  contender "reader, end to end" silent "rm -rf reader-tmp/*" "$reader_big"
+  [ -z "$BEFORE_BIN" ] ||
+    contender "reader before, end to end" silent "rm -rf reader-tmp/*" "$reader_env ./installer-before"
+  contender "reader, no envelope" - "rm -rf reader-tmp/*" "$reader_env ./bare-reader"
+  contender "envelope pack" silent "rm -f packed" \
+    "$bin/envelope pack --stub $bin/reader --file installer:setup.sh=setup.sh --file :payload.bin=payload --value executable=%installer% --output packed"
+  contender "envelope verify" silent "" "$bin/envelope verify installer"
+  # Without its progress display, which would only slow it down here.
+  contender "makeself --nocomp archive" - "rm -rf makeself-tmp/*" \
+    "$makeself_env ./archive.run --nox11 --noprogress"
+  run_case 0
+  echo
+  echo "**Warm:** $SIZE_MIB MiB random payload, page cache warm, median of $RUNS alternating rounds after a warm-up; wall time, peak RSS from GNU time. Floor: md5sum + cp + rm of the payload in one command."
+  table "md5sum + cp + rm"
+  reader="reader, end to end"
+  check "Md5Hasher ≥ 0.9× openssl md5 throughput" \
+    "md5_file $(s 'md5_file (Md5Hasher)') s, openssl $(s 'openssl md5') s" \
+    "$(s 'md5_file (Md5Hasher)') <= $(s 'openssl md5') / 0.9"
+  check "reader ≤ 1.0× floor" "$(calc "$(s "$reader") / $(s 'md5sum + cp + rm')")×" \
+    "$(s "$reader") <= $(s 'md5sum + cp + rm')"
+  check "reader ≥ 3× faster than makeself" \
+    "$(calc "$(s 'makeself --nocomp archive') / $(s "$reader")")×" \
+    "3 * $(s "$reader") <= $(s 'makeself --nocomp archive')"
+  check "reader peak ≤ 16 MiB" "$(mib "$reader") MiB" "${peak[$reader]} <= 16384"
+  check "no-envelope rejection ≤ 1 s" "$(s 'reader, no envelope') s" "$(s 'reader, no envelope') <= 1"
+  check "pack ≤ 1.15× floor" "$(calc "$(s 'envelope pack') / $(s 'md5sum + cp + rm')")×" \
+    "$(s 'envelope pack') <= 1.15 * $(s 'md5sum + cp + rm')"
+  check "pack peak ≤ 16 MiB" "$(mib 'envelope pack') MiB" "${peak['envelope pack']} <= 16384"
+  check "verify ≤ 1.1× md5sum" "$(calc "$(s 'envelope verify') / $(s md5sum)")×" \
+    "$(s 'envelope verify') <= 1.1 * $(s md5sum)"
+  check "verify peak ≤ 16 MiB" "$(mib 'envelope verify') MiB" "${peak['envelope verify']} <= 16384"
+  print_targets
+fi
+
+if wants cold; then
+  echo "Cold, $SIZE_MIB MiB:" >&2
+  contender "md5sum + cp + rm, cold" - "" "$floor_big"
+  contender "reader, cold" silent "rm -rf reader-tmp/*" "$reader_big"
+  [ -z "$BEFORE_BIN" ] ||
+    contender "reader before, cold" silent "rm -rf reader-tmp/*" "$reader_env ./installer-before"
+  run_case 1
+  echo
+  echo "**Cold:** the same payload, caches dropped before every run (sync; echo 3 > /proc/sys/vm/drop_caches), median of $RUNS alternating rounds; MiB read from the disk: GNU time's file-system inputs (%I, 512-byte blocks), median per run. The installer is $(calc "$(stat -c %s installer) / 1048576" 0) MiB."
+  table "md5sum + cp + rm, cold" 1
+  check "reader cold ≤ 1.1× floor" "$(calc "$(s 'reader, cold') / $(s 'md5sum + cp + rm, cold')")×" \
+    "$(s 'reader, cold') <= 1.1 * $(s 'md5sum + cp + rm, cold')"
+  check "reader reads the installer from disk at most once" \
+    "$(calc "${blocks['reader, cold']} * 512 / 1048576" 0) MiB of $(calc "$(stat -c %s installer) / 1048576" 0) MiB" \
+    "${blocks['reader, cold']} * 512 <= 1.05 * $(stat -c %s installer)"
+  check "reader peak ≤ 16 MiB" "$(mib 'reader, cold') MiB" "${peak['reader, cold']} <= 16384"
+  print_targets
+
+  # With plenty of free memory a second read of the payload comes from the
+  # page cache; a machine with little free memory reads it from disk again.
+  # One cold run per reader in a memory cgroup whose page cache holds a
+  # quarter of the payload shows it.
+  limit=$((SIZE_MIB / 4))
+  if [ -d /sys/fs/cgroup/memory ]; then
+    group=/sys/fs/cgroup/memory/quillmarrow-compare-$$ limit_file=memory.limit_in_bytes
+  elif grep -qw memory /sys/fs/cgroup/cgroup.controllers 2>/dev/null; then
+    group=/sys/fs/cgroup/quillmarrow-compare-$$ limit_file=memory.max
+  else
+    group=
+  fi
+  if [ -n "$group" ] && mkdir "$group" 2>/dev/null; then
+    echo $((limit * 1024 * 1024)) >"$group/$limit_file"
+    echo
+    echo "**Little free memory:** one cold run each in a memory cgroup limited to $limit MiB (page cache included)."
+    echo
+    echo "| reader | s | MiB read from disk |"
+    echo "|---|---:|---:|"
+    for installer in installer ${BEFORE_BIN:+installer-before}; do
+      sync
+      echo 3 >/proc/sys/vm/drop_caches
+      bash -c "echo \$\$ >$group/cgroup.procs && exec /usr/bin/time -f '%e %I' -o time.out $reader_env ./$installer" \
+        >/dev/null 2>&1
+      rm -rf reader-tmp/*
+      read -r seconds inblocks < <(tail -n 1 time.out)
+      echo "| ${installer/installer/reader} | $seconds | $(calc "$inblocks * 512 / 1048576" 0) |"
+    done
+    rmdir "$group" 2>/dev/null || true
+  fi
+fi
+
+if wants many; then
+  echo "Many files, $FILES × 8 KiB:" >&2
+  contender "tar x + rm -r" - "" "mkdir untarred && tar xf many.tar -C untarred && rm -r untarred"
+  contender "reader, many files" silent "rm -rf reader-tmp/*" "$reader_env ./installer-many"
+  [ -z "$BEFORE_BIN" ] ||
+    contender "reader before, many files" silent "rm -rf reader-tmp/*" "$reader_env ./installer-many-before"
+  contender "makeself --nocomp, many files" - "rm -rf makeself-tmp/*" \
+    "$makeself_env ./archive-many.run --nox11 --noprogress"
+  run_case 0
+  echo
+  echo "**Many files:** $FILES files of 8 KiB random bytes, page cache warm, median of $RUNS alternating rounds after a warm-up. Floor: tar x of the same files into a new directory, then rm -r of it, in one command."
+  table "tar x + rm -r"
+  reader="reader, many files"
+  check "reader ≤ 1.0× tar x + rm -r" "$(calc "$(s "$reader") / $(s 'tar x + rm -r')")×" \
+    "$(s "$reader") <= $(s 'tar x + rm -r')"
+  check "reader ≥ 3× faster than makeself" \
+    "$(calc "$(s 'makeself --nocomp, many files') / $(s "$reader")")×" \
+    "3 * $(s "$reader") <= $(s 'makeself --nocomp, many files')"
+  check "reader peak ≤ 16 MiB" "$(mib "$reader") MiB" "${peak[$reader]} <= 16384"
+
+  # System calls of one run each, the setup program's and the removal's
+  # included, per extracted file.
+  echo
+  echo "**System calls:** strace -c -f of one run, every process and call counted, divided by the $FILES files."
+  echo
+  echo "| reader | calls in all | per file | lseek + read + pread64 | most frequent calls |"
+  echo "|---|---:|---:|---:|---|"
+  for installer in installer-many ${BEFORE_BIN:+installer-many-before}; do
+    strace -c -f -o strace.out env TMPDIR="$scratch/reader-tmp" "./$installer" >/dev/null 2>&1
+    rm -rf reader-tmp/*
+    # The calls column is the fourth (the fifth holds errors, when any).
+    total=$(awk '$NF == "total" { print $4 }' strace.out)
+    frequent=$(awk '/^[ 0-9.]+[0-9] / && $NF != "total" { print $4, $NF }' strace.out |
+      sort -rn | head -n 6 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $2, $1 }')
+    reading=$(awk '$NF ~ /^(lseek|read|pread64)$/ { n += $4 } END { print n + 0 }' strace.out)
+    per_file=$(calc "$total / $FILES" 1)
+    echo "| ${installer/installer-many/reader} | $total | $per_file | $reading | $frequent |"
+    [ "$installer" = installer-many ] && reader_calls=$per_file
+  done
+  check "≤ 8 system calls per small file" "$reader_calls" "$reader_calls <= 8"
+  print_targets
+fi
+
 echo
 echo "$failures target(s) failed." >&2
 ((failures == 0))

@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -201,6 +207,114 @@ TEST_F(EnvelopeWalkTest, AMismatchInAnyChunkOfTheContentsWritesNothing) {
     EXPECT_EQ(state_.variables, (VariableTable{{"read", "first"}}));
     EXPECT_FALSE(fs::exists(work_ / "big.bin")) << damaged;
     EXPECT_FALSE(fs::exists(work_ / "earlier.bin"));
+  }
+}
+
+// The names in the work directory, sorted.
+std::vector<std::string> Names(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Contents are hashed and written in one pass, under a temporary name: the
+// file takes its name only when the digest matched, replacing the file there;
+// after a mismatch in any chunk the old file stands and nothing else is left.
+TEST_F(EnvelopeWalkTest, OnlyMatchingContentsReplaceAFileAndNoTemporaryFileStays) {
+  const std::string contents = Pattern(2 * kPayloadChunkSize + 1, 5);
+  const std::string intact = Program([&](std::string& b) {
+    writer::AppendFileGroup(b, "data", "data.bin", contents);
+    writer::AppendValueGroup(b, "read", "first");
+  });
+  const size_t first = intact.find(contents);
+  const struct {
+    const char* where;
+    size_t damaged;  // SIZE_MAX: nothing damaged
+  } cases[] = {{"intact", SIZE_MAX},
+               {"first chunk", first},
+               {"middle chunk", first + kPayloadChunkSize + 7},
+               {"last chunk", first + contents.size() - 1}};
+  for (const auto& c : cases) {
+    test::WriteFile(work_ / "data.bin", "old contents");
+    state_.variables.clear();
+    std::string bytes = intact;
+    if (c.damaged != SIZE_MAX) bytes[c.damaged] ^= 0x01;
+    const std::string messages = Walk(bytes);
+    const bool intact_case = c.damaged == SIZE_MAX;
+    EXPECT_EQ(messages.empty(), intact_case) << c.where;
+    EXPECT_EQ(state_.variables.count("data"), intact_case ? 1u : 0u) << c.where;
+    EXPECT_TRUE(test::ReadFile(work_ / "data.bin") == (intact_case ? contents : "old contents"))
+        << c.where;
+    EXPECT_EQ(Names(work_), std::vector<std::string>{"data.bin"}) << c.where;
+  }
+}
+
+// A record may be named like the temporary files: it is extracted under
+// that name, and the files after it are written under another.
+TEST_F(EnvelopeWalkTest, ARecordNamedLikeATemporaryFileKeepsItsContents) {
+  const std::string bytes = Program([](std::string& b) {
+    writer::AppendFileGroup(b, "", "later.txt", "written after it");
+    writer::AppendFileGroup(b, "", "~extracting-0", "named like a temporary file");
+  });
+  EXPECT_EQ(Walk(bytes), "");
+  EXPECT_EQ(test::ReadFile(work_ / "~extracting-0"), "named like a temporary file");
+  EXPECT_EQ(test::ReadFile(work_ / "later.txt"), "written after it");
+  EXPECT_EQ(Names(work_), (std::vector<std::string>{"later.txt", "~extracting-0"}));
+}
+
+// A file that cannot take its name or cannot be written whole is reported,
+// after its variable (the effects' order), and leaves nothing behind.
+TEST_F(EnvelopeWalkTest, AFailedRenameOrWriteLeavesNothingPartial) {
+  fs::create_directory(work_ / "folder");
+  const std::string big = Pattern(2 * kPayloadChunkSize + 1, 9);
+  struct Case {
+    const char* name;
+    int error;
+    bool limit_file_size;  // writes beyond kPayloadChunkSize fail
+  };
+  const std::vector<Case> cases = {
+#ifdef _WIN32
+      {"missing-dir/file.bin", 3, false},  // ERROR_PATH_NOT_FOUND
+      {"folder", 5, false},                // ERROR_ACCESS_DENIED
+#else
+      {"missing-dir/file.bin", ENOENT, false},
+      {"folder", EISDIR, false},
+      {"file.bin", EFBIG, true},
+#endif
+  };
+  for (const Case& c : cases) {
+    state_.variables.clear();
+    const std::string bytes = Program([&](std::string& b) {
+      writer::AppendFileGroup(b, "", "not-reached.txt", "x");
+      writer::AppendFileGroup(b, "key", c.name, big);
+    });
+    test::WriteFile(program_, bytes);
+    test::MessageCapture capture;
+#ifndef _WIN32
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto saved_signal = signal(SIGXFSZ, SIG_IGN);
+    if (c.limit_file_size) {
+      struct rlimit limited = saved;
+      limited.rlim_cur = kPayloadChunkSize;
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    WalkEnvelope(program_.string(), state_);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, saved_signal);
+#else
+    WalkEnvelope(program_.string(), state_);
+#endif
+    const std::string messages = capture.Take();
+    EXPECT_EQ(messages,
+              FileError("Failed to extract file!", state_.work_directory + c.name, c.error))
+        << c.name;
+    EXPECT_EQ(state_.variables, (VariableTable{{"key", c.name}})) << c.name;
+    EXPECT_EQ(Names(work_), std::vector<std::string>{"folder"}) << c.name;
+    EXPECT_TRUE(fs::is_empty(work_ / "folder")) << c.name;
   }
 }
 

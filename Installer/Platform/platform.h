@@ -155,6 +155,11 @@ class File {
   // through a symbolic link; on POSIX the file is private to this user.
   static File CreateForWriting(const std::string& path);
 
+  // Creates a new file for writing, private to this user on POSIX. Fails
+  // with kErrorFileExists when any entry has that name already (a link
+  // included, which is never followed).
+  static File CreateNew(const std::string& path);
+
   bool IsOpen() const { return handle_ != kClosed; }
 
   // Moves the position by `distance` bytes; fails (position unchanged) when
@@ -171,6 +176,11 @@ class File {
   // of the file as kErrorEndOfFile.
   bool Read(void* buffer, size_t size);
 
+  // Reads exactly `size` bytes starting at `offset`, in one positioned read
+  // where the system allows. The current position is not used; afterwards it
+  // is unspecified. A short read is a failure, kErrorEndOfFile at the end.
+  bool ReadAt(int64_t offset, void* buffer, size_t size);
+
   // Writes all `size` bytes; a short write is a failure.
   bool Write(const void* data, size_t size);
 
@@ -182,6 +192,20 @@ class File {
   explicit File(intptr_t handle) : handle_(handle) {}
   intptr_t handle_ = kClosed;
 };
+
+// ---------------------------------------------------------------------------
+// Extraction under a temporary name
+
+// The error code of File::CreateNew when the name is taken.
+extern const int kErrorFileExists;
+
+// Gives the file `from` the name `to`, replacing a file that has that name
+// (a link there is replaced, never followed). Both lie on the same volume.
+// A `to` that names an existing directory fails with the code that creating
+// a file there would give (POSIX: EISDIR, however the path names it).
+// Windows: a sharing violation (a scanner holding the new file a moment) is
+// tried again for up to kRemovalRetryMilliseconds.
+bool RenameReplacing(const std::string& from, const std::string& to);
 
 // ---------------------------------------------------------------------------
 // Processes

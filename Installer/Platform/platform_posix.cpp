@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -265,6 +266,11 @@ File File::CreateForWriting(const std::string& path) {
   }));
 }
 
+File File::CreateNew(const std::string& path) {
+  return File(RetryOnInterrupt(
+      [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
+}
+
 bool File::Seek(int64_t distance) {
   return lseek(static_cast<int>(handle_), static_cast<off_t>(distance), SEEK_CUR) >= 0;
 }
@@ -293,6 +299,27 @@ bool File::Read(void* buffer, size_t size) {
   return true;
 }
 
+bool File::ReadAt(int64_t offset, void* buffer, size_t size) {
+  auto bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    if (CaughtInterruption() != 0) {
+      errno = EINTR;
+      return false;
+    }
+    const ssize_t got = RetryOnInterrupt(
+        [&] { return pread(static_cast<int>(handle_), bytes, size, static_cast<off_t>(offset)); });
+    if (got < 0) return false;
+    if (got == 0) {
+      errno = kErrorEndOfFile;
+      return false;
+    }
+    bytes += got;
+    size -= static_cast<size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
 bool File::Write(const void* data, size_t size) {
   if (CaughtInterruption() != 0) {
     errno = EINTR;
@@ -306,6 +333,23 @@ bool File::Close() {
   const int fd = static_cast<int>(handle_);
   handle_ = kClosed;
   return close(fd) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Extraction under a temporary name
+
+const int kErrorFileExists = EEXIST;
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) == 0) return true;
+  // rename() tells a directory target in several ways (EISDIR, ENOTDIR with
+  // a trailing separator, EBUSY for "."); creating a file there says
+  // EISDIR, and so does this.
+  const int error = errno;
+  struct stat status;
+  const bool names_directory = stat(to.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  errno = names_directory ? EISDIR : error;
+  return false;
 }
 
 // ---------------------------------------------------------------------------

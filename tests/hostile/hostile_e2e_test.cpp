@@ -417,13 +417,15 @@ TEST_F(HostileRunTest, AReaderKilledMidExtractionDoesNotHinderTheNextRun) {
   writer::AppendTail(bytes);
   WriteInstaller(bytes);
 
-  // Kill the reader as soon as it has begun to write the large file.
+  // Kill the reader as soon as it has begun to write the large file, the
+  // first one read, under its temporary name.
   fs::path killed_directory;
   {
     test::RunningProgram reader(installer_.string(), Options());
     for (int i = 0; i < 30000 && killed_directory.empty(); ++i) {
       for (const fs::path& entry : Entries(temp_)) {
-        if (fs::exists(entry / "big.bin")) killed_directory = entry;
+        std::error_code error;
+        if (!fs::is_empty(entry, error) && !error) killed_directory = entry;
       }
       if (killed_directory.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -60,14 +60,21 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
 }
 
 RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
-  failure_ = {role, file_.Position(), {}};
+  failure_ = {role, reader_.Position(), {}};
   std::string* text = TextOf(role, group);
   // A type is kept long enough to tell the tail marker from other texts.
   const size_t kept = role == RecordRole::kType
                           ? std::max(reading_.kept_text_size, TailMarker().size())
                           : reading_.kept_text_size;
-  RecordStatus status = text != nullptr ? ReadRecordBackward(file_, *text, kept, failure_.record)
-                                        : VerifyRecordBackward(file_, failure_.record);
+  RecordStatus status;
+  if (text != nullptr) {
+    status = ReadRecordBackward(reader_, *text, kept, failure_.record);
+  } else if (reading_.check_contents) {
+    status = VerifyRecordBackward(reader_, failure_.record);
+  } else {
+    status = LocateRecordBackward(reader_, failure_.record) ? RecordStatus::kOk
+                                                            : RecordStatus::kOutsideFile;
+  }
   const bool read_whole = status == RecordStatus::kOk || status == RecordStatus::kDigestMismatch;
   if (role == RecordRole::kContents && read_whole) group.contents = failure_.record;
   // Decoded once, here, after the digest has covered the stored bytes. The

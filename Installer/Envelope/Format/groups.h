@@ -53,7 +53,8 @@ struct Group {
   std::string key;
   std::string name;         // file and stub groups
   std::string value;        // value groups
-  RecordLocation contents;  // file and stub groups: located and verified, not read
+  RecordLocation contents;  // file and stub groups: located (and verified, when
+                            // the reading checks contents), not kept
   // Only when reading on past mismatches: the first of the group's records
   // whose digest does not match.
   std::optional<RecordRole> bad_record;
@@ -75,10 +76,15 @@ struct GroupReading {
   // type always as much as the tail marker's length); every record is still
   // hashed whole.
   size_t kept_text_size = SIZE_MAX;
+  // Hash a file or stub group's contents when locating them. Without it they
+  // are only located, and whoever reads them must check their digest (the
+  // walk hashes them as it writes them, reading them once).
+  bool check_contents = true;
 };
 
-// The reader's walk: everything held, the first mismatch ends the reading.
-inline constexpr GroupReading kWalkReading{};
+// The reader's walk: everything held, the first mismatch ends the reading,
+// the contents left to the extraction to check.
+inline constexpr GroupReading kWalkReading{.check_contents = false};
 
 // Where and why a GroupReader stopped.
 struct GroupReadFailure {
@@ -88,25 +94,32 @@ struct GroupReadFailure {
 };
 
 // Reads the groups of an envelope backwards, from the end of the tail record
-// (where FindEnvelopeTail leaves the file) towards the start of the file.
+// (where FindEnvelopeTail leaves the file) towards the start of the file,
+// through a BackwardReader of its own: the file's position is not used once
+// it is made.
 class GroupReader {
  public:
-  GroupReader(platform::File& file, const GroupReading& reading) : file_(file), reading_(reading) {}
+  GroupReader(platform::File& file, const GroupReading& reading)
+      : reader_(file), reading_(reading) {}
 
   // Reads the group that ends at the current position into `group`. kOk: the
-  // group is whole (its contents located and their digest checked), and the
-  // position is at its start. Otherwise the status of the record that
-  // stopped the reading (kDigestMismatch only when not reading past
-  // mismatches), `group` holds what was read before it and failure() tells
-  // which record it was.
+  // group is whole (its contents located, and their digest checked when the
+  // reading says so), and the position is at its start. Otherwise the status
+  // of the record that stopped the reading (kDigestMismatch only when not
+  // reading past mismatches), `group` holds what was read before it and
+  // failure() tells which record it was.
   RecordStatus Next(Group& group);
 
   const GroupReadFailure& failure() const { return failure_; }
 
+  // The reader the groups are read through, for reading a group's contents
+  // from its window; reading them does not move the position.
+  BackwardReader& reader() { return reader_; }
+
  private:
   RecordStatus ReadRecord(RecordRole role, Group& group);
 
-  platform::File& file_;
+  BackwardReader reader_;
   GroupReading reading_;
   GroupReadFailure failure_;
 };

@@ -8,22 +8,19 @@
 
 namespace format {
 
+// A chunk of a payload is taken from the window whole.
+static_assert(kPayloadChunkSize <= kReadWindowSize);
+
 namespace {
 
-// Hashes a located record's payload a chunk at a time, appending to `kept`
-// (when given) up to `kept_size` bytes of it, and compares the digest.
-RecordStatus HashInChunks(platform::File& file, const RecordLocation& record, std::string* kept,
-                          size_t kept_size) {
-  Md5Hasher hasher;
-  const bool read = ReadPayloadInChunks(file, record, [&](std::string_view chunk) {
-    hasher.Update(chunk);
-    if (kept != nullptr && kept->size() < kept_size) {
-      kept->append(chunk.substr(0, kept_size - kept->size()));
-    }
-    return true;
-  });
-  if (!read) return RecordStatus::kReadFailed;
-  return hasher.Digest() == record.digest ? RecordStatus::kOk : RecordStatus::kDigestMismatch;
+// Runs `operation` on a reader of `file` at its current position, then moves
+// the file's position to where the reader's ended.
+template <typename Operation>
+auto OnFile(platform::File& file, Operation operation) {
+  BackwardReader reader(file);
+  const auto result = operation(reader);
+  reader.SyncFile();
+  return result;
 }
 
 // Whether a string of `size` bytes can be had. The memory is asked for, and
@@ -45,41 +42,46 @@ std::string RecordTrailer(uint32_t length, std::string_view digest) {
   return trailer;
 }
 
-bool LocateRecordBackward(platform::File& file, RecordLocation& record) {
+bool LocateRecordBackward(BackwardReader& reader, RecordLocation& record) {
   constexpr int64_t kTrailer = static_cast<int64_t>(kRecordTrailerSize);
-  const int64_t end = file.Position();
+  const int64_t end = reader.Position();
   if (end < kTrailer) return false;
 
   unsigned char trailer[kRecordTrailerSize];  // length, then digest
-  if (!file.Seek(-kTrailer) || !file.Read(trailer, sizeof trailer)) return false;
+  if (!reader.Seek(-kTrailer) || !reader.Read(trailer, sizeof trailer)) return false;
   const uint32_t length = LoadLittleEndian32(trailer);
 
   // The payload must lie within the file before anything is moved or reserved.
   if (length > end - kTrailer) return false;
-  if (!file.Seek(-static_cast<int64_t>(length) - kTrailer)) return false;
+  if (!reader.Seek(-static_cast<int64_t>(length) - kTrailer)) return false;
   record.start = end - kTrailer - length;
   record.length = length;
   record.digest.assign(reinterpret_cast<const char*>(trailer) + kLengthFieldSize, kDigestSize);
   return true;
 }
 
-RecordStatus ReadRecordBackward(platform::File& file, std::string& payload) {
+RecordStatus ReadRecordBackward(BackwardReader& reader, std::string& payload) {
   RecordLocation record;
-  return ReadRecordBackward(file, payload, SIZE_MAX, record);
+  return ReadRecordBackward(reader, payload, SIZE_MAX, record);
 }
 
-RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size_t kept_size,
+RecordStatus ReadRecordBackward(BackwardReader& reader, std::string& payload, size_t kept_size,
                                 RecordLocation& record) {
-  if (!LocateRecordBackward(file, record)) return RecordStatus::kOutsideFile;
+  if (!LocateRecordBackward(reader, record)) return RecordStatus::kOutsideFile;
   payload.clear();
-  if (record.length > kept_size) return HashInChunks(file, record, &payload, kept_size);
+  if (record.length > kept_size) {
+    return HashPayloadInChunks(reader, record, [&](std::string_view chunk) {
+      if (payload.size() < kept_size) payload.append(chunk.substr(0, kept_size - payload.size()));
+      return true;
+    });
+  }
   // Read whole, in one read. A length the process cannot hold (gigabytes, in
   // a 32-bit process) fails like a read: a failed allocation would end the
   // run without its clean-up.
   if (!CanHold(record.length)) return RecordStatus::kReadFailed;
   payload.resize(record.length);
-  if (!file.Read(payload.data(), record.length) ||
-      !file.Seek(-static_cast<int64_t>(record.length))) {
+  if (!reader.Read(payload.data(), record.length) ||
+      !reader.Seek(-static_cast<int64_t>(record.length))) {
     payload.clear();
     return RecordStatus::kReadFailed;
   }
@@ -87,23 +89,59 @@ RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size
                                                       : RecordStatus::kDigestMismatch;
 }
 
+RecordStatus VerifyRecordBackward(BackwardReader& reader, RecordLocation& record) {
+  if (!LocateRecordBackward(reader, record)) return RecordStatus::kOutsideFile;
+  return HashPayloadInChunks(reader, record, [](std::string_view) { return true; });
+}
+
+RecordStatus HashPayloadInChunks(BackwardReader& reader, const RecordLocation& record,
+                                 const std::function<bool(std::string_view)>& consume) {
+  Md5Hasher hasher;
+  const bool read = ReadPayloadInChunks(reader, record, [&](std::string_view chunk) {
+    hasher.Update(chunk);
+    return consume(chunk);
+  });
+  if (!read) return RecordStatus::kReadFailed;
+  return hasher.Digest() == record.digest ? RecordStatus::kOk : RecordStatus::kDigestMismatch;
+}
+
+bool ReadPayloadInChunks(BackwardReader& reader, const RecordLocation& record,
+                         const std::function<bool(std::string_view)>& consume) {
+  if (!reader.Seek(record.start - reader.Position())) return false;
+  for (uint32_t done = 0; done < record.length;) {
+    const size_t size = std::min<size_t>(kPayloadChunkSize, record.length - done);
+    const char* chunk = reader.View(record.start + done, size);
+    if (chunk == nullptr || !consume(std::string_view(chunk, size))) return false;
+    done += static_cast<uint32_t>(size);
+  }
+  return true;
+}
+
+// The same on a bare file.
+
+bool LocateRecordBackward(platform::File& file, RecordLocation& record) {
+  return OnFile(file, [&](BackwardReader& reader) { return LocateRecordBackward(reader, record); });
+}
+
+RecordStatus ReadRecordBackward(platform::File& file, std::string& payload) {
+  return OnFile(file, [&](BackwardReader& reader) { return ReadRecordBackward(reader, payload); });
+}
+
+RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size_t kept_size,
+                                RecordLocation& record) {
+  return OnFile(file, [&](BackwardReader& reader) {
+    return ReadRecordBackward(reader, payload, kept_size, record);
+  });
+}
+
 RecordStatus VerifyRecordBackward(platform::File& file, RecordLocation& record) {
-  if (!LocateRecordBackward(file, record)) return RecordStatus::kOutsideFile;
-  return HashInChunks(file, record, nullptr, 0);
+  return OnFile(file, [&](BackwardReader& reader) { return VerifyRecordBackward(reader, record); });
 }
 
 bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
                          const std::function<bool(std::string_view)>& consume) {
-  if (!file.Seek(record.start - file.Position())) return false;
-  std::vector<char> chunk(std::min<size_t>(record.length, kPayloadChunkSize));
-  for (uint32_t done = 0; done < record.length;) {
-    const size_t size = std::min<size_t>(chunk.size(), record.length - done);
-    if (!file.Read(chunk.data(), size) || !consume(std::string_view(chunk.data(), size))) {
-      return false;
-    }
-    done += static_cast<uint32_t>(size);
-  }
-  return file.Seek(record.start - file.Position());
+  return OnFile(
+      file, [&](BackwardReader& reader) { return ReadPayloadInChunks(reader, record, consume); });
 }
 
 }  // namespace format

@@ -5,7 +5,13 @@
 // and the MD5 digest of the payload (16 bytes); records follow each other
 // directly. The first record's payload is the reader program itself (offset 0
 // up to its length field). Records are read from their end towards the start
-// of the file, with relative moves only.
+// of the file.
+//
+// Every operation comes twice: on a BackwardReader, which serves small
+// records from its window (the reader's walk and the tool's scan read
+// through one), and on a bare File at its current position, which reads
+// through a reader of its own and leaves the file's position where the
+// operation says.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "backward_reader.h"
 #include "md5.h"
 #include "platform.h"
 
@@ -50,17 +57,21 @@ std::string RecordTrailer(uint32_t length, std::string_view digest);
 // and moves to its payload's start. False, position unknown, on a read or
 // move failure or a length that reaches past the start of the file; nothing
 // is reserved before the length is known to fit.
+bool LocateRecordBackward(BackwardReader& reader, RecordLocation& record);
 bool LocateRecordBackward(platform::File& file, RecordLocation& record);
 
 // Reads the record that ends at the current position whole, for the small
 // records (types, keys, names, values). On kOk and kDigestMismatch the
 // position is at the record's start (the previous record's end). A payload
 // too large to hold in memory is kReadFailed.
+RecordStatus ReadRecordBackward(BackwardReader& reader, std::string& payload);
 RecordStatus ReadRecordBackward(platform::File& file, std::string& payload);
 
 // The same, keeping at most `kept_size` bytes of the payload in `payload`
 // (the digest still covers all of it), and telling in `record` where the
 // record lies once it has been located.
+RecordStatus ReadRecordBackward(BackwardReader& reader, std::string& payload, size_t kept_size,
+                                RecordLocation& record);
 RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size_t kept_size,
                                 RecordLocation& record);
 
@@ -68,12 +79,24 @@ RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size
 // kPayloadChunkSize bytes at a time, holding none of it. On kOk and
 // kDigestMismatch the position is at the record's start, and
 // ReadPayloadInChunks can fetch the payload.
+RecordStatus VerifyRecordBackward(BackwardReader& reader, RecordLocation& record);
 RecordStatus VerifyRecordBackward(platform::File& file, RecordLocation& record);
 
+// Reads the payload of a located record once, from its start, kPayloadChunkSize
+// bytes at a time, hashing each piece and passing it to `consume`, and
+// compares the digest: kOk, kDigestMismatch, or kReadFailed on a read
+// failure or as soon as `consume` returns false. The position ends at the
+// payload's start.
+RecordStatus HashPayloadInChunks(BackwardReader& reader, const RecordLocation& record,
+                                 const std::function<bool(std::string_view)>& consume);
+
 // Reads the payload of a located record from its start, passing it to
-// `consume` in pieces of at most kPayloadChunkSize bytes; the position ends
-// at the payload's start again. Fails on a read or move failure, or as soon
-// as `consume` returns false.
+// `consume` in pieces of at most kPayloadChunkSize bytes, each read with one
+// positioned read unless the window holds it already; the position ends at
+// the payload's start again. Fails on a read or move failure, or as soon as
+// `consume` returns false.
+bool ReadPayloadInChunks(BackwardReader& reader, const RecordLocation& record,
+                         const std::function<bool(std::string_view)>& consume);
 bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
                          const std::function<bool(std::string_view)>& consume);
 

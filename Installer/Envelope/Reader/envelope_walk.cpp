@@ -1,6 +1,7 @@
 #include "envelope_walk.h"
 
 #include "extraction_progress.h"
+#include "file_extraction.h"
 #include "file_names.h"
 #include "groups.h"
 #include "launch.h"
@@ -26,34 +27,28 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
                           caption);
 }
 
-// Copies the verified record `contents` of `archive` to the new file work
-// directory + `name`, a chunk at a time. A file that cannot be written whole
-// is removed, so that no truncated file is left for the setup program.
-bool ExtractFile(const std::string& work_directory, const std::string& name,
-                 platform::File& archive, const format::RecordLocation& contents,
-                 ExtractionProgress& progress) {
-  const std::string path = work_directory + name;
-  if (!format::IsContainedFileName(name)) {
-    ReportFileError(kFailedToExtractFile, path, platform::kErrorInvalidName);
-    return false;
+// Extracts a file group's contents: hashed and written to a temporary file
+// in one pass, a name refused (it would lead out of the work directory) only
+// hashed. The file takes its name later, in PlaceFile.
+format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
+                                 format::BackwardReader& archive, PendingFile& file,
+                                 int& next_temporary_number, ExtractionProgress& progress) {
+  const std::string path = work_directory + group.name;
+  if (format::IsContainedFileName(group.name)) {
+    file.Create(work_directory, path, next_temporary_number);
+  } else {
+    file.Refuse(path, platform::kErrorInvalidName);
   }
-  platform::File target = platform::File::CreateForWriting(path);
-  if (!target.IsOpen()) {
-    ReportFileError(kFailedToExtractFile, path, platform::LastErrorCode());
-    return false;
-  }
-  const bool copied = format::ReadPayloadInChunks(archive, contents, [&](std::string_view chunk) {
-    progress.Advance(static_cast<int64_t>(chunk.size()));
-    return target.Write(chunk.data(), chunk.size());
-  });
-  if (!copied || !target.Close()) {
-    const int error = platform::LastErrorCode();
-    target.Close();
-    platform::RemoveFile(path);
-    ReportFileError(kFailedToExtractFile, path, error);
-    return false;
-  }
-  return true;
+  return ExtractContents(archive, group.contents, file, progress);
+}
+
+// Gives a file whose contents matched their digest its own name, replacing
+// an existing file. A file that could not be written whole is reported and
+// left nowhere.
+bool PlaceFile(PendingFile& file) {
+  if (file.MoveToName()) return true;
+  ReportFileError(kFailedToExtractFile, file.path(), file.error());
+  return false;
 }
 
 }  // namespace
@@ -73,19 +68,28 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   }
 
   // The envelope is read from its end down; everything above the position is
-  // done, but for a file's contents, which count as they are copied.
+  // done, but for a file's contents, which count as they are written.
   const int64_t envelope_end = archive.Position();
   ExtractionProgress progress(envelope_end);
 
-  // Each group arrives verified, a file's contents included: nothing is
-  // written for a record that does not match, and the contents are copied in
-  // a second pass.
+  // Each group arrives verified but for a file's contents, which are read
+  // once, hashed and written under a temporary name together. The effects
+  // keep their order: the digest decides, then the variable is added, then
+  // the file takes its name. Nothing appears under the name of a file whose
+  // contents do not match.
   format::GroupReader groups(archive, format::kWalkReading);
   format::OptionCollector options;
   format::Group group;
+  int next_temporary_number = 0;
   for (;;) {
-    progress.Reached(envelope_end - archive.Position());
-    const format::RecordStatus status = groups.Next(group);
+    progress.Reached(envelope_end - groups.reader().Position());
+    PendingFile file;
+    format::RecordStatus status = groups.Next(group);
+    if (status == format::RecordStatus::kOk && group.kind == format::GroupKind::kFile) {
+      status = ExtractFile(state.work_directory, group, groups.reader(), file,
+                           next_temporary_number, progress);
+    }
+    if (status != format::RecordStatus::kOk) file.Discard();
     if (status == format::RecordStatus::kDigestMismatch) {
       ReportInvalidArchive();
       state.envelope_valid = false;
@@ -98,7 +102,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     switch (group.kind) {
       case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
-        if (!ExtractFile(state.work_directory, group.name, archive, group.contents, progress)) {
+        if (!PlaceFile(file)) {
           state.failure = RunFailure::kInstallFailure;
           return;
         }

@@ -1,0 +1,78 @@
+// Extracting a file group's contents into the work directory in one pass:
+// each chunk is hashed and written to a temporary file, which takes the
+// file's own name only once the whole digest has matched.
+#pragma once
+
+#include <string>
+
+#include "backward_reader.h"
+#include "extraction_progress.h"
+#include "platform.h"
+#include "record.h"
+
+namespace reader {
+
+// Temporary files are named this, followed by a number, in the work
+// directory itself.
+inline constexpr char kTemporaryFilePrefix[] = "~extracting-";
+
+// A file's contents on their way into the work directory. Written under a
+// temporary name; moved to the file's own name only by MoveToName. Whatever
+// is left under the temporary name is removed when the object goes away.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile() { Discard(); }
+
+  // Creates the temporary file in `work_directory` (ending in a separator),
+  // to become `path` later. The name is the first of kTemporaryFilePrefix +
+  // `next_number`, + `next_number` + 1, ... that no entry has: exclusive
+  // creation never opens, truncates or follows an existing entry, even one
+  // an earlier record was extracted to. `next_number` is left at the number
+  // used. A failure is remembered and reported by MoveToName.
+  void Create(const std::string& work_directory, const std::string& path, int& next_number);
+
+  // Refuses the file from the start with the system error `error`: nothing
+  // is written, MoveToName fails with it.
+  void Refuse(const std::string& path, int error);
+
+  // Appends `chunk`. After the first failure nothing more is written and
+  // the temporary file is removed at once (a full disk gets its space back).
+  void Write(std::string_view chunk);
+
+  // Closes the temporary file and gives it the file's own name, replacing a
+  // file of that name. False, with the temporary file removed, after any
+  // failure of creating, writing, closing or renaming; error() tells the
+  // first.
+  bool MoveToName();
+
+  // The path the file is to have.
+  const std::string& path() const { return path_; }
+
+  // The system error code of the first failure, 0 without one.
+  int error() const { return error_; }
+
+  // Removes the temporary file now, if there is one.
+  void Discard();
+
+ private:
+  void Fail(int error);
+
+  std::string path_;
+  std::string temporary_;  // empty when no temporary file exists
+  platform::File file_;
+  int error_ = 0;
+  bool failed_ = false;
+};
+
+// Reads the contents record `contents` once, a chunk at a time, hashing each
+// chunk, writing it to `file` and counting it in `progress`: kOk when the
+// digest matches, else kDigestMismatch, or kReadFailed when the archive could
+// not be read.
+format::RecordStatus ExtractContents(format::BackwardReader& archive,
+                                     const format::RecordLocation& contents, PendingFile& file,
+                                     ExtractionProgress& progress);
+
+}  // namespace reader
