@@ -208,6 +208,53 @@ extern const int kErrorFileExists;
 bool RenameReplacing(const std::string& from, const std::string& to);
 
 // ---------------------------------------------------------------------------
+// A helper thread
+//
+// Just enough for one thread that works beside the main one: the thread, and
+// a counting semaphore to hand work over and back.
+
+// A thread that runs `body(argument)`. Join (or the destructor) waits until
+// it has returned. POSIX: the thread takes no signals; they stay with the
+// threads that were there before.
+class Thread {
+ public:
+  Thread() = default;
+  ~Thread() { Join(); }
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Starts the thread; false when the system cannot start one (or one was
+  // started already).
+  bool Start(void (*body)(void*), void* argument);
+
+  // Waits for the started thread to end; returns at once when none runs.
+  void Join();
+
+ private:
+  struct State;
+  State* state_ = nullptr;
+};
+
+// A semaphore: Wait takes one unit, waiting until there is one; Post adds
+// one. Starts with none. IsUsable is false when the system could not make
+// one; Post and Wait then do nothing.
+class Semaphore {
+ public:
+  Semaphore();
+  ~Semaphore();
+  Semaphore(const Semaphore&) = delete;
+  Semaphore& operator=(const Semaphore&) = delete;
+
+  bool IsUsable() const { return state_ != nullptr; }
+  void Post();
+  void Wait();
+
+ private:
+  struct State;
+  State* state_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
 // Processes
 
 // The absolute path of the file or directory `path` names, with links

@@ -32,14 +32,15 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
 // hashed. The file takes its name later, in PlaceFile.
 format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
                                  format::BackwardReader& archive, PendingFile& file,
-                                 int& next_temporary_number, ExtractionProgress& progress) {
+                                 int& next_temporary_number, OverlappedWriter& writer,
+                                 ExtractionProgress& progress) {
   const std::string path = work_directory + group.name;
   if (format::IsContainedFileName(group.name)) {
     file.Create(work_directory, path, next_temporary_number);
   } else {
     file.Refuse(path, platform::kErrorInvalidName);
   }
-  return ExtractContents(archive, group.contents, file, progress);
+  return ExtractContents(archive, group.contents, file, writer, progress);
 }
 
 // Gives a file whose contents matched their digest its own name, replacing
@@ -81,13 +82,14 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   format::OptionCollector options;
   format::Group group;
   int next_temporary_number = 0;
+  OverlappedWriter writer;  // outlives every PendingFile below
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
     PendingFile file;
     format::RecordStatus status = groups.Next(group);
     if (status == format::RecordStatus::kOk && group.kind == format::GroupKind::kFile) {
       status = ExtractFile(state.work_directory, group, groups.reader(), file,
-                           next_temporary_number, progress);
+                           next_temporary_number, writer, progress);
     }
     if (status != format::RecordStatus::kOk) file.Discard();
     if (status == format::RecordStatus::kDigestMismatch) {

@@ -32,11 +32,20 @@ void PendingFile::Refuse(const std::string& path, int error) {
 
 void PendingFile::Write(std::string_view chunk) {
   if (failed_) return;
-  if (!file_.Write(chunk.data(), chunk.size())) Fail(platform::LastErrorCode());
+  int error = 0;
+  if (writer_ != nullptr) {
+    if (!writer_->Write(file_, chunk, error)) Fail(error);
+  } else if (!file_.Write(chunk.data(), chunk.size())) {
+    Fail(platform::LastErrorCode());
+  }
 }
 
 bool PendingFile::MoveToName() {
   if (failed_) return false;
+  if (int error = 0; writer_ != nullptr && !writer_->Finish(error)) {
+    Fail(error);
+    return false;
+  }
   if (!file_.Close()) {
     Fail(platform::LastErrorCode());
     return false;
@@ -57,6 +66,8 @@ void PendingFile::Fail(int error) {
 }
 
 void PendingFile::Discard() {
+  // The helper thread may still be writing to the file.
+  if (int ignored = 0; writer_ != nullptr) writer_->Finish(ignored);
   file_.Close();
   if (!temporary_.empty()) platform::RemoveFile(temporary_);
   temporary_.clear();
@@ -64,7 +75,8 @@ void PendingFile::Discard() {
 
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     ExtractionProgress& progress) {
+                                     OverlappedWriter& writer, ExtractionProgress& progress) {
+  if (contents.length > format::kPayloadChunkSize) file.WriteThrough(writer);
   return format::HashPayloadInChunks(archive, contents, [&](std::string_view chunk) {
     file.Write(chunk);
     progress.Advance(static_cast<int64_t>(chunk.size()));

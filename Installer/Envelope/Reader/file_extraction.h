@@ -7,6 +7,7 @@
 
 #include "backward_reader.h"
 #include "extraction_progress.h"
+#include "overlapped_writer.h"
 #include "platform.h"
 #include "record.h"
 
@@ -38,6 +39,10 @@ class PendingFile {
   // is written, MoveToName fails with it.
   void Refuse(const std::string& path, int error);
 
+  // Writes the chunks through `writer` from now on, each while the next one
+  // is read and hashed.
+  void WriteThrough(OverlappedWriter& writer) { writer_ = &writer; }
+
   // Appends `chunk`. After the first failure nothing more is written and
   // the temporary file is removed at once (a full disk gets its space back).
   void Write(std::string_view chunk);
@@ -63,6 +68,7 @@ class PendingFile {
   std::string path_;
   std::string temporary_;  // empty when no temporary file exists
   platform::File file_;
+  OverlappedWriter* writer_ = nullptr;
   int error_ = 0;
   bool failed_ = false;
 };
@@ -70,9 +76,9 @@ class PendingFile {
 // Reads the contents record `contents` once, a chunk at a time, hashing each
 // chunk, writing it to `file` and counting it in `progress`: kOk when the
 // digest matches, else kDigestMismatch, or kReadFailed when the archive could
-// not be read.
+// not be read. Contents of more than one chunk are written through `writer`.
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     ExtractionProgress& progress);
+                                     OverlappedWriter& writer, ExtractionProgress& progress);
 
 }  // namespace reader

@@ -1,0 +1,89 @@
+// The helper thread and semaphore on POSIX: pthreads and unnamed semaphores.
+#include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
+
+#include <cerrno>
+
+#include "platform.h"
+
+namespace platform {
+
+namespace {
+
+// What the thread runs.
+struct Work {
+  void (*body)(void*);
+  void* argument;
+};
+
+void* RunWork(void* raw) {
+  const auto* work = static_cast<Work*>(raw);
+  work->body(work->argument);
+  return nullptr;
+}
+
+}  // namespace
+
+struct Thread::State {
+  pthread_t thread;
+  Work work;
+};
+
+bool Thread::Start(void (*body)(void*), void* argument) {
+  if (state_ != nullptr) return false;
+  state_ = new State{{}, {body, argument}};
+  // The new thread inherits the mask: with every signal blocked there, a
+  // signal meant for the reader is taken by the main thread, whose calls it
+  // interrupts.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const int started = pthread_create(&state_->thread, nullptr, RunWork, &state_->work);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (started != 0) {
+    delete state_;
+    state_ = nullptr;
+    errno = started;
+    return false;
+  }
+  return true;
+}
+
+void Thread::Join() {
+  if (state_ == nullptr) return;
+  pthread_join(state_->thread, nullptr);
+  delete state_;
+  state_ = nullptr;
+}
+
+struct Semaphore::State {
+  sem_t semaphore;
+};
+
+Semaphore::Semaphore() : state_(new State) {
+  if (sem_init(&state_->semaphore, 0, 0) != 0) {
+    delete state_;
+    state_ = nullptr;
+  }
+}
+
+Semaphore::~Semaphore() {
+  if (state_ == nullptr) return;
+  sem_destroy(&state_->semaphore);
+  delete state_;
+}
+
+void Semaphore::Post() {
+  if (state_ != nullptr) sem_post(&state_->semaphore);
+}
+
+void Semaphore::Wait() {
+  if (state_ == nullptr) return;
+  const int error = errno;  // a signal may interrupt the wait; the caller's error stays
+  while (sem_wait(&state_->semaphore) != 0 && errno == EINTR) {
+  }
+  errno = error;
+}
+
+}  // namespace platform
