@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,13 @@ bool WriteFileWithHole(const std::filesystem::path& path, std::string_view befor
 // Writes `value` over the length field of the record that ends at `end`
 // (the offset just after its digest).
 void SetRecordLength(std::string& bytes, size_t end, uint32_t value);
+
+// `size` bytes from a pseudo-random generator seeded with `seed`: the same
+// bytes for the same seed.
+std::string RandomBytes(size_t size, unsigned seed);
+
+// The names of the entries of `directory`.
+std::set<std::string> EntryNames(const std::filesystem::path& directory);
 
 // The lowercase hexadecimal rendering of raw bytes.
 std::string Hex(std::string_view bytes);

@@ -70,6 +70,31 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// Reads `size` bytes, at `offset` or, when it is negative, at the current
+// position (which then moves past them). Fails at the end of the file
+// (kErrorEndOfFile), and once an interruption has been caught.
+bool ReadWhole(int fd, char* bytes, size_t size, int64_t offset) {
+  while (size > 0) {
+    if (CaughtInterruption() != 0) {
+      errno = EINTR;
+      return false;
+    }
+    const ssize_t got = RetryOnInterrupt([&] {
+      return offset < 0 ? read(fd, bytes, size)
+                        : pread(fd, bytes, size, static_cast<off_t>(offset));
+    });
+    if (got < 0) return false;
+    if (got == 0) {
+      errno = kErrorEndOfFile;
+      return false;
+    }
+    bytes += got;
+    size -= static_cast<size_t>(got);
+    if (offset >= 0) offset += got;
+  }
+  return true;
+}
+
 // Whether the file system that holds the directory `path` is known, and
 // whether it lets programs be started (it is not mounted noexec).
 enum class Execution { kUnknown, kAllowed, kRefused };
@@ -280,44 +305,11 @@ bool File::SeekToEnd() { return lseek(static_cast<int>(handle_), 0, SEEK_END) >=
 int64_t File::Position() const { return lseek(static_cast<int>(handle_), 0, SEEK_CUR); }
 
 bool File::Read(void* buffer, size_t size) {
-  auto bytes = static_cast<char*>(buffer);
-  while (size > 0) {
-    if (CaughtInterruption() != 0) {
-      errno = EINTR;
-      return false;
-    }
-    const ssize_t got =
-        RetryOnInterrupt([&] { return read(static_cast<int>(handle_), bytes, size); });
-    if (got < 0) return false;
-    if (got == 0) {
-      errno = kErrorEndOfFile;
-      return false;
-    }
-    bytes += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
+  return ReadWhole(static_cast<int>(handle_), static_cast<char*>(buffer), size, -1);
 }
 
 bool File::ReadAt(int64_t offset, void* buffer, size_t size) {
-  auto bytes = static_cast<char*>(buffer);
-  while (size > 0) {
-    if (CaughtInterruption() != 0) {
-      errno = EINTR;
-      return false;
-    }
-    const ssize_t got = RetryOnInterrupt(
-        [&] { return pread(static_cast<int>(handle_), bytes, size, static_cast<off_t>(offset)); });
-    if (got < 0) return false;
-    if (got == 0) {
-      errno = kErrorEndOfFile;
-      return false;
-    }
-    bytes += got;
-    size -= static_cast<size_t>(got);
-    offset += got;
-  }
-  return true;
+  return ReadWhole(static_cast<int>(handle_), static_cast<char*>(buffer), size, offset);
 }
 
 bool File::Write(const void* data, size_t size) {

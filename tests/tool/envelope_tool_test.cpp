@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,19 +32,6 @@ echo $i > "$r/argc"
 mkdir -p "$r/files" && cp -R . "$r/files/"
 )";
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random());
-  return bytes;
-}
-
-std::set<std::string> Entries(const fs::path& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename());
-  return names;
-}
-
 class EnvelopeToolTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -55,7 +41,7 @@ class EnvelopeToolTest : public testing::Test {
     const size_t sizes[] = {0, 1, kChunk - 1, kChunk, kChunk + 1, 3 * kChunk + 17};
     for (size_t i = 0; i < std::size(sizes); ++i) {
       const std::string name = "data" + std::to_string(i) + ".bin";
-      data_[name] = RandomBytes(sizes[i], static_cast<unsigned>(i));
+      data_[name] = test::RandomBytes(sizes[i], static_cast<unsigned>(i));
       test::WriteFile(root() / "inputs" / name, data_[name]);
     }
     std::string manifest = R"(stub_name = "Reader.exe"
@@ -172,7 +158,7 @@ TEST_F(EnvelopeToolTest, PackedInstallersListVerifyExtractAndRun) {
   for (const auto& [name, bytes] : data_) {
     EXPECT_EQ(test::ReadFile(root() / "record/files" / name), bytes) << name;
   }
-  EXPECT_TRUE(Entries(root() / "temp").empty());
+  EXPECT_TRUE(test::EntryNames(root() / "temp").empty());
 }
 
 TEST_F(EnvelopeToolTest, TheSameInputsGiveTheSameBytesFromManifestOrFlags) {
@@ -256,7 +242,7 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
       {{"--file", ":caf\xE9.ini=" + setup}, "the name is not valid UTF-8"},
       {{"--value", "greeting=caf\xE9"}, "the text is not valid UTF-8"},
   };
-  const std::set<std::string> before = Entries(root());
+  const std::set<std::string> before = test::EntryNames(root());
   for (const auto& [more, reason] : cases) {
     const test::ProgramResult result = Pack(root() / "installer", more);
     EXPECT_EQ(result.exit_code, 2) << reason;
@@ -271,7 +257,7 @@ TEST_F(EnvelopeToolTest, RefusedInputsWriteNothingAndSayWhyInOneLine) {
   EXPECT_EQ(restub.exit_code, 2);
   EXPECT_NE(restub.errors.find("already holds an envelope"), std::string::npos) << restub.errors;
 
-  EXPECT_EQ(Entries(root()), before);  // no partial files
+  EXPECT_EQ(test::EntryNames(root()), before);  // no partial files
   EXPECT_EQ(test::ReadFile(root() / "installer"), "the previous build");
 }
 

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,19 +24,6 @@ struct ToolRun {
   std::string output;  // standard output
   std::string errors;  // standard error
 };
-
-std::string RandomBytes(size_t size) {
-  std::mt19937 random(15);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random());
-  return bytes;
-}
-
-std::set<std::string> Entries(const fs::path& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename());
-  return names;
-}
 
 class WineToolTest : public testing::Test {
  protected:
@@ -83,7 +69,7 @@ text = '/source "%source%"'
   }
 
   test::ScratchDirectory scratch_;
-  const std::string data_ = RandomBytes(1024 * 1024 + 17);  // more than one copy chunk
+  const std::string data_ = test::RandomBytes(1024 * 1024 + 17, 15);  // more than one copy chunk
   int runs_ = 0;
 };
 
@@ -110,8 +96,9 @@ TEST_F(WineToolTest, PacksListsVerifiesAndExtractsTheBytesTheLinuxToolPacks) {
        installer});  // over the first: replaced whole
   ASSERT_EQ(flags.exit_code, 0) << flags.errors;
   EXPECT_TRUE(test::ReadFile(root() / "Setup.exe") == linux_installer);
-  EXPECT_EQ(Entries(root()), (std::set<std::string>{"inputs", "installer.toml", "linux.exe",
-                                                    "Setup.exe", "wine-run-1", "wine-run-2"}));
+  EXPECT_EQ(test::EntryNames(root()),
+            (std::set<std::string>{"inputs", "installer.toml", "linux.exe", "Setup.exe",
+                                   "wine-run-1", "wine-run-2"}));
 
   const ToolRun listed = WindowsTool({"list", "--json", installer});
   ASSERT_EQ(listed.exit_code, 0) << listed.errors;
