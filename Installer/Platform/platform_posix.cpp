@@ -18,6 +18,7 @@
 
 #include "platform.h"
 #include "platform_posix_interruptions.h"
+#include "platform_posix_write.h"
 
 extern char** environ;
 
@@ -54,20 +55,6 @@ void CloseKeepingError(int fd) {
 int OpenDirectoryWithoutFollowing(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = RetryOnInterrupt([&] { return write(fd, data, size); });
-    if (written < 0) return false;
-    if (written == 0) {
-      errno = EIO;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // Reads `size` bytes, at `offset` or, when it is negative, at the current
@@ -129,6 +116,20 @@ std::vector<std::string> ExecutableTemporaryCandidates() {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = RetryOnInterrupt([&] { return write(fd, data, size); });
+    if (written < 0) return false;
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Errors and messages

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform.h"
+#include "platform_posix_write.h"
 
 namespace platform {
 
@@ -16,20 +17,13 @@ namespace {
 constexpr char kProgressText[] = "Preparing the installation";
 constexpr int kBarWidth = 20;
 
-bool line_shown = false;
-size_t shown_length = 0;  // of the line on the terminal now
+size_t shown_length = 0;  // of the line on the terminal now; 0 while none is shown
 
+// Writes `text` to standard error, keeping errno: a display never changes
+// what an operation reports.
 void WriteToTerminal(const std::string& text) {
   const int error = errno;
-  const char* data = text.data();
-  size_t size = text.size();
-  while (size > 0) {
-    const ssize_t written = write(STDERR_FILENO, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
+  WriteAll(STDERR_FILENO, text.data(), text.size());
   errno = error;
 }
 
@@ -42,7 +36,7 @@ int64_t MonotonicMilliseconds() {
 }
 
 void ShowProgress(int percent) {
-  if (!line_shown) {
+  if (shown_length == 0) {
     // Asked anew for each display: standard error may have been redirected
     // since the last one.
     const int error = errno;
@@ -64,13 +58,12 @@ void ShowProgress(int percent) {
   line += ']';
   shown_length = line.size();
   WriteToTerminal('\r' + line);
-  line_shown = true;
 }
 
 void CloseProgress() {
-  if (!line_shown) return;
+  if (shown_length == 0) return;
   WriteToTerminal('\r' + std::string(shown_length, ' ') + '\r');
-  line_shown = false;
+  shown_length = 0;
 }
 
 }  // namespace platform

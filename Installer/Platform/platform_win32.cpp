@@ -19,6 +19,7 @@ const char kPathSeparator = '\\';
 const char kFallbackTemporaryPath[] = "C:\\Temp\\";
 const int kErrorInvalidName = ERROR_INVALID_NAME;
 const int kErrorEndOfFile = ERROR_HANDLE_EOF;
+const int kErrorFileExists = ERROR_FILE_EXISTS;
 const int kRemovalRetryMilliseconds = 2000;
 const int kRemovalRetryPauseMilliseconds = 50;
 
@@ -30,6 +31,29 @@ constexpr DWORD kPathBufferSize = MAX_PATH;  // 260
 constexpr int64_t kFileTimeToUnixSeconds = 11644473600;
 
 HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Reads `size` bytes, at `offset` or, when it is negative, at the current
+// position. A positioned read names its offset in an OVERLAPPED, which on a
+// handle opened for synchronous reading makes ReadFile read there (the
+// position follows it). Fails at the end of the file (kErrorEndOfFile).
+bool ReadWhole(HANDLE file, char* bytes, size_t size, int64_t offset) {
+  while (size > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(file, bytes, chunk, &got, offset < 0 ? nullptr : &at)) return false;
+    if (got == 0) {  // the end of the file
+      SetLastError(kErrorEndOfFile);
+      return false;
+    }
+    bytes += got;
+    size -= got;
+    if (offset >= 0) offset += got;
+  }
+  return true;
+}
 
 // The attributes of the entry `path` names itself: a link is not followed.
 // False when there is no such entry.
@@ -218,6 +242,13 @@ File File::CreateForWriting(const std::string& path) {
   return File(reinterpret_cast<intptr_t>(handle));
 }
 
+File File::CreateNew(const std::string& path) {
+  const HANDLE handle =
+      CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return File(reinterpret_cast<intptr_t>(handle));  // INVALID_HANDLE_VALUE is kClosed
+}
+
 bool File::Seek(int64_t distance) {
   LARGE_INTEGER move;
   move.QuadPart = distance;
@@ -238,19 +269,11 @@ int64_t File::Position() const {
 }
 
 bool File::Read(void* buffer, size_t size) {
-  auto bytes = static_cast<char*>(buffer);
-  while (size > 0) {
-    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
-    DWORD got = 0;
-    if (!ReadFile(ToHandle(handle_), bytes, chunk, &got, nullptr)) return false;
-    if (got == 0) {  // the end of the file
-      SetLastError(kErrorEndOfFile);
-      return false;
-    }
-    bytes += got;
-    size -= got;
-  }
-  return true;
+  return ReadWhole(ToHandle(handle_), static_cast<char*>(buffer), size, -1);
+}
+
+bool File::ReadAt(int64_t offset, void* buffer, size_t size) {
+  return ReadWhole(ToHandle(handle_), static_cast<char*>(buffer), size, offset);
 }
 
 bool File::Write(const void* data, size_t size) {
@@ -274,6 +297,23 @@ bool File::Close() {
   const HANDLE handle = ToHandle(handle_);
   handle_ = kClosed;
   return CloseHandle(handle) != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Extraction under a temporary name
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  const std::wstring source = WideFromUtf8(from), target = WideFromUtf8(to);
+  // A virus scanner or indexer may hold a file it has just seen written for
+  // a moment: a sharing violation is tried again, for as long as a removal
+  // would be.
+  for (int waited = 0;; waited += kRemovalRetryPauseMilliseconds) {
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= kRemovalRetryMilliseconds) {
+      return false;
+    }
+    Sleep(static_cast<DWORD>(kRemovalRetryPauseMilliseconds));
+  }
 }
 
 // ---------------------------------------------------------------------------

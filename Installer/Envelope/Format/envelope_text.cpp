@@ -34,6 +34,24 @@ size_t Utf8SequenceLength(std::string_view text) {
   return length;
 }
 
+void AppendUtf8(std::string& text, char32_t code_point) {
+  if (code_point < 0x80) {
+    text += static_cast<char>(code_point);
+    return;
+  }
+  if (code_point < 0x800) {
+    text += static_cast<char>(0xC0 | (code_point >> 6));
+  } else if (code_point < 0x10000) {
+    text += static_cast<char>(0xE0 | (code_point >> 12));
+    text += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code_point >> 18));
+    text += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  }
+  text += static_cast<char>(0x80 | (code_point & 0x3F));
+}
+
 bool IsValidUtf8(std::string_view text) {
   size_t at = 0;
   while (at < text.size()) {

@@ -20,6 +20,9 @@ namespace format {
 // above U+10FFFF, no sequence cut short.
 size_t Utf8SequenceLength(std::string_view text);
 
+// Appends the UTF-8 form of `code_point` (at most U+10FFFF) to `text`.
+void AppendUtf8(std::string& text, char32_t code_point);
+
 // Whether all of `text` is well-formed UTF-8 (see Utf8SequenceLength). A zero
 // byte is ASCII, and so valid.
 bool IsValidUtf8(std::string_view text);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 #include "little_endian.h"
 
@@ -25,7 +24,8 @@ auto OnFile(platform::File& file, Operation operation) {
 
 // Whether a string of `size` bytes can be had. The memory is asked for, and
 // given back, without the standard library, whose failure would end the
-// reader; it is single-threaded, so what was there is there for the string.
+// reader; records are read on one thread, and the reader's helper threads
+// allocate nothing, so what was there is there for the string.
 bool CanHold(size_t size) {
   if (size > std::string().max_size()) return false;
   void* const block = std::malloc(size + 1);

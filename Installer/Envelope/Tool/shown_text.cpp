@@ -22,17 +22,7 @@ std::string ShownText(std::string_view text) {
   std::string shown;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    const char16_t code = byte >= 0x80 && byte < 0xA0 ? kCodePage1252High[byte - 0x80] : byte;
-    if (code < 0x80) {
-      shown += static_cast<char>(code);
-    } else if (code < 0x800) {
-      shown += static_cast<char>(0xC0 | (code >> 6));
-      shown += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      shown += static_cast<char>(0xE0 | (code >> 12));
-      shown += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      shown += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    format::AppendUtf8(shown, byte >= 0x80 && byte < 0xA0 ? kCodePage1252High[byte - 0x80] : byte);
   }
   return shown;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "envelope_text.h"
 #include "tool_error.h"
 
 namespace tool {
@@ -39,22 +40,7 @@ std::optional<std::string> Utf8FromUtf16(std::u16string_view text) {
       }
       code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00u);
     }
-    auto put = [&utf8](uint32_t byte) { utf8 += static_cast<char>(byte); };
-    if (code < 0x80) {
-      put(code);
-    } else if (code < 0x800) {
-      put(0xC0 | code >> 6);
-      put(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      put(0xE0 | code >> 12);
-      put(0x80 | (code >> 6 & 0x3F));
-      put(0x80 | (code & 0x3F));
-    } else {
-      put(0xF0 | code >> 18);
-      put(0x80 | (code >> 12 & 0x3F));
-      put(0x80 | (code >> 6 & 0x3F));
-      put(0x80 | (code & 0x3F));
-    }
+    format::AppendUtf8(utf8, code);
   }
   return utf8;
 }
