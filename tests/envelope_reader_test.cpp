@@ -13,6 +13,7 @@
 #include "envelope_writer.h"
 #include "little_endian.h"
 #include "md5.h"
+#include "pe_images.h"
 #include "platform.h"
 #include "test_support.h"
 
@@ -321,6 +322,65 @@ TEST_F(EnvelopeReaderTest, RandomTextsOfMarkerLettersMatchTheByteByByteRule) {
   }
   EXPECT_GT(found, 30);
   EXPECT_LT(found, 280);
+}
+
+// In a signed Windows program the envelope is looked for only before the
+// certificate table, whatever the table or the bytes after it hold; any other
+// file is searched whole, as before.
+TEST_F(EnvelopeReaderTest, InASignedProgramOnlyThePartBeforeTheCertificateTableIsSearched) {
+  const std::string hidden = test::HiddenEnvelope("the attacker's setup");
+  for (const uint16_t magic : {test::kPe32Magic, test::kPe32PlusMagic}) {
+    std::string installer = test::MinimalPeImage(magic);
+    writer::AppendTail(installer);
+    const int64_t signed_end = static_cast<int64_t>(installer.size());
+    std::string signed_installer = installer;
+    test::AppendCertificateTable(signed_installer);
+    const auto hidden_end = [&](const std::string& bytes) {
+      return static_cast<int64_t>(bytes.rfind(TailMarker()) + 42);
+    };
+
+    struct Case {
+      const char* what;
+      std::string bytes;
+      int64_t expected;  // the tail record's end; -1: none found
+    };
+    std::vector<Case> cases;
+    cases.push_back({"signed", signed_installer, signed_end});
+    {
+      std::string bytes = signed_installer;
+      test::GrowCertificateTable(bytes, hidden);
+      cases.push_back({"an envelope hidden in the grown table", bytes, signed_end});
+    }
+    cases.push_back({"an envelope after the table", signed_installer + hidden, signed_end});
+    {
+      std::string bytes = test::MinimalPeImage(magic);
+      test::AppendCertificateTable(bytes);
+      test::GrowCertificateTable(bytes, hidden);
+      cases.push_back({"no envelope before the table", bytes, -1});
+    }
+    for (const size_t gap : {size_t{10}, size_t{20}}) {
+      // The tail record reaches into the table unless all its 42 bytes fit.
+      std::string bytes = test::MinimalPeImage(magic) + std::string(6, 'x') + TailMarker();
+      bytes += std::string(gap, 't');
+      const size_t table = test::AppendCertificateTable(bytes);
+      cases.push_back(
+          {"a tail record up to the table", bytes, gap == 20 ? static_cast<int64_t>(table) : -1});
+    }
+    cases.push_back({"unsigned, an envelope after it", installer + hidden,
+                     static_cast<int64_t>(installer.size() + hidden.size())});
+    {
+      std::string bytes = installer + hidden;
+      test::SetCertificateDirectory(bytes, static_cast<uint32_t>(signed_end), 0);
+      cases.push_back({"an empty certificate entry", bytes, hidden_end(bytes)});
+      test::SetCertificateDirectory(bytes, static_cast<uint32_t>(signed_end),
+                                    static_cast<uint32_t>(hidden.size() + 1));
+      cases.push_back({"a table reaching past the end", bytes, hidden_end(bytes)});
+    }
+    for (const Case& c : cases) {
+      platform::File file = Open(c.bytes);
+      EXPECT_EQ(FoundTailEnd(file), c.expected) << c.what << ", magic " << magic;
+    }
+  }
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
+#include <vector>
 
 #include "commands.h"
 #include "little_endian.h"
 #include "manifest.h"
 #include "pack.h"
+#include "pe_images.h"
 #include "test_support.h"
 #include "tool_error.h"
 #include "windows_program.h"
@@ -21,21 +24,10 @@ void Put(std::string& bytes, size_t offset, uint32_t value, int size) {
                             static_cast<size_t>(size));
 }
 
-// A minimal PE image: DOS header, PE signature, COFF header and an optional
-// header whose certificate table entry has `certificate_size`.
+// A minimal PE image whose certificate table entry has `certificate_size`.
 std::string Program(uint16_t magic, uint32_t certificate_size) {
-  std::string bytes(1024, '\0');
-  bytes[0] = 'M';
-  bytes[1] = 'Z';
-  const size_t pe = 0x80;
-  Put(bytes, 0x3c, pe, 4);
-  Put(bytes, pe, 0x00004550, 4);
-  const size_t optional = pe + 24;
-  Put(bytes, optional, magic, 2);
-  const size_t directories = optional + (magic == 0x20b ? 112 : 96);
-  Put(bytes, directories - 4, 16, 4);         // number of data directories
-  Put(bytes, directories + 4 * 8, 0x300, 4);  // certificate table: offset
-  Put(bytes, directories + 4 * 8 + 4, certificate_size, 4);
+  std::string bytes = test::MinimalPeImage(magic);
+  test::SetCertificateDirectory(bytes, 0x300, certificate_size);
   return bytes;
 }
 
@@ -113,6 +105,99 @@ TEST(WindowsProgram, AnInstallerOnAWindowsStubListsAWindowsCommandLine) {
   EXPECT_EQ(code, kExitSuccess);
   EXPECT_NE(listed.find("executable: \"<work>\\Setup.exe\""), std::string::npos) << listed;
   EXPECT_NE(listed.find("[1] \"/dir=<work>\""), std::string::npos) << listed;
+}
+
+// A signed installer's certificate table as signing lays it out, and with
+// bytes hidden in it or after it, which the signature does not cover.
+TEST(WindowsProgram, BytesOutsideTheSignatureAreToldApartFromItsAlignment) {
+  test::ScratchDirectory scratch;
+  std::string installer = test::MinimalPeImage();
+  installer += "the envelope";
+  std::string signed_installer = installer;
+  const size_t table = test::AppendCertificateTable(signed_installer, 1457);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    CertificateTableFacts expected;  // all but the entry
+  };
+  std::vector<Case> cases = {
+      {"as signed", signed_installer, {{}, true, 0, true, 0}},
+      {"bytes after the table", signed_installer + "more", {{}, true, 4, true, 0}},
+  };
+  std::string grown = signed_installer;
+  test::GrowCertificateTable(grown, std::string(100, 'h'));
+  cases.push_back({"bytes hidden in the table", grown, {{}, true, 0, true, 104}});
+  std::string no_signature = signed_installer;
+  no_signature[table + 8] = '\x31';  // a SET, not the SEQUENCE of a PKCS#7 signature
+  cases.push_back({"no signature", no_signature, {{}, true, 0, false, 0}});
+  std::string cut = signed_installer.substr(0, signed_installer.size() - 8);
+  cases.push_back({"cut off", cut, {{}, false, 0, false, 0}});
+  for (const Case& c : cases) {
+    test::WriteFile(scratch.path() / "installer", c.bytes);
+    platform::File file = platform::File::OpenForReading((scratch.path() / "installer").string());
+    const WindowsProgramFacts program = InspectWindowsProgram(file);
+    ASSERT_TRUE(program.has_signature) << c.what;
+    EXPECT_EQ(program.certificates.offset, table) << c.what;
+    const CertificateTableFacts facts =
+        InspectCertificateTable(file, program.certificates, static_cast<int64_t>(c.bytes.size()));
+    EXPECT_EQ(facts.in_file, c.expected.in_file) << c.what;
+    EXPECT_EQ(facts.bytes_after, c.expected.bytes_after) << c.what;
+    EXPECT_EQ(facts.signature_readable, c.expected.signature_readable) << c.what;
+    EXPECT_EQ(facts.bytes_beyond_signature, c.expected.bytes_beyond_signature) << c.what;
+  }
+}
+
+// Verify and list read the envelope the reader reads, from the signed part
+// only, and fail, saying why, when a signed installer hides bytes outside its
+// signature.
+TEST(WindowsProgram, VerifyFailsWhereASignedInstallerHoldsBytesOutsideItsSignature) {
+  test::ScratchDirectory scratch;
+  PackPlan plan = PlanOnWindowsStub(scratch, 0);
+  plan.values.push_back({"executable", "%installer%"});
+  const std::filesystem::path installer = scratch.path() / "out.exe";
+  PackInstaller(scratch.path() / "reader.exe", plan, installer);
+  std::string signed_installer = test::ReadFile(installer);
+  const size_t envelope_end = signed_installer.size();
+  test::AppendCertificateTable(signed_installer);
+  std::string grown = signed_installer;
+  test::GrowCertificateTable(grown, test::HiddenEnvelope("hidden setup"));
+  const std::string appended = signed_installer + test::HiddenEnvelope("hidden setup");
+
+  struct Case {
+    const char* what;
+    const std::string& bytes;
+    int expected_code;
+    const char* said;  // on standard output when verified, else on standard error
+  };
+  const Case cases[] = {
+      {"signed", signed_installer, kExitSuccess, "before the certificate table"},
+      {"an envelope hidden in the table", grown, kExitBadInstaller, "bytes beyond its signature"},
+      {"an envelope after the table", appended, kExitBadInstaller, "bytes follow the certificate"},
+  };
+  for (const Case& c : cases) {
+    test::WriteFile(installer, c.bytes);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int verified = VerifyInstaller(installer);
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(verified, c.expected_code) << c.what;
+    EXPECT_NE((verified == kExitSuccess ? out : errors).find(c.said), std::string::npos)
+        << c.what << ": " << out << errors;
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int listed = ListInstaller(installer, true);
+    std::fflush(stdout);
+    const nlohmann::json document = nlohmann::json::parse(testing::internal::GetCapturedStdout());
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(listed, c.expected_code) << c.what;
+    EXPECT_EQ(document["envelope_end"], envelope_end) << c.what;
+    EXPECT_EQ(document["signed"], true) << c.what;
+    EXPECT_EQ(document["certificate_table"]["envelope_before_it"], true) << c.what;
+    EXPECT_EQ(document["variables"]["installer"], "Setup.exe") << c.what;
+  }
 }
 
 }  // namespace

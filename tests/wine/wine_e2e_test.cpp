@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <set>
@@ -19,6 +20,7 @@
 #include "envelope_writer.h"
 #include "installers.h"
 #include "options.h"
+#include "pe_images.h"
 #include "record.h"
 #include "tail.h"
 #include "test_support.h"
@@ -287,28 +289,47 @@ TEST_F(WineInstallerTest, AStandardLibraryFailureEndsTheProgramWithTheUnhandledE
   }
 }
 
-TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
-  const fs::path unsigned_installer = scratch_.path() / "unsigned.exe";
-  WriteInstaller(ExampleInstaller(GuiSetup()), unsigned_installer);
-  const fs::path key = scratch_.path() / "key.pem", certificate = scratch_.path() / "cert.pem";
-  const fs::path log = scratch_.path() / "signing.log";
+// Whether `osslsigncode verify` accepts the signature of `installer`.
+bool SignatureVerifies(const fs::path& installer, const fs::path& scratch) {
+  const fs::path log = scratch / "verifying.log";
+  const bool verifies =
+      std::system(("osslsigncode verify -CAfile '" + (scratch / "cert.pem").string() + "' -in '" +
+                   installer.string() + "' >'" + log.string() + "' 2>&1")
+                      .c_str()) == 0;
+  if (!verifies) std::cerr << test::ReadFile(log);
+  return verifies;
+}
+
+// Signs the installer at `unsigned_installer` into `signed_installer` with a
+// test certificate made in `scratch`, and checks that the signature
+// verifies. Fails the test
+// (and returns false) when a signing tool fails.
+bool SignInto(const fs::path& unsigned_installer, const fs::path& signed_installer,
+              const fs::path& scratch) {
+  const fs::path key = scratch / "key.pem", certificate = scratch / "cert.pem";
+  const fs::path log = scratch / "signing.log";
   auto run = [&](const std::string& command) {
     return std::system((command + " </dev/null >>'" + log.string() + "' 2>&1").c_str());
   };
-  ASSERT_EQ(run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quillmarrow Test "
-                "Signing' -addext extendedKeyUsage=codeSigning -keyout '" +
-                key.string() + "' -out '" + certificate.string() + "'"),
-            0)
-      << test::ReadFile(log);
-  ASSERT_EQ(run("osslsigncode sign -certs '" + certificate.string() + "' -key '" + key.string() +
+  if (!fs::exists(certificate)) {
+    EXPECT_EQ(run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quillmarrow Test "
+                  "Signing' -addext extendedKeyUsage=codeSigning -keyout '" +
+                  key.string() + "' -out '" + certificate.string() + "'"),
+              0)
+        << test::ReadFile(log);
+  }
+  EXPECT_EQ(run("osslsigncode sign -certs '" + certificate.string() + "' -key '" + key.string() +
                 "' -n Quillmarrow -in '" + unsigned_installer.string() + "' -out '" +
-                installer_.string() + "'"),
+                signed_installer.string() + "'"),
             0)
       << test::ReadFile(log);
-  ASSERT_EQ(run("osslsigncode verify -CAfile '" + certificate.string() + "' -in '" +
-                installer_.string() + "'"),
-            0)
-      << test::ReadFile(log);
+  return !testing::Test::HasFailure() && SignatureVerifies(signed_installer, scratch);
+}
+
+TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
+  const fs::path unsigned_installer = scratch_.path() / "unsigned.exe";
+  WriteInstaller(ExampleInstaller(GuiSetup()), unsigned_installer);
+  ASSERT_TRUE(SignInto(unsigned_installer, installer_, scratch_.path()));
 
   const std::string signed_bytes = test::ReadFile(installer_);
   const std::string unsigned_bytes = test::ReadFile(unsigned_installer);
@@ -319,6 +340,41 @@ TEST_F(WineInstallerTest, ASignedInstallerVerifiesAndRunsLikeTheUnsignedOne) {
   const std::time_t before = std::time(nullptr);
   const wine::Result result = Run();
   ExpectTheExampleRan(result, GuiSetup(), before);
+}
+
+// What runs is what the signature covers. A second envelope hidden in the
+// grown certificate table (the signature still verifies) or appended after
+// it is never read: only the signed envelope's setup program runs, without a
+// message. Files that are not signed are searched whole, as before.
+TEST_F(WineInstallerTest, OnlyTheSignedEnvelopeRunsWhateverIsHiddenInOrAfterTheSignature) {
+  const fs::path unsigned_installer = scratch_.path() / "unsigned.exe";
+  const std::string example = ExampleInstaller(GuiSetup());
+  WriteInstaller(example, unsigned_installer);
+  ASSERT_TRUE(SignInto(unsigned_installer, installer_, scratch_.path()));
+  const std::string signed_bytes = test::ReadFile(installer_);
+  const std::string hidden = test::HiddenEnvelope(GuiSetup());
+
+  std::string grown = signed_bytes;
+  test::GrowCertificateTable(grown, hidden);
+  WriteInstaller(grown);
+  EXPECT_TRUE(SignatureVerifies(installer_, scratch_.path())) << "the table is not signed";
+  std::string entry_past_the_end = example;
+  test::SetCertificateDirectory(entry_past_the_end, static_cast<uint32_t>(example.size() - 16),
+                                0x1000);
+  const std::pair<const char*, std::string> cases[] = {
+      {"an envelope hidden in the grown certificate table", grown},
+      {"an envelope after the certificate table", signed_bytes + hidden},
+      {"unsigned, with bytes after the envelope", example},
+      {"a certificate entry that points past the end", entry_past_the_end},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    fs::remove_all(record_);
+    fs::create_directory(record_);
+    WriteInstaller(bytes);
+    const std::time_t before = std::time(nullptr);
+    ExpectTheExampleRan(Run(), GuiSetup(), before);
+  }
 }
 
 // What exit_code_probe.exe recorded of one run of the installer.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "record.h"
+#include "signed_part.h"
 
 namespace format {
 
@@ -57,13 +58,20 @@ size_t FindLastMarker(std::string_view text, const std::string& marker) {
 
 bool FindEnvelopeTail(platform::File& file) {
   if (!file.SeekToEnd()) return false;
+  const int64_t file_size = file.Position();
   const std::string& marker = TailMarker();
   const int64_t marker_size = static_cast<int64_t>(marker.size());
+
+  // The highest candidate ends here: one byte before the end of the file, or,
+  // in a signed file, where the tail record still ends before the
+  // certificate table.
+  const int64_t signed_end = SignedPartEnd(ReadProgramHeaders(file), file_size);
+  int64_t end = signed_end < file_size ? signed_end - static_cast<int64_t>(kRecordTrailerSize)
+                                       : file_size - 1;
 
   // Scan blocks from the top down. Each block overlaps the one above it by
   // all but one byte of a marker, so a marker across the edge is still seen.
   std::vector<char> block(kTailScanBlockSize);
-  int64_t end = file.Position() - 1;  // the highest candidate ends here
   while (end - kLowestMarkerOffset >= marker_size) {
     const int64_t start = std::max(kLowestMarkerOffset, end - static_cast<int64_t>(block.size()));
     const size_t size = static_cast<size_t>(end - start);

@@ -3,7 +3,9 @@
 //
 // The last record of an envelope is the tail record, whose payload is the
 // tail marker. Anything after the tail record (a code-signing certificate,
-// alignment bytes) is never interpreted.
+// alignment bytes) is never interpreted; in a signed program file the
+// envelope is looked for only in the part the signature covers (see
+// signed_part.h).
 #pragma once
 
 #include <cstddef>
@@ -27,7 +29,10 @@ const std::string& TailMarker();
 
 // Searches backwards from the end of the file for the tail marker. Candidate
 // offsets run from size - 23 down to 23, so the marker that starts highest
-// wins and the last byte of the file is never part of it. On success the
+// wins and the last byte of the file is never part of it. In a signed PE
+// image (see signed_part.h) only the part before the certificate table is
+// searched, and the whole tail record must lie there: nothing at or after the
+// table's first byte is read as part of the envelope. On success the
 // position is at the end of the tail record (marker + 42).
 bool FindEnvelopeTail(platform::File& file);
 

@@ -57,6 +57,43 @@ std::string Describe(const ScannedGroup& group) {
   return text;
 }
 
+// What lies outside the signature of a signed installer, which Windows and
+// the reader do not look at but a tampered file can hide things in; empty
+// when nothing does.
+std::string SignatureProblem(const EnvelopeScan& scan) {
+  if (!scan.certificate_table) return {};
+  const CertificateTableFacts& table = *scan.certificate_table;
+  const std::string where = "the certificate table (offset " + std::to_string(table.entry.offset) +
+                            ", " + std::to_string(table.entry.size) + " bytes)";
+  if (!table.in_file) {
+    return where + " reaches past the end of the file: the signature is cut off";
+  }
+  if (table.bytes_after > 0) {
+    return std::to_string(table.bytes_after) + " bytes follow " + where +
+           ": the signature does not cover them (the reader ignores them)";
+  }
+  if (!table.signature_readable) {
+    return where + " holds no PKCS#7 signature whose length can be read";
+  }
+  if (table.bytes_beyond_signature > 0) {
+    return where + " holds " + std::to_string(table.bytes_beyond_signature) +
+           " bytes beyond its signature: the signature does not cover them (the reader ignores "
+           "them; Windows refuses such a file where it checks the padding)";
+  }
+  return {};
+}
+
+// The signature's place beside the envelope, for a signed installer whose
+// envelope was found.
+std::string SignatureFacts(const EnvelopeScan& scan) {
+  const CertificateTableFacts& table = *scan.certificate_table;
+  if (!table.in_file) return "code-signed, but the certificate table lies outside the file";
+  return "code-signed: the envelope ends " +
+         std::to_string(table.entry.offset - scan.envelope_end) +
+         " bytes before the certificate table (offset " + std::to_string(table.entry.offset) +
+         ", " + std::to_string(table.entry.size) + " bytes), inside the signed part";
+}
+
 // The program and parameters the reader would start; nothing when expanding
 // them goes beyond the reader's limits, and the reader would start nothing.
 std::optional<format::LaunchCommand> ReaderCommandLine(const EnvelopeScan& scan,
@@ -78,6 +115,20 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
   document["envelope_end"] = scan.tail_found ? nlohmann::ordered_json(scan.envelope_end) : nullptr;
   document["windows_program"] = scan.windows_program;
   document["signed"] = scan.signed_program;
+  if (scan.certificate_table) {
+    const CertificateTableFacts& certificates = *scan.certificate_table;
+    nlohmann::ordered_json facts;
+    facts["offset"] = certificates.entry.offset;
+    facts["size"] = certificates.entry.size;
+    facts["inside_file"] = certificates.in_file;
+    facts["envelope_before_it"] = scan.tail_found && certificates.in_file;
+    facts["bytes_after"] = certificates.bytes_after;
+    facts["signature_readable"] = certificates.signature_readable;
+    facts["bytes_beyond_signature"] = certificates.bytes_beyond_signature;
+    document["certificate_table"] = std::move(facts);
+  } else {
+    document["certificate_table"] = nullptr;
+  }
   document["valid"] = scan.Valid();
   document["problem"] = scan.problem.empty() ? nullptr : nlohmann::ordered_json(scan.problem);
   nlohmann::ordered_json& groups = document["groups"] = nlohmann::ordered_json::array();
@@ -122,6 +173,7 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   }
   if (scan.signed_program) std::cout << ", code-signed";
   std::cout << "\n";
+  if (scan.certificate_table && scan.tail_found) std::cout << SignatureFacts(scan) << "\n";
   if (!scan.groups.empty()) {
     std::printf("%5s  %-6s %-24s %-24s %12s  %s\n", "#", "type", "key", "name", "size", "digests");
   }
@@ -165,7 +217,8 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
 
 // Says on standard error what is wrong with the installer, if anything: the
 // first group whose digest does not match, or else why the envelope cannot
-// be read. True when there was something to say.
+// be read, or else what a signed installer holds outside its signature. True
+// when there was something to say.
 bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& scan) {
   if (const ScannedGroup* bad = scan.FirstBadGroup()) {
     const auto number = bad - scan.groups.data() + 1;
@@ -176,6 +229,10 @@ bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& sc
   }
   if (!scan.Valid()) {
     std::cerr << "envelope: " << Quoted(Utf8FromPath(installer)) << ": " << scan.problem << "\n";
+    return true;
+  }
+  if (const std::string problem = SignatureProblem(scan); !problem.empty()) {
+    std::cerr << "envelope: " << Quoted(Utf8FromPath(installer)) << ": " << problem << "\n";
     return true;
   }
   return false;
@@ -207,6 +264,11 @@ int VerifyInstaller(const std::filesystem::path& installer) {
             << " groups, every digest matches"
             << (scan.signed_program ? " (the stub's own bytes changed by code signing)" : "")
             << "\n";
+  if (scan.certificate_table) {
+    std::cout << SignatureFacts(scan) << "; nothing follows the table\n";
+  } else if (scan.windows_program) {
+    std::cout << "not code-signed\n";
+  }
   return kExitSuccess;
 }
 

@@ -47,8 +47,14 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   const WindowsProgramFacts facts = InspectWindowsProgram(file);
   scan.windows_program = facts.is_windows_program;
   scan.signed_program = facts.has_signature;
+  if (facts.has_signature) {
+    scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
+  }
   if (!format::FindEnvelopeTail(file)) {
-    scan.problem = "no envelope: the tail marker is missing";
+    scan.problem = scan.certificate_table && scan.certificate_table->in_file
+                       ? "no envelope in the signed part of the file: the tail marker is missing "
+                         "before the certificate table"
+                       : "no envelope: the tail marker is missing";
     return scan;
   }
   scan.tail_found = true;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "options.h"
 #include "record.h"
 #include "variables.h"
+#include "windows_program.h"
 
 namespace tool {
 
@@ -25,6 +27,9 @@ struct EnvelopeScan {
   int64_t envelope_end = 0;  // just after the tail record
   bool windows_program = false;
   bool signed_program = false;
+  // Where a code-signed program's certificate table lies, and what it holds;
+  // only for a Windows program whose certificate entry is not empty.
+  std::optional<CertificateTableFacts> certificate_table;
   std::vector<ScannedGroup> groups;  // in reading order, tail first
   bool reached_stub = false;
   // Why the scan ended before the stub group, when it did.
