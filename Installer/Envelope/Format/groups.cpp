@@ -59,54 +59,82 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
   return {};
 }
 
+std::string_view GroupType(GroupKind kind) {
+  switch (kind) {
+    case GroupKind::kTail: return TailMarker();
+    case GroupKind::kValue: return kValueGroupType;
+    case GroupKind::kFile: return kFileGroupType;
+    case GroupKind::kStub: return kStubGroupType;
+    case GroupKind::kOption: return kOptionGroupType;
+    case GroupKind::kOther: return {};
+  }
+  return {};
+}
+
 RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
   failure_ = {role, reader_.Position(), {}};
   std::string* text = TextOf(role, group);
-  // A type is kept long enough to tell the tail marker from other texts.
-  const size_t kept = role == RecordRole::kType
-                          ? std::max(reading_.kept_text_size, TailMarker().size())
-                          : reading_.kept_text_size;
-  RecordStatus status;
-  if (text != nullptr) {
-    status = ReadRecordBackward(reader_, *text, kept, failure_.record);
-  } else if (reading_.check_contents) {
-    status = VerifyRecordBackward(reader_, failure_.record);
-  } else {
-    status = LocateRecordBackward(reader_, failure_.record) ? RecordStatus::kOk
-                                                            : RecordStatus::kOutsideFile;
+  if (text == nullptr) {
+    if (!LocateRecordBackward(reader_, failure_.record)) return RecordStatus::kOutsideFile;
+    group.contents = failure_.record;
+    return RecordStatus::kOk;
   }
-  const bool read_whole = status == RecordStatus::kOk || status == RecordStatus::kDigestMismatch;
-  if (role == RecordRole::kContents && read_whole) group.contents = failure_.record;
+  // A type is kept long enough to tell the tail marker from other texts.
+  const size_t kept =
+      role == RecordRole::kType ? std::max(kept_text_size_, TailMarker().size()) : kept_text_size_;
+  const RecordStatus status = ReadRecordBackward(reader_, *text, kept, failure_.record);
   // Decoded once, here, after the digest has covered the stored bytes. The
   // type is compared with ASCII texts only, and keeps its bytes.
-  if (text != nullptr && role != RecordRole::kType && read_whole) {
+  if (role != RecordRole::kType &&
+      (status == RecordStatus::kOk || status == RecordStatus::kDigestMismatch)) {
     *text = DecodeEnvelopeText(std::move(*text));
   }
-  if (status == RecordStatus::kDigestMismatch && reading_.read_past_mismatches) {
-    if (!group.bad_record) group.bad_record = role;
-    status = RecordStatus::kOk;
-  }
-  return status;
+  return Noted(status, role, group);
 }
 
-RecordStatus GroupReader::Next(Group& group) {
+RecordStatus GroupReader::Noted(RecordStatus status, RecordRole role, Group& group) {
+  if (status != RecordStatus::kDigestMismatch) return status;
+  if (!group.bad_record) group.bad_record = role;
+  return RecordStatus::kOk;
+}
+
+RecordStatus GroupReader::ReadRecords(std::span<const RecordRole> roles, Group& group) {
+  for (const RecordRole role : roles) {
+    if (const RecordStatus status = ReadRecord(role, group); status != RecordStatus::kOk) {
+      return status;
+    }
+  }
+  return RecordStatus::kOk;
+}
+
+RecordStatus GroupReader::ReadHead(Group& group) {
   group = Group();
   if (const RecordStatus status = ReadRecord(RecordRole::kType, group);
       status != RecordStatus::kOk) {
     return status;
   }
   group.kind = KindOfGroupType(group.type);
-  if (reading_.options_only && group.kind != GroupKind::kTail && group.kind != GroupKind::kOption) {
-    return RecordStatus::kOk;
-  }
-  std::span<const RecordRole> records = RecordsAfterType(group.kind);
-  if (group.kind == GroupKind::kStub && !reading_.stub_records) records = records.first(1);
-  for (const RecordRole role : records) {
-    if (const RecordStatus status = ReadRecord(role, group); status != RecordStatus::kOk) {
-      return status;
-    }
-  }
-  return RecordStatus::kOk;
+  return group.kind == GroupKind::kTail ? RecordStatus::kOk : ReadRecord(RecordRole::kKey, group);
+}
+
+RecordStatus GroupReader::ReadBody(Group& group) {
+  const std::span<const RecordRole> records = RecordsAfterType(group.kind);
+  return ReadRecords(records.empty() ? records : records.subspan(1), group);
+}
+
+RecordStatus GroupReader::Next(Group& group) {
+  const RecordStatus status = ReadHead(group);
+  return status == RecordStatus::kOk ? ReadBody(group) : status;
+}
+
+RecordStatus GroupReader::VerifyContents(Group& group) {
+  failure_ = {
+      RecordRole::kContents,
+      group.contents.start + group.contents.length + static_cast<int64_t>(kRecordTrailerSize),
+      group.contents};
+  const RecordStatus status =
+      HashPayloadInChunks(reader_, group.contents, [](std::string_view) { return true; });
+  return Noted(status, RecordRole::kContents, group);
 }
 
 }  // namespace format

@@ -45,6 +45,10 @@ const char* RecordRoleName(RecordRole role);
 // The records a group of `kind` holds after its type, in reading order.
 std::span<const RecordRole> RecordsAfterType(GroupKind kind);
 
+// The type text of a group of `kind`; for kOther, which names no one type,
+// an empty text.
+std::string_view GroupType(GroupKind kind);
+
 // A group as read. The key, name and value are envelope text, decoded to
 // UTF-8 as envelope_text.h says; the type keeps its stored bytes.
 struct Group {
@@ -53,38 +57,10 @@ struct Group {
   std::string key;
   std::string name;         // file and stub groups
   std::string value;        // value groups
-  RecordLocation contents;  // file and stub groups: located (and verified, when
-                            // the reading checks contents), not kept
-  // Only when reading on past mismatches: the first of the group's records
-  // whose digest does not match.
+  RecordLocation contents;  // file and stub groups: located, not kept
+  // The first of the group's records whose digest does not match.
   std::optional<RecordRole> bad_record;
 };
-
-// How a GroupReader reads.
-struct GroupReading {
-  // Read a stub group's name and contents too; the reader's walk ends at the
-  // stub's key and never reads its own program bytes.
-  bool stub_records = false;
-  // Note a record whose digest does not match in Group::bad_record and read
-  // on, instead of stopping there.
-  bool read_past_mismatches = false;
-  // Read only the type of a group that is neither the tail nor an option,
-  // leaving the position inside that group: for looking up the leading
-  // options without verifying a file's contents.
-  bool options_only = false;
-  // Keep at most this many bytes of each text record (key, name, value; a
-  // type always as much as the tail marker's length); every record is still
-  // hashed whole.
-  size_t kept_text_size = SIZE_MAX;
-  // Hash a file or stub group's contents when locating them. Without it they
-  // are only located, and whoever reads them must check their digest (the
-  // walk hashes them as it writes them, reading them once).
-  bool check_contents = true;
-};
-
-// The reader's walk: everything held, the first mismatch ends the reading,
-// the contents left to the extraction to check.
-inline constexpr GroupReading kWalkReading{.check_contents = false};
 
 // Where and why a GroupReader stopped.
 struct GroupReadFailure {
@@ -97,18 +73,40 @@ struct GroupReadFailure {
 // (where FindEnvelopeTail leaves the file) towards the start of the file,
 // through a BackwardReader of its own: the file's position is not used once
 // it is made.
+//
+// A group is read in two steps: its head (the type record and, for every
+// kind but the tail, the key) and its body (the records after the key). Every text record is read
+// whole and its digest checked; a file or stub group's contents are only located, for whoever reads
+// them to check (VerifyContents, or while extracting them). A record whose digest does not match is
+// noted in Group::bad_record and the reading goes on with the next one, so that the position stays
+// at record boundaries; a record that cannot be read whole ends the reading.
 class GroupReader {
  public:
-  GroupReader(platform::File& file, const GroupReading& reading)
-      : reader_(file), reading_(reading) {}
+  // Texts (keys, names, values) longer than `kept_text_size` bytes are kept
+  // only in part, though hashed whole; a type is always kept as long as the
+  // tail marker.
+  explicit GroupReader(platform::File& file, size_t kept_text_size = SIZE_MAX)
+      : reader_(file), kept_text_size_(kept_text_size) {}
 
-  // Reads the group that ends at the current position into `group`. kOk: the
-  // group is whole (its contents located, and their digest checked when the
-  // reading says so), and the position is at its start. Otherwise the status
-  // of the record that stopped the reading (kDigestMismatch only when not
-  // reading past mismatches), `group` holds what was read before it and
-  // failure() tells which record it was.
+  // Reads the head of the group that ends at the current position into
+  // `group`, which is cleared first. kOk when every record was read whole
+  // (group.bad_record tells whether their digests matched) and the position
+  // is at the head's start; otherwise the status of the record that could not
+  // be read, and failure() tells which.
+  RecordStatus ReadHead(Group& group);
+
+  // Reads the rest of the group whose head ReadHead read into `group`: a value
+  // group's value, a file or stub group's name and contents. Results as for
+  // ReadHead; on kOk the position is at the group's start.
+  RecordStatus ReadBody(Group& group);
+
+  // ReadHead, then ReadBody.
   RecordStatus Next(Group& group);
+
+  // Reads the contents `group`'s body located and checks their digest, a
+  // mismatch noted in group.bad_record. kOk when they were read whole; the
+  // position does not move.
+  RecordStatus VerifyContents(Group& group);
 
   const GroupReadFailure& failure() const { return failure_; }
 
@@ -117,10 +115,12 @@ class GroupReader {
   BackwardReader& reader() { return reader_; }
 
  private:
+  RecordStatus ReadRecords(std::span<const RecordRole> roles, Group& group);
   RecordStatus ReadRecord(RecordRole role, Group& group);
+  RecordStatus Noted(RecordStatus status, RecordRole role, Group& group);
 
   BackwardReader reader_;
-  GroupReading reading_;
+  size_t kept_text_size_;
   GroupReadFailure failure_;
 };
 

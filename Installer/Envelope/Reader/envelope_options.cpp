@@ -9,12 +9,15 @@ namespace reader {
 format::ReaderOptions ReadEnvelopeOptions(const std::string& program_path) {
   platform::File archive = platform::File::OpenForReading(program_path);
   if (!archive.IsOpen() || !format::FindEnvelopeTail(archive)) return {};
-  format::GroupReading reading;
-  reading.options_only = true;
-  format::GroupReader groups(archive, reading);
+  // The leading option groups, like the tail, are all head: reading ends at
+  // the head of the first other group, before any contents.
+  format::GroupReader groups(archive);
   format::OptionCollector options;
   format::Group group;
-  while (!options.Done() && groups.Next(group) == format::RecordStatus::kOk) options.Add(group);
+  while (!options.Done() && groups.ReadHead(group) == format::RecordStatus::kOk &&
+         !group.bad_record) {
+    options.Add(group);
+  }
   return options.options();
 }
 

@@ -4,12 +4,11 @@
 #include "file_extraction.h"
 #include "file_names.h"
 #include "groups.h"
-#include "launch.h"
 #include "messages.h"
-#include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
+#include "walk_rule.h"
 
 namespace reader {
 
@@ -78,42 +77,45 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   // keep their order: the digest decides, then the variable is added, then
   // the file takes its name. Nothing appears under the name of a file whose
   // contents do not match.
-  format::GroupReader groups(archive, format::kWalkReading);
-  format::OptionCollector options;
+  format::GroupReader groups(archive);
+  format::WalkRule walk(state.variables);
   format::Group group;
   int next_temporary_number = 0;
   OverlappedWriter writer;  // outlives every PendingFile below
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
     PendingFile file;
-    format::RecordStatus status = groups.Next(group);
-    if (status == format::RecordStatus::kOk && group.kind == format::GroupKind::kFile) {
+    format::RecordStatus status = groups.ReadHead(group);
+    // The stub group ends the walk at its key: its name and contents, the
+    // reader program itself, are never read.
+    if (status == format::RecordStatus::kOk && !group.bad_record &&
+        group.kind != format::GroupKind::kStub) {
+      status = groups.ReadBody(group);
+    }
+    if (status == format::RecordStatus::kOk && !group.bad_record &&
+        group.kind == format::GroupKind::kFile) {
       status = ExtractFile(state.work_directory, group, groups.reader(), file,
                            next_temporary_number, writer, progress);
+      if (status == format::RecordStatus::kDigestMismatch) {
+        group.bad_record = format::RecordRole::kContents;
+        status = format::RecordStatus::kOk;
+      }
     }
-    if (status != format::RecordStatus::kOk) file.Discard();
-    if (status == format::RecordStatus::kDigestMismatch) {
+    if (status != format::RecordStatus::kOk || group.bad_record) file.Discard();
+    // A read failure ends the walk silently; a digest mismatch is reported.
+    if (status != format::RecordStatus::kOk && !group.bad_record) return;
+    const bool goes_on = walk.Take(group);
+    state.envelope_valid = walk.envelope_valid();
+    state.options = walk.options();
+    if (group.bad_record) {
       ReportInvalidArchive();
-      state.envelope_valid = false;
+      return;
     }
-    if (status != format::RecordStatus::kOk) return;  // read failures end the walk silently
-
-    format::InsertGroupVariable(state.variables, group);
-    options.Add(group);
-    state.options = options.options();
-    switch (group.kind) {
-      case format::GroupKind::kTail: state.envelope_valid = true; break;
-      case format::GroupKind::kFile:
-        if (!PlaceFile(file)) {
-          state.failure = RunFailure::kInstallFailure;
-          return;
-        }
-        break;
-      case format::GroupKind::kStub: return;
-      case format::GroupKind::kValue:
-      case format::GroupKind::kOption:
-      case format::GroupKind::kOther: break;
+    if (group.kind == format::GroupKind::kFile && !PlaceFile(file)) {
+      state.failure = RunFailure::kInstallFailure;
+      return;
     }
+    if (!goes_on) return;
   }
 }
 
