@@ -12,20 +12,9 @@ static_assert(kPayloadChunkSize <= kReadWindowSize);
 
 namespace {
 
-// Runs `operation` on a reader of `file` at its current position, then moves
-// the file's position to where the reader's ended.
-template <typename Operation>
-auto OnFile(platform::File& file, Operation operation) {
-  BackwardReader reader(file);
-  const auto result = operation(reader);
-  reader.SyncFile();
-  return result;
-}
-
-// Whether a string of `size` bytes can be had. The memory is asked for, and
+// Whether a string of `size` bytes can be had: the memory is asked for, and
 // given back, without the standard library, whose failure would end the
-// reader; records are read on one thread, and the reader's helper threads
-// allocate nothing, so what was there is there for the string.
+// reader.
 bool CanHold(size_t size) {
   if (size > std::string().max_size()) return false;
   void* const block = std::malloc(size + 1);
@@ -115,33 +104,6 @@ bool ReadPayloadInChunks(BackwardReader& reader, const RecordLocation& record,
     done += static_cast<uint32_t>(size);
   }
   return true;
-}
-
-// The same on a bare file.
-
-bool LocateRecordBackward(platform::File& file, RecordLocation& record) {
-  return OnFile(file, [&](BackwardReader& reader) { return LocateRecordBackward(reader, record); });
-}
-
-RecordStatus ReadRecordBackward(platform::File& file, std::string& payload) {
-  return OnFile(file, [&](BackwardReader& reader) { return ReadRecordBackward(reader, payload); });
-}
-
-RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size_t kept_size,
-                                RecordLocation& record) {
-  return OnFile(file, [&](BackwardReader& reader) {
-    return ReadRecordBackward(reader, payload, kept_size, record);
-  });
-}
-
-RecordStatus VerifyRecordBackward(platform::File& file, RecordLocation& record) {
-  return OnFile(file, [&](BackwardReader& reader) { return VerifyRecordBackward(reader, record); });
-}
-
-bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
-                         const std::function<bool(std::string_view)>& consume) {
-  return OnFile(
-      file, [&](BackwardReader& reader) { return ReadPayloadInChunks(reader, record, consume); });
 }
 
 }  // namespace format

@@ -6,12 +6,8 @@
 // directly. The first record's payload is the reader program itself (offset 0
 // up to its length field). Records are read from their end towards the start
 // of the file.
-//
-// Every operation comes twice: on a BackwardReader, which serves small
-// records from its window (the reader's walk and the tool's scan read
-// through one), and on a bare File at its current position, which reads
-// through a reader of its own and leaves the file's position where the
-// operation says.
+// Every operation reads through a BackwardReader, which serves small records
+// from its window.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +28,9 @@ inline constexpr size_t kRecordTrailerSize = kLengthFieldSize + kDigestSize;
 
 // Large payloads are read this many bytes at a time.
 inline constexpr size_t kPayloadChunkSize = 1024 * 1024;
+
+// The largest payload a record holds: its length field has 32 bits.
+inline constexpr uint64_t kMaxPayloadSize = UINT32_MAX;
 
 // How reading one record ended.
 enum class RecordStatus {
@@ -58,21 +57,17 @@ std::string RecordTrailer(uint32_t length, std::string_view digest);
 // move failure or a length that reaches past the start of the file; nothing
 // is reserved before the length is known to fit.
 bool LocateRecordBackward(BackwardReader& reader, RecordLocation& record);
-bool LocateRecordBackward(platform::File& file, RecordLocation& record);
 
 // Reads the record that ends at the current position whole, for the small
 // records (types, keys, names, values). On kOk and kDigestMismatch the
 // position is at the record's start (the previous record's end). A payload
 // too large to hold in memory is kReadFailed.
 RecordStatus ReadRecordBackward(BackwardReader& reader, std::string& payload);
-RecordStatus ReadRecordBackward(platform::File& file, std::string& payload);
 
 // The same, keeping at most `kept_size` bytes of the payload in `payload`
 // (the digest still covers all of it), and telling in `record` where the
 // record lies once it has been located.
 RecordStatus ReadRecordBackward(BackwardReader& reader, std::string& payload, size_t kept_size,
-                                RecordLocation& record);
-RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size_t kept_size,
                                 RecordLocation& record);
 
 // Locates a record of any size and checks its digest reading
@@ -80,7 +75,6 @@ RecordStatus ReadRecordBackward(platform::File& file, std::string& payload, size
 // kDigestMismatch the position is at the record's start, and
 // ReadPayloadInChunks can fetch the payload.
 RecordStatus VerifyRecordBackward(BackwardReader& reader, RecordLocation& record);
-RecordStatus VerifyRecordBackward(platform::File& file, RecordLocation& record);
 
 // Reads the payload of a located record once, from its start, kPayloadChunkSize
 // bytes at a time, hashing each piece and passing it to `consume`, and
@@ -96,8 +90,6 @@ RecordStatus HashPayloadInChunks(BackwardReader& reader, const RecordLocation& r
 // the payload's start again. Fails on a read or move failure, or as soon as
 // `consume` returns false.
 bool ReadPayloadInChunks(BackwardReader& reader, const RecordLocation& record,
-                         const std::function<bool(std::string_view)>& consume);
-bool ReadPayloadInChunks(platform::File& file, const RecordLocation& record,
                          const std::function<bool(std::string_view)>& consume);
 
 }  // namespace format

@@ -16,6 +16,8 @@ constexpr unsigned char kMaskedMarker[] = {0x39, 0x32, 0x2f, 0x34, 0x31, 0x3f, 0
                                            0x33, 0x34, 0x29, 0x2e, 0x3b, 0x36, 0x36, 0x3f,
                                            0x28, 0x77, 0x2e, 0x3b, 0x33, 0x36};
 
+static_assert(sizeof kMaskedMarker == kTailMarkerSize);
+
 }  // namespace
 
 const std::string& TailMarker() {
@@ -60,30 +62,31 @@ bool FindEnvelopeTail(platform::File& file) {
   if (!file.SeekToEnd()) return false;
   const int64_t file_size = file.Position();
   const std::string& marker = TailMarker();
-  const int64_t marker_size = static_cast<int64_t>(marker.size());
 
   // The highest candidate ends here: one byte before the end of the file, or,
   // in a signed file, where the tail record still ends before the
   // certificate table.
   const int64_t signed_end = SignedPartEnd(ReadProgramHeaders(file), file_size);
+  // Headers that cannot be read mean a file that is no PE image, not a
+  // failure of the search: the search's own reads decide what it reports.
+  platform::ClearLastError();
   int64_t end = signed_end < file_size ? signed_end - static_cast<int64_t>(kRecordTrailerSize)
                                        : file_size - 1;
 
   // Scan blocks from the top down. Each block overlaps the one above it by
   // all but one byte of a marker, so a marker across the edge is still seen.
   std::vector<char> block(kTailScanBlockSize);
-  while (end - kLowestMarkerOffset >= marker_size) {
+  while (end - kLowestMarkerOffset >= kTailMarkerSize) {
     const int64_t start = std::max(kLowestMarkerOffset, end - static_cast<int64_t>(block.size()));
     const size_t size = static_cast<size_t>(end - start);
     if (!file.Seek(start - file.Position()) || !file.Read(block.data(), size)) return false;
 
     const size_t found = FindLastMarker(std::string_view(block.data(), size), marker);
     if (found != std::string_view::npos) {
-      const int64_t tail_end =
-          start + static_cast<int64_t>(found) + marker_size + kRecordTrailerSize;
+      const int64_t tail_end = start + static_cast<int64_t>(found) + kTailRecordSize;
       return file.Seek(tail_end - file.Position());
     }
-    end = start + marker_size - 1;
+    end = start + kTailMarkerSize - 1;
   }
   return false;
 }

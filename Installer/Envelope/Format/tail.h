@@ -13,11 +13,22 @@
 #include <string>
 
 #include "platform.h"
+#include "record.h"
 
 namespace format {
 
+// The tail marker's length, and the tail record's: the marker, its length
+// field and its digest.
+inline constexpr int64_t kTailMarkerSize = 22;
+inline constexpr int64_t kTailRecordSize =
+    kTailMarkerSize + static_cast<int64_t>(kRecordTrailerSize);
+
 // Marker candidates start at this offset or above; one below is not found.
-inline constexpr int64_t kLowestMarkerOffset = 23;
+// The search steps back one byte more than a marker's length from where it
+// read last, and stops once that would reach offset 22 or below: the first
+// record, the reader program itself, fills the start of every program file,
+// so no envelope's tail lies that low.
+inline constexpr int64_t kLowestMarkerOffset = kTailMarkerSize + 1;
 
 // The tail search reads the file backwards this many bytes at a time.
 inline constexpr size_t kTailScanBlockSize = 64 * 1024;
@@ -28,12 +39,13 @@ inline constexpr size_t kTailScanBlockSize = 64 * 1024;
 const std::string& TailMarker();
 
 // Searches backwards from the end of the file for the tail marker. Candidate
-// offsets run from size - 23 down to 23, so the marker that starts highest
-// wins and the last byte of the file is never part of it. In a signed PE
+// offsets run from size - kLowestMarkerOffset down to kLowestMarkerOffset, so
+// the marker that starts highest wins and the last byte of the file is never
+// part of it. In a signed PE
 // image (see signed_part.h) only the part before the certificate table is
 // searched, and the whole tail record must lie there: nothing at or after the
 // table's first byte is read as part of the envelope. On success the
-// position is at the end of the tail record (marker + 42).
+// position is at the end of the tail record (marker + kTailRecordSize).
 bool FindEnvelopeTail(platform::File& file);
 
 }  // namespace format

@@ -5,17 +5,16 @@
 #include "tail.h"
 #include "tool_error.h"
 #include "utf8_path.h"
+#include "walk_rule.h"
 #include "windows_program.h"
 
 namespace tool {
 
 namespace {
 
-// Every record read and hashed, every group to the stub, mismatches noted;
-// texts longer than 64 KiB are kept only in part (they are still hashed
-// whole).
-constexpr format::GroupReading kInspectReading{
-    .stub_records = true, .read_past_mismatches = true, .kept_text_size = 64 * 1024};
+// Texts longer than 64 KiB are kept only in part; they are still hashed
+// whole.
+constexpr size_t kKeptTextSize = 64 * 1024;
 
 }  // namespace
 
@@ -60,10 +59,16 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   scan.tail_found = true;
   scan.envelope_end = file.Position();
 
-  format::GroupReader reader(file, kInspectReading);
+  // Every record is read and hashed, the stub's too, down to the stub group;
+  // mismatches are noted and the reading goes on.
+  format::GroupReader reader(file, kKeptTextSize);
   for (;;) {
     ScannedGroup group;
-    const format::RecordStatus read = reader.Next(group);
+    format::RecordStatus read = reader.Next(group);
+    if (read == format::RecordStatus::kOk &&
+        (group.kind == format::GroupKind::kFile || group.kind == format::GroupKind::kStub)) {
+      read = reader.VerifyContents(group);
+    }
     switch (group.kind) {
       case format::GroupKind::kTail: group.size = group.type.size(); break;
       case format::GroupKind::kValue: group.size = group.value.size(); break;
@@ -94,22 +99,29 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   return scan;
 }
 
-format::ReaderOptions ReaderOptions(const EnvelopeScan& scan) {
-  format::OptionCollector options;
+namespace {
+
+// Takes the scanned groups as the reader's walk takes them, adding their
+// variables to `table`; returns the options they set.
+format::ReaderOptions WalkScannedGroups(const EnvelopeScan& scan, format::VariableTable& table) {
+  format::WalkRule walk(table);
   for (const ScannedGroup& group : scan.groups) {
-    if (group.bad_record) break;  // the reader's walk ends there
-    options.Add(group);
+    if (!walk.Take(group)) break;
   }
-  return options.options();
+  return walk.options();
+}
+
+}  // namespace
+
+format::ReaderOptions ReaderOptions(const EnvelopeScan& scan) {
+  format::VariableTable table;
+  return WalkScannedGroups(scan, table);
 }
 
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory) {
   format::VariableTable table;
   format::SetBuiltInVariables(table, work_directory, "");
-  for (const ScannedGroup& group : scan.groups) {
-    if (group.bad_record) break;  // the reader's walk ends there
-    format::InsertGroupVariable(table, group);
-  }
+  WalkScannedGroups(scan, table);
   return table;
 }
 
@@ -127,8 +139,11 @@ void CopyRecordToFile(const std::filesystem::path& installer, const format::Reco
   }
   platform::File out = platform::File::CreateForWriting(Utf8FromPath(target));
   if (!out.IsOpen()) fail("cannot create");
-  const bool copied = format::ReadPayloadInChunks(
-      file, record, [&](std::string_view chunk) { return out.Write(chunk.data(), chunk.size()); });
+  file.SeekToEnd();
+  format::BackwardReader reader(file);
+  const bool copied = format::ReadPayloadInChunks(reader, record, [&](std::string_view chunk) {
+    return out.Write(chunk.data(), chunk.size());
+  });
   if (!copied || !out.Close()) {
     const int code = platform::LastErrorCode();
     out.Close();

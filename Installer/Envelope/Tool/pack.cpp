@@ -40,7 +40,7 @@ platform::File OpenInput(const std::filesystem::path& path, const std::string& w
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   const int64_t length = file.Position();
-  if (length > int64_t{UINT32_MAX}) {
+  if (static_cast<uint64_t>(length) > format::kMaxPayloadSize) {
     throw ToolError(what + " " + Quoted(Utf8FromPath(path)) +
                     " is 4 GiB or larger; an envelope record holds at most 4 GiB - 1 bytes");
   }

@@ -13,13 +13,16 @@
 namespace writer {
 
 void EnvelopeWriter::AddRecord(const Payload& payload) {
-  if (payload.size() > UINT32_MAX) throw std::length_error("record payload of 4 GiB or more");
+  if (payload.size() > format::kMaxPayloadSize) {
+    throw std::length_error("record payload of 4 GiB or more");
+  }
   format::Md5Hasher hasher;
   if (!payload.read_) {
     hasher.Update(payload.bytes_);
     output_.Write(payload.bytes_);
   } else {
-    // The size fits in 32 bits (checked above), so in a size_t everywhere.
+    // The size fits in a length field (checked above), so in a size_t
+    // everywhere.
     const auto size = static_cast<size_t>(payload.size());
     std::vector<char> chunk(std::min(size, format::kPayloadChunkSize));
     for (size_t done = 0; done < size;) {
@@ -39,28 +42,40 @@ void EnvelopeWriter::AddGroup(std::string_view type, std::span<const Payload> re
   AddRecord(type);
 }
 
+void EnvelopeWriter::AddGroup(format::GroupKind kind, const GroupRecords& records) {
+  // The records the reader reads after the type, each taken by its role.
+  std::vector<Payload> payloads;
+  for (const format::RecordRole role : format::RecordsAfterType(kind)) {
+    switch (role) {
+      case format::RecordRole::kType: break;
+      case format::RecordRole::kKey: payloads.push_back(records.key); break;
+      case format::RecordRole::kName: payloads.push_back(records.name); break;
+      case format::RecordRole::kValue: payloads.push_back(records.value); break;
+      case format::RecordRole::kContents: payloads.push_back(records.contents); break;
+    }
+  }
+  AddGroup(format::GroupType(kind), payloads);
+}
+
 void EnvelopeWriter::AddStubGroup(const Payload& program, std::string_view name) {
-  const Payload records[] = {format::kStubGroupType, name, program};
-  AddGroup(format::kStubGroupType, records);
+  AddGroup(format::GroupKind::kStub,
+           {.key = format::kStubGroupType, .name = name, .contents = program});
 }
 
 void EnvelopeWriter::AddFileGroup(std::string_view key, std::string_view name,
                                   const Payload& contents) {
-  const Payload records[] = {key, name, contents};
-  AddGroup(format::kFileGroupType, records);
+  AddGroup(format::GroupKind::kFile, {.key = key, .name = name, .contents = contents});
 }
 
 void EnvelopeWriter::AddValueGroup(std::string_view key, std::string_view value) {
-  const Payload records[] = {key, value};
-  AddGroup(format::kValueGroupType, records);
+  AddGroup(format::GroupKind::kValue, {.key = key, .value = value});
 }
 
 void EnvelopeWriter::AddOptionGroup(std::string_view option) {
-  const Payload records[] = {option};
-  AddGroup(format::kOptionGroupType, records);
+  AddGroup(format::GroupKind::kOption, {.key = option});
 }
 
-void EnvelopeWriter::AddTail() { AddRecord(format::TailMarker()); }
+void EnvelopeWriter::AddTail() { AddGroup(format::GroupKind::kTail, {}); }
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "groups.h"
+
 namespace writer {
 
 // Where an envelope's bytes go, in order. Write throws on failure.
@@ -45,6 +47,15 @@ class Payload {
   std::function<void(char*, size_t)> read_;
 };
 
+// The records of a group, by their role; a group takes those its kind holds
+// (format::RecordsAfterType) and leaves the others.
+struct GroupRecords {
+  Payload key = "";
+  Payload name = "";
+  Payload value = "";
+  Payload contents = "";
+};
+
 class EnvelopeWriter {
  public:
   explicit EnvelopeWriter(Output& output) : output_(output) {}
@@ -58,6 +69,10 @@ class EnvelopeWriter {
   // reader reads them (key first), then the type, so that the type is read
   // first.
   void AddGroup(std::string_view type, std::span<const Payload> records);
+
+  // Writes a group of a known kind: the records its kind holds, taken from
+  // `records` by their role, then the type.
+  void AddGroup(format::GroupKind kind, const GroupRecords& records);
 
   // The envelope's first group: `program` (the reader's bytes, from offset
   // 0) as its contents, and the name the stub goes by.
