@@ -30,6 +30,19 @@ inline std::string PosixReport(std::string_view caption, std::string_view text) 
 
 inline const std::string kInvalidArchiveReport =
     PosixReport(kInvalidArchiveCaption, kInvalidArchiveText);
-inline const std::string kSpawnFailedReport = "ShellExecuteEx failed: Unable to spawn process\n";
+
+inline constexpr char kAlreadyRunningCaption[] = "Already Running";
+inline constexpr char kAlreadyRunningText[] =
+    "Another installation is already running or in the process of starting up.\nPlease wait "
+    "until the other installation has completed before trying again.";
+inline const std::string kAlreadyRunningReport =
+    PosixReport(kAlreadyRunningCaption, kAlreadyRunningText);
+
+inline constexpr char kSpawnFailedCaption[] = "ShellExecuteEx failed";
+inline constexpr char kSpawnFailedText[] = "Unable to spawn process";
+inline const std::string kSpawnFailedReport = PosixReport(kSpawnFailedCaption, kSpawnFailedText);
+
+inline const std::string kCannotEnterReport =
+    "SetCurrentDirectory failed: Unable to set Working Directory\n";
 
 }  // namespace test

@@ -10,13 +10,17 @@ namespace test {
 
 const std::string kLogo("BM\x46\0\0\0\0\0\0\0\x36\0\0\0 pixels \xff\x00\x7f", 26);
 
-std::string Stub(const std::string& reader_path, std::string_view stub_name) {
+const std::string& ProgramBytes(const std::string& program_path) {
   static std::map<std::string, std::string> programs;
-  auto program = programs.find(reader_path);
+  auto program = programs.find(program_path);
   if (program == programs.end()) {
-    program = programs.emplace(reader_path, ReadFile(reader_path)).first;
+    program = programs.emplace(program_path, ReadFile(program_path)).first;
   }
-  std::string bytes = program->second;
+  return program->second;
+}
+
+std::string Stub(const std::string& reader_path, std::string_view stub_name) {
+  std::string bytes = ProgramBytes(reader_path);
   writer::AppendStubGroup(bytes, stub_name);
   return bytes;
 }

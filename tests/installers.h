@@ -6,6 +6,9 @@
 
 namespace test {
 
+// The bytes of the file at `program_path`, read once per path.
+const std::string& ProgramBytes(const std::string& program_path);
+
 // The program file at `reader_path` followed by its stub group named
 // `stub_name`: where every envelope starts. The file is read once per path.
 std::string Stub(const std::string& reader_path, std::string_view stub_name = "reader");

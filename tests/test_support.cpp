@@ -60,10 +60,19 @@ std::set<std::string> EntryNames(const std::filesystem::path& directory) {
   return names;
 }
 
+std::vector<std::filesystem::path> Entries(const std::filesystem::path& directory) {
+  return {std::filesystem::directory_iterator(directory), std::filesystem::directory_iterator()};
+}
+
 void WriteFile(const std::filesystem::path& path, std::string_view contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
   if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+}
+
+void WriteExecutable(const std::filesystem::path& path, std::string_view contents) {
+  WriteFile(path, contents);
+  std::filesystem::permissions(path, std::filesystem::perms(0755));
 }
 
 bool WriteFileWithHole(const std::filesystem::path& path, std::string_view before,

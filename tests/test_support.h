@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace test {
 
@@ -30,6 +31,10 @@ class ScratchDirectory {
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view contents);
 
+// Writes `contents` as WriteFile does, then makes the file a program anyone
+// may run (mode 0755).
+void WriteExecutable(const std::filesystem::path& path, std::string_view contents);
+
 // Writes `before`, then zero bytes up to offset `hole_end` (a hole, on file
 // systems with sparse files), then `after`. False, with nothing more
 // written, when the file system cannot make the file that large.
@@ -46,6 +51,9 @@ std::string RandomBytes(size_t size, unsigned seed);
 
 // The names of the entries of `directory`.
 std::set<std::string> EntryNames(const std::filesystem::path& directory);
+
+// The entries of `directory`, as paths, in the order the system lists them.
+std::vector<std::filesystem::path> Entries(const std::filesystem::path& directory);
 
 // The lowercase hexadecimal rendering of raw bytes.
 std::string Hex(std::string_view bytes);

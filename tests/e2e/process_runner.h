@@ -11,6 +11,9 @@
 
 namespace test {
 
+// The user id of nobody, for LaunchOptions::user and files it must own.
+inline constexpr uid_t kNobody = 65534;
+
 struct LaunchOptions {
   std::vector<std::string> arguments;
   // Removed from the inherited environment, then set in it.

@@ -27,6 +27,7 @@
 #include "options.h"
 #include "process_runner.h"
 #include "record.h"
+#include "recording_setup.h"
 #include "tail.h"
 #include "test_support.h"
 
@@ -36,34 +37,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uid_t kNobody = 65534;
-
-// Records its working directory, its arguments (one file each) and a copy of
-// the files around it into $SETUP_RECORD. With $SETUP_RELEASE set it then
-// says so and waits until that file exists.
-constexpr char kRecordingSetup[] = R"(#!/bin/sh
-r="$SETUP_RECORD"
-pwd -P > "$r/cwd"
-i=0
-for a in "$@"; do printf '%s' "$a" > "$r/arg$i"; i=$((i + 1)); done
-echo $i > "$r/argc"
-mkdir -p "$r/files" && cp -R . "$r/files/"
-if [ -n "$SETUP_RELEASE" ]; then
-  : > "$r/started"
-  while [ ! -e "$SETUP_RELEASE" ]; do sleep 0.05; done
-fi
-)";
+using test::Entries;
+using test::kNobody;
+using test::kRecordingSetup;
 
 const std::string& kInvalidArchive = test::kInvalidArchiveReport;
-const std::string kAlreadyRunning =
-    "Already Running: Another installation is already running or in the process of starting "
-    "up.\nPlease wait until the other installation has completed before trying again.\n";
-const std::string kCannotEnter = "SetCurrentDirectory failed: Unable to set Working Directory\n";
+const std::string& kAlreadyRunning = test::kAlreadyRunningReport;
+const std::string& kCannotEnter = test::kCannotEnterReport;
 
-const std::string& ReaderBytes() {
-  static const std::string bytes = test::ReadFile(READER_PATH);
-  return bytes;
-}
+const std::string& ReaderBytes() { return test::ProgramBytes(READER_PATH); }
 
 std::string Stub() { return test::Stub(READER_PATH); }
 
@@ -84,10 +66,7 @@ class ReaderRunTest : public testing::Test {
     fs::create_directory(record_);
   }
 
-  void WriteInstaller(const std::string& bytes) {
-    test::WriteFile(installer_, bytes);
-    fs::permissions(installer_, fs::perms(0755));
-  }
+  void WriteInstaller(const std::string& bytes) { test::WriteExecutable(installer_, bytes); }
 
   test::LaunchOptions Options(std::vector<std::string> arguments = {}) {
     test::LaunchOptions options;
@@ -113,17 +92,7 @@ class ReaderRunTest : public testing::Test {
     return arguments;
   }
 
-  std::set<std::string> RecordedFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(record_ / "files")) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
-
-  std::vector<fs::path> Entries(const fs::path& directory) {
-    return {fs::directory_iterator(directory), fs::directory_iterator()};
-  }
+  std::set<std::string> RecordedFiles() { return test::EntryNames(record_ / "files"); }
 
   // Starts the installer with a setup program that waits for release_ and
   // returns once that program has started.

@@ -23,6 +23,7 @@
 #include "little_endian.h"
 #include "process_runner.h"
 #include "record.h"
+#include "recording_setup.h"
 #include "tail.h"
 #include "test_support.h"
 
@@ -32,24 +33,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uid_t kNobody = 65534;
-
-// Writes one argument a line into $SETUP_RECORD/args.
-constexpr char kRecordingSetup[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$SETUP_RECORD/args\"\n";
+using test::Entries;
+using test::kNobody;
+using test::kRecordingSetup;  // its arguments, one a line, are in $SETUP_RECORD/args
 
 const std::string& kInvalidArchive = test::kInvalidArchiveReport;
 const std::string& kSpawnFailed = test::kSpawnFailedReport;
-const std::string kCannotEnter = "SetCurrentDirectory failed: Unable to set Working Directory\n";
+const std::string& kCannotEnter = test::kCannotEnterReport;
 
 // Enough for the reader and the largest payload here; far below what an
 // unbounded allocation or expansion would take. The sanitizers reserve more
 // address space than any such limit, so they run without one.
 constexpr rlim_t kMemoryLimit = READER_SANITIZED ? RLIM_INFINITY : 256 * 1024 * 1024;
 
-const std::string& ReaderBytes() {
-  static const std::string bytes = test::ReadFile(READER_PATH);
-  return bytes;
-}
+const std::string& ReaderBytes() { return test::ProgramBytes(READER_PATH); }
 
 std::string Stub() { return test::Stub(READER_PATH); }
 
@@ -77,10 +74,7 @@ class HostileRunTest : public testing::Test {
     EXPECT_TRUE(Entries(outside_).empty());
   }
 
-  void WriteInstaller(const std::string& bytes) {
-    test::WriteFile(installer_, bytes);
-    fs::permissions(installer_, fs::perms(0755));
-  }
+  void WriteInstaller(const std::string& bytes) { test::WriteExecutable(installer_, bytes); }
 
   test::LaunchOptions Options() {
     test::LaunchOptions options;
@@ -119,10 +113,6 @@ class HostileRunTest : public testing::Test {
 
   std::string InstallerPath() { return (fs::canonical(scratch_.path()) / "installer").string(); }
   std::string WorkPath() { return temp_.string() + "/SF#/"; }
-
-  static std::vector<fs::path> Entries(const fs::path& directory) {
-    return {fs::directory_iterator(directory), fs::directory_iterator()};
-  }
 
   test::ScratchDirectory scratch_;
   fs::path temp_ = scratch_.path() / "tmp";

@@ -14,6 +14,7 @@
 #include "envelope_writer.h"
 #include "installers.h"
 #include "process_runner.h"
+#include "recording_setup.h"
 #include "test_support.h"
 
 namespace {
@@ -23,14 +24,7 @@ using nlohmann::json;
 
 constexpr size_t kChunk = 1024 * 1024;  // the tool's copy size
 
-// Records its arguments and a copy of the files around it into $SETUP_RECORD.
-constexpr char kRecordingSetup[] = R"(#!/bin/sh
-r="$SETUP_RECORD"
-i=0
-for a in "$@"; do printf '%s' "$a" > "$r/arg$i"; i=$((i + 1)); done
-echo $i > "$r/argc"
-mkdir -p "$r/files" && cp -R . "$r/files/"
-)";
+using test::kRecordingSetup;
 
 class EnvelopeToolTest : public testing::Test {
  protected:

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "manifest.h"
+#include "pack_flags.h"
+#include "plan_rules.h"
 #include "test_support.h"
 #include "tool_error.h"
 
@@ -200,6 +202,27 @@ TEST(PlanRules, FileNamesMustBeExtractableOnEverySystem) {
   for (const auto& [name, reason] : refused) EXPECT_EQ(RefusedFileName(name), reason) << name;
   EXPECT_EQ(RefusedFileName("COM0"), "");
   EXPECT_EQ(RefusedFileName("CONSOLE.txt"), "");
+}
+
+TEST(PlanRules, TheStubNameIsTheGivenOneOrTheStubsFileNameIfExtractable) {
+  PackPlan given;
+  given.stub_name = "Reader.exe";
+  EXPECT_EQ(RecordedStubName(given, "reader\xE9"), "Reader.exe");  // CheckPlan checks it
+  EXPECT_EQ(RecordedStubName(PackPlan{}, "reader"), "reader");
+  const std::pair<const char*, const char*> refused[] = {
+      {"reader\xE9", "stub name \"reader\\xe9\" is not valid UTF-8; give one with --stub-name"},
+      {"reader.",
+       "stub name \"reader.\" ends in a dot or space, which Windows drops; give one "
+       "with --stub-name"},
+  };
+  for (const auto& [file_name, error] : refused) {
+    try {
+      RecordedStubName(PackPlan{}, file_name);
+      ADD_FAILURE() << file_name;
+    } catch (const ToolError& e) {
+      EXPECT_EQ(std::string(e.what()), error);
+    }
+  }
 }
 
 }  // namespace

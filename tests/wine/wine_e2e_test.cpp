@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "envelope_writer.h"
+#include "expected_messages.h"
 #include "installers.h"
 #include "options.h"
 #include "pe_images.h"
@@ -35,11 +36,9 @@ namespace fs = std::filesystem;
 using wine::kInvalidArchive;
 using wine::Stub;
 using wine::WindowsProgram;
+using wine::WorkDirectories;
 
-const wine::MessageBox kAlreadyRunning{
-    "Another installation is already running or in the process of starting up.\nPlease wait "
-    "until the other installation has completed before trying again.",
-    "Already Running"};
+const wine::MessageBox kAlreadyRunning{test::kAlreadyRunningText, test::kAlreadyRunningCaption};
 
 const std::string& GuiSetup() { return WindowsProgram("recording_setup_gui.exe"); }
 const std::string& ConsoleSetup() { return WindowsProgram("recording_setup_console.exe"); }
@@ -75,25 +74,10 @@ class WineInstallerTest : public testing::Test {
   }
   wine::Result Run() { return Run(installer_); }
 
-  // The SF... directories in the prefix's temporary directory.
-  static std::vector<fs::path> WorkDirectories() {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(wine::TemporaryDirectory())) {
-      if (entry.path().filename().string().starts_with("SF")) found.push_back(entry.path());
-    }
-    return found;
-  }
-
   std::string Recorded(const std::string& name) { return test::ReadFile(record_ / name); }
   bool SetupRan() { return fs::exists(record_ / "done"); }
 
-  std::set<std::string> RecordedFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(record_ / "files")) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
+  std::set<std::string> RecordedFiles() { return test::EntryNames(record_ / "files"); }
 
   // The checks of a run of ExampleInstaller(setup) that began at `before`.
   void ExpectTheExampleRan(const wine::Result& result, const std::string& setup,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "envelope_writer.h"
+#include "expected_messages.h"
 #include "record.h"
 #include "tail.h"
 #include "test_support.h"
@@ -32,7 +33,7 @@ using wine::Stub;
 using wine::WindowsProgram;
 using Boxes = std::vector<wine::MessageBox>;
 
-const wine::MessageBox kSpawnFailed{"Unable to spawn process", "ShellExecuteEx failed"};
+const wine::MessageBox kSpawnFailed{test::kSpawnFailedText, test::kSpawnFailedCaption};
 // FormatMessage's texts under Wine, as the reader shows them.
 const std::string kNoError = "Success.";
 const std::string kInvalidName = "Invalid name.";
@@ -67,11 +68,9 @@ class WineHostileTest : public testing::Test {
  protected:
   void SetUp() override {
     fs::create_directory(record_);
-    for (const auto& entry : fs::directory_iterator(wine::TemporaryDirectory())) {
-      if (entry.path().filename().string().starts_with("SF")) fs::remove_all(entry.path());
-    }
+    for (const fs::path& directory : wine::WorkDirectories()) fs::remove_all(directory);
     temp_before_ = Tree(wine::TemporaryDirectory());
-    drive_before_ = TopLevel(drive_c_);
+    drive_before_ = test::EntryNames(drive_c_);
   }
 
   void TearDown() override {
@@ -79,19 +78,11 @@ class WineHostileTest : public testing::Test {
     // directory and drive C: hold what they held, and so does the scratch
     // directory (the installer, the record and Wine's own output).
     EXPECT_EQ(Tree(wine::TemporaryDirectory()), temp_before_);
-    EXPECT_EQ(TopLevel(drive_c_), drive_before_);
+    EXPECT_EQ(test::EntryNames(drive_c_), drive_before_);
     for (const auto& entry : fs::directory_iterator(scratch_.path())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "installer.exe" || name == "record" || name.starts_with("wine-")) << name;
     }
-  }
-
-  static std::set<std::string> TopLevel(const fs::path& directory) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
   }
 
   // Runs `bytes` as the installer; checks exit code 0 and the boxes (the work
@@ -225,7 +216,7 @@ TEST_F(WineHostileTest, FileNamesThatCannotBeExtracted) {
     // program extracted before it runs.
     EXPECT_TRUE(RunExpecting(bytes, {ExtractFailed(c.name, c.error)}, c.name.substr(0, 40)));
     EXPECT_EQ(test::ReadFile(record_ / "tail"), c.name + "|");
-    EXPECT_EQ(TopLevel(record_ / "files"), (std::set<std::string>{"Setup.exe"}));
+    EXPECT_EQ(test::EntryNames(record_ / "files"), (std::set<std::string>{"Setup.exe"}));
   }
 }
 

@@ -27,6 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using wine::WorkDirectories;
+
 // The window class and title the reader gives its progress window.
 constexpr char kWindowClass[] = "QuillmarrowProgress";
 constexpr char kWindowTitle[] = "\"Setup\"";
@@ -70,14 +72,6 @@ class WineProgressTest : public testing::Test {
   void SetUp() override {
     fs::create_directory(record_);
     for (const fs::path& directory : WorkDirectories()) fs::remove_all(directory);
-  }
-
-  static std::vector<fs::path> WorkDirectories() {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(wine::TemporaryDirectory())) {
-      if (entry.path().filename().string().starts_with("SF")) found.push_back(entry.path());
-    }
-    return found;
   }
 
   // Runs an installer with the recording setup program, after a 64 MiB file

@@ -246,11 +246,16 @@ fs::path TemporaryDirectory() {
   return temp;
 }
 
+std::vector<fs::path> WorkDirectories() {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(TemporaryDirectory())) {
+    if (entry.path().filename().string().starts_with("SF")) found.push_back(entry.path());
+  }
+  return found;
+}
+
 const std::string& WindowsProgram(const std::string& name) {
-  static std::map<std::string, std::string> programs;
-  auto [entry, added] = programs.try_emplace(name);
-  if (added) entry->second = test::ReadFile(std::filesystem::path(WINDOWS_BIN) / name);
-  return entry->second;
+  return test::ProgramBytes((fs::path(WINDOWS_BIN) / name).string());
 }
 
 std::string Stub() {

@@ -68,6 +68,9 @@ std::string WindowsPath(const std::filesystem::path& path);
 // The temporary directory of the prefix's user, as a host path.
 std::filesystem::path TemporaryDirectory();
 
+// The reader's work directories (SF...) in that temporary directory.
+std::vector<std::filesystem::path> WorkDirectories();
+
 // The bytes of a program of the Windows build (WINDOWS_BIN), read once.
 const std::string& WindowsProgram(const std::string& name);
 

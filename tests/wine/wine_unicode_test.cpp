@@ -71,13 +71,7 @@ class WineUnicodeTest : public testing::Test {
 
   std::string Recorded(const std::string& name) { return test::ReadFile(record_ / name); }
 
-  std::set<std::string> RecordedFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(record_ / "files")) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
+  std::set<std::string> RecordedFiles() { return test::EntryNames(record_ / "files"); }
 
   test::ScratchDirectory scratch_;
   fs::path folder_ = scratch_.path() / kFolderName;

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "manifest.h"
 #include "pack.h"
+#include "pack_flags.h"
 #include "tool_error.h"
 #include "utf8_path.h"
 #include "version.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "envelope_text.h"
 #include "envelope_writer.h"
 #include "options.h"
+#include "plan_rules.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
@@ -111,15 +111,7 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
 void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                    const std::filesystem::path& output) {
   CheckPlan(plan);
-  const std::string stub_name = plan.stub_name.value_or(Utf8FromPath(stub.filename()));
-  if (!format::IsValidUtf8(stub_name)) {
-    throw ToolError("stub name " + Quoted(stub_name) +
-                    " is not valid UTF-8; give one with --stub-name");
-  }
-  if (const std::string refused = RefusedFileName(stub_name); !refused.empty()) {
-    throw ToolError("stub name " + Quoted(stub_name) + " " + refused +
-                    "; give one with --stub-name");
-  }
+  const std::string stub_name = RecordedStubName(plan, Utf8FromPath(stub.filename()));
 
   uint32_t stub_size = 0;
   platform::File stub_file = OpenInput(stub, "stub", stub_size);

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "manifest.h"
+#include "pack_plan.h"
 
 namespace tool {
 

@@ -1,0 +1,29 @@
+#include "pack_flags.h"
+
+#include <string>
+
+#include "tool_error.h"
+#include "utf8_path.h"
+
+namespace tool {
+
+FileEntry ParseFileFlag(std::string_view flag) {
+  const size_t colon = flag.find(':');
+  const size_t equals = flag.find('=', colon == std::string_view::npos ? 0 : colon);
+  if (colon == std::string_view::npos || equals == std::string_view::npos) {
+    throw ToolError("--file " + Quoted(flag) + ": expected KEY:NAME=PATH (KEY may be empty)");
+  }
+  return {std::string(flag.substr(0, colon)),
+          std::string(flag.substr(colon + 1, equals - colon - 1)),
+          PathFromUtf8(flag.substr(equals + 1))};
+}
+
+ValueEntry ParseValueFlag(std::string_view flag) {
+  const size_t equals = flag.find('=');
+  if (equals == std::string_view::npos) {
+    throw ToolError("--value " + Quoted(flag) + ": expected KEY=TEXT");
+  }
+  return {std::string(flag.substr(0, equals)), std::string(flag.substr(equals + 1))};
+}
+
+}  // namespace tool
