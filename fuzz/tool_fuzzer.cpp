@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "fuzz_support.h"
 #include "manifest.h"
+#include "plan_rules.h"
 #include "tool_error.h"
 
 using namespace tool;

@@ -8,7 +8,7 @@
 #include "command_line.h"
 #include "envelope_scan.h"
 #include "launch.h"
-#include "manifest.h"
+#include "plan_rules.h"
 #include "shown_text.h"
 #include "tool_error.h"
 #include "utf8_path.h"

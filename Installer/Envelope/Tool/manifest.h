@@ -18,9 +18,6 @@
 #include <filesystem>
 
 #include "pack_plan.h"
-// What is read is checked next, with CheckPlan; callers that include only
-// this header get the plan rules too.
-#include "plan_rules.h"
 
 namespace tool {
 
