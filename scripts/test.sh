@@ -6,8 +6,10 @@
 # reader and runs the Windows programs under Wine. The release build's
 # install, a project packing installers with it and the release archives are
 # checked, and the warnings-as-errors run checks its static reader and runs
-# the end-to-end tests against it. Then runs each fuzzing target for a minute
-# (FUZZ_SECONDS) from the seeds in fuzz/corpus.
+# the end-to-end tests against it. The stubs and envelope.exe are built a
+# second time in another folder and must come out byte for byte the same.
+# Then runs each fuzzing target for a minute (FUZZ_SECONDS) from the seeds in
+# fuzz/corpus.
 #
 # Options for day-to-day use (the default, and CI, is the full clean run):
 #   --skip-deps   do not install missing packages
@@ -22,7 +24,7 @@ for option in "$@"; do
     --skip-deps) install_deps=0 ;;
     --reuse) reuse=1 ;;
     --no-fuzz) fuzz=0 ;;
-    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option $option (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -31,6 +33,10 @@ done
 fresh() { if ((reuse == 0)); then rm -rf "$1"; fi; }
 
 if ((install_deps)); then scripts/install-deps.sh; fi
+
+# Every build of this run stamps its Windows programs with the commit's time,
+# so that check-reproducible.sh can build them again elsewhere and compare.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then export SOURCE_DATE_EPOCH=$(git log -1 --format=%ct); fi
 
 echo "== layout (clang-format)"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
@@ -78,6 +84,9 @@ cmake --preset release -DQUILLMARROW_WINDOWS_READER="$PWD/build-win32/bin/reader
   "${windows_tool[@]}"
 cmake --build --preset release
 tests/package/check-package.sh build-release
+
+echo "== reproducible (the stubs and envelope.exe built again in another folder)"
+scripts/check-reproducible.sh
 
 for preset in ci asan; do
   echo "== $preset"

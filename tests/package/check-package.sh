@@ -8,9 +8,10 @@
 # again; checks the Windows installer where the Windows stub was installed,
 # signs it and checks that the signed installer's envelope is still whole;
 # then makes the release archives with CPack, lists them (the Windows one
-# holds exactly envelope.exe, reader.exe and README.md) and builds the
-# consumer once more against the unpacked Linux archive. Scratch files go to
-# BUILD/package-check.
+# holds exactly envelope.exe, reader.exe, README.md and SHA256SUMS), checks
+# that each archive's SHA256SUMS lists every other file it holds with its
+# digest, and builds the consumer once more against the unpacked Linux
+# archive. Scratch files go to BUILD/package-check.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: check-package.sh RELEASE_BUILD_DIR}" && pwd)
@@ -22,6 +23,19 @@ mkdir -p "$scratch"
 fail() {
   echo "check-package: $*" >&2
   exit 1
+}
+
+# Checks an unpacked archive's top folder: its SHA256SUMS names every other
+# file in it, each once, and every digest there matches (sha256sum -c).
+check_sums() {  # TOP_FOLDER
+  local listed present
+  [ -f "$1/SHA256SUMS" ] || fail "$1 has no SHA256SUMS"
+  listed=$(sed 's/^[0-9a-f]\{64\}  //' "$1/SHA256SUMS" | sort)
+  present=$(cd "$1" && find . ! -type d ! -path ./SHA256SUMS | sed 's|^\./||' | sort)
+  [ "$listed" = "$present" ] ||
+    fail "$1/SHA256SUMS lists $(echo $listed), but the archive holds $(echo $present)"
+  (cd "$1" && sha256sum --check --strict --quiet SHA256SUMS) || fail "$1/SHA256SUMS does not match its files"
+  echo "SHA256SUMS: the digests of all $(wc -l < "$1/SHA256SUMS") other files match"
 }
 
 echo "-- install into $prefix"
@@ -125,6 +139,7 @@ for file in bin/envelope share/quillmarrow/stubs/reader lib/cmake/Quillmarrow/Qu
 done
 mkdir "$scratch/unpacked"
 tar xzf "$archive" -C "$scratch/unpacked"
+check_sums "$scratch/unpacked/$top"
 cmp "$build/bin/reader" "$scratch/unpacked/$top/share/quillmarrow/stubs/reader" ||
   fail "the archive's Linux stub is not the release reader"
 if [ -f "$windows_stub" ]; then
@@ -139,9 +154,11 @@ if grep -q '^set(CPACK_GENERATOR "TGZ;ZIP")' "$build/CPackConfig.cmake"; then
   listing=$(cmake -E tar tf "$windows_archive")
   echo "$windows_archive ($(wc -c < "$windows_archive") bytes):"
   echo "$listing"
-  expected=$(printf '%s\n' "$windows_top/README.md" "$windows_top/envelope.exe" "$windows_top/reader.exe")
-  [ "$(sort <<<"$listing")" = "$expected" ] || fail "the Windows archive holds other files than $expected"
+  expected=$(printf '%s\n' "$windows_top/README.md" "$windows_top/SHA256SUMS" "$windows_top/envelope.exe" \
+    "$windows_top/reader.exe")
+  [ "$(LC_ALL=C sort <<<"$listing")" = "$expected" ] || fail "the Windows archive holds other files than $expected"
   (cd "$scratch/unpacked" && cmake -E tar xf "$windows_archive")
+  check_sums "$scratch/unpacked/$windows_top"
   cmp "$windows_stub" "$scratch/unpacked/$windows_top/reader.exe" ||
     fail "the Windows archive's reader.exe is not the installed Windows stub"
   [ -z "$(find "$prefix" -name envelope.exe)" ] || fail "envelope.exe was installed into the Linux layout"
