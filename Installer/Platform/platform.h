@@ -91,9 +91,10 @@ int64_t CurrentSeconds();
 // Creates one directory, private to this user where the system has modes.
 bool MakeDirectory(const std::string& path);
 
-// Makes `path` the current directory. On POSIX, where the temporary directory
-// is shared between users, only a real directory (not a symbolic link) owned
-// by this user and writable by no one else is entered.
+// Makes `path` the current directory, if it is a real directory: never a
+// symbolic link (Windows: no reparse point, such as a junction). On POSIX,
+// where the temporary directory is shared between users, only one owned by
+// this user and writable by no one else is entered.
 bool EnterDirectory(const std::string& path);
 
 // Makes `path` the current directory, without the checks of EnterDirectory.

@@ -161,7 +161,27 @@ bool MakeDirectory(const std::string& path) {
 }
 
 bool EnterDirectory(const std::string& path) {
-  return SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
+  // The entry itself is opened, not what a link or junction leads to, and held
+  // without sharing deletion while it is checked and entered, so that it
+  // cannot be renamed or replaced in between.
+  std::string own = path;
+  while (own.size() > 1 && (own.back() == '\\' || own.back() == '/')) own.pop_back();
+  const HANDLE directory = CreateFileW(
+      WideFromUtf8(own).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  bool entered = GetFileInformationByHandle(directory, &information) != 0;
+  if (entered && ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                  IsLink(information.dwFileAttributes))) {
+    SetLastError(ERROR_DIRECTORY);
+    entered = false;
+  }
+  entered = entered && SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
+  const DWORD error = GetLastError();
+  CloseHandle(directory);
+  SetLastError(error);
+  return entered;
 }
 
 bool ChangeDirectory(const std::string& path) {

@@ -454,8 +454,7 @@ TEST_F(ReaderRunTest, APlantedWorkDirectoryIsNeverUsed) {
   // Plant the names of the next half minute, one kind at a time.
   const auto plant = [&](const std::function<void(const fs::path&)>& make) {
     for (const auto& entry : Entries(temp_)) fs::remove_all(entry);
-    const std::time_t now = std::time(nullptr);
-    for (std::time_t s = now - 1; s < now + 30; ++s) make(temp_ / ("SF" + std::to_string(s)));
+    for (const fs::path& directory : test::ComingWorkDirectories(temp_)) make(directory);
   };
   std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> kinds = {
       {"symbolic link", [&](const fs::path& p) { fs::create_directory_symlink(victim, p); }},
@@ -478,6 +477,50 @@ TEST_F(ReaderRunTest, APlantedWorkDirectoryIsNeverUsed) {
   }
   EXPECT_EQ(Entries(victim).size(), 1u);
   EXPECT_EQ(test::ReadFile(victim / "precious"), "keep");
+}
+
+// A work directory of this user made beforehand, as a killed run leaves it
+// or someone prepares it for the next run, is used only once it is empty.
+TEST_F(ReaderRunTest, AWorkDirectoryMadeBeforehandIsEmptiedBeforeAnythingIsExtracted) {
+  WriteInstaller(SetupOnlyInstaller(""));
+  const fs::path victim = scratch_.path() / "victim";
+  fs::create_directory(victim);
+  test::WriteFile(victim / "precious", "keep");
+  for (const fs::path& planted : test::ComingWorkDirectories(temp_)) {
+    fs::create_directory(planted);
+    fs::permissions(planted, fs::perms(0700));
+    test::WriteFile(planted / "version.dll", "planted");
+    fs::create_directory(planted / ".planted");
+    test::WriteFile(planted / ".planted" / "inside", "planted");
+    fs::create_directory_symlink(victim, planted / "victim-link");
+  }
+
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(RecordedFiles(), std::set<std::string>{"Setup.exe"}) << "nothing planted beside it";
+  const std::string cwd = Recorded("cwd");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(cwd.substr(0, cwd.size() - 1))));
+  EXPECT_EQ(test::EntryNames(victim), std::set<std::string>{"precious"});
+  EXPECT_EQ(test::ReadFile(victim / "precious"), "keep");
+}
+
+TEST_F(ReaderRunTest, AWorkDirectoryThatCannotBeEmptiedRefusesTheRun) {
+  std::vector<std::unique_ptr<test::UndeletableFile>> planted;
+  for (const fs::path& directory : test::ComingWorkDirectories(temp_)) {
+    fs::create_directories(directory / "locked");
+    fs::permissions(directory, fs::perms(0700));
+    planted.push_back(std::make_unique<test::UndeletableFile>(directory / "locked" / "planted"));
+    if (!planted.back()->held()) GTEST_SKIP() << planted.back()->reason();
+  }
+  for (const bool exit_codes : {false, true}) {
+    WriteInstaller(test::SetupOnlyInstaller(Stub(), kRecordingSetup, "", exit_codes));
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, exit_codes ? 71 : 1);
+    EXPECT_EQ(result.errors, kCannotEnter);
+    EXPECT_FALSE(SetupRan());
+  }
 }
 
 TEST_F(ReaderRunTest, ATooLongTemporaryPathFallsBackToTmp) {

@@ -43,8 +43,8 @@ int RunSequence(const std::string& command_line, RunState& state) {
   if (!have_temporary_path) Report(kNoTemporaryPath);
   platform::MakeDirectory(temporary_path);  // normally there already
   state.work_directory = PerRunDirectory(temporary_path, started);
-  platform::MakeDirectory(state.work_directory);  // an existing one is reused
-  if (!platform::EnterDirectory(state.work_directory)) {
+  // An existing one is reused, but only once nothing from before is in it.
+  if (!SetUpWorkDirectory(state.work_directory)) {
     Report(kCannotEnterWorkDirectory);
     return RefusedExitCode(RunFailure::kInstallFailure);
   }

@@ -1,4 +1,5 @@
-// The per-run work directory: its name, and removing it with everything in it.
+// The per-run work directory: its name, setting it up empty, and removing it
+// with everything in it.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,23 @@ std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
 // The message log of the same run, beside its work directory (so that it
 // outlives it): temporary_path + "SF" + the same number + ".log".
 std::string PerRunMessageLog(const std::string& temporary_path, int64_t seconds);
+
+// Makes the work directory `path` (ending in a separator) ready for a run:
+// creates it (an existing one is reused), makes it the current directory
+// with the checks of platform::EnterDirectory (POSIX: a real directory of
+// this user that no one else can write; Windows: a real directory, no link),
+// then empties it (EmptyDirectory), so that the setup program finds nothing
+// that was there before the run: no file planted beside it, no left-over of
+// a killed run. False, with the directory left as it is then, when it cannot
+// be entered or emptied.
+bool SetUpWorkDirectory(const std::string& path);
+
+// Removes every entry of the directory `path`, dot-names and dot-directories
+// included; the directory itself stays. Links are removed as links, never
+// followed. Failed deletions are retried as in RemoveDirectoryTree. True when
+// every entry was removed; false when the directory cannot be read or an
+// entry stays. No messages.
+bool EmptyDirectory(const std::string& path);
 
 // Deletes the directory `path` with its files and subdirectories, depth-first,
 // then the directory itself; true when that final removal succeeded. A
