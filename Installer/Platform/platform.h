@@ -74,9 +74,11 @@ InstanceGuard AcquireSingleInstance(const std::string& name);
 // The user's temporary directory, ending in a separator. False when the
 // system cannot say, or the path is longer than 260 characters. POSIX: where
 // the file system of TMPDIR (else /tmp) does not allow programs to run
-// (mounted noexec), the first of $XDG_RUNTIME_DIR and $HOME/.cache that is a
-// directory of this user, writable by no one else, on a file system that
-// does; when neither is, TMPDIR (else /tmp) all the same.
+// (mounted noexec), the first of $XDG_RUNTIME_DIR and the user's cache
+// directory ($XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache;
+// created with mode 0700 where it is missing) that is a directory of this
+// user, writable by no one else, on a file system that does; when neither
+// is, TMPDIR (else /tmp) all the same.
 bool TemporaryPath(std::string& path);
 
 // The full path of the running program file; empty when unknown.

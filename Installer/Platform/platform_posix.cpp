@@ -99,20 +99,43 @@ bool IsPrivateDirectoryOfThisUser(const std::string& path) {
          status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Where the work directory may go when the temporary directory is mounted
-// noexec: $XDG_RUNTIME_DIR, then $HOME/.cache, each ending in a separator.
-std::vector<std::string> ExecutableTemporaryCandidates() {
-  std::vector<std::string> candidates;
-  auto add = [&](const char* base, const char* below) {
+// A place the work directory may go when the temporary directory is mounted
+// noexec, ending in a separator; `create` when it is made where missing.
+struct ExecutableCandidate {
+  std::string path;
+  bool create = false;
+};
+
+// $XDG_RUNTIME_DIR, then the user's cache directory as the XDG base
+// directory rules name it: $XDG_CACHE_HOME when it is an absolute path, else
+// $HOME/.cache. The cache directory is made where it is missing.
+std::vector<ExecutableCandidate> ExecutableTemporaryCandidates() {
+  std::vector<ExecutableCandidate> candidates;
+  auto add = [&](const char* base, const char* below, bool create) {
     if (base == nullptr || *base == '\0') return;
     std::string path = base;
     if (!path.ends_with('/')) path += '/';
     path += below;
-    candidates.push_back(path);
+    candidates.push_back({path, create});
   };
-  add(std::getenv("XDG_RUNTIME_DIR"), "");
-  add(std::getenv("HOME"), ".cache/");
+  add(std::getenv("XDG_RUNTIME_DIR"), "", false);
+  const char* cache_home = std::getenv("XDG_CACHE_HOME");
+  if (cache_home != nullptr && cache_home[0] == '/') {
+    add(cache_home, "", true);
+  } else {
+    add(std::getenv("HOME"), ".cache/", true);
+  }
   return candidates;
+}
+
+// Creates the directory `path` (ending in a separator) private to this user
+// when nothing has that name yet: only the directory itself, not its parents,
+// and never through a symbolic link in its place (mkdir does not follow one).
+void MakeMissingPrivateDirectory(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const int error = errno;
+  mkdir(path.c_str(), 0700);
+  errno = error;
 }
 
 }  // namespace
@@ -196,10 +219,12 @@ bool TemporaryPath(std::string& path) {
   }
   if (ExecutionOn(path) == Execution::kRefused) {
     // The setup program could not be started from there.
-    for (const std::string& candidate : ExecutableTemporaryCandidates()) {
-      if (candidate.size() <= kMaxTemporaryPath && ExecutionOn(candidate) == Execution::kAllowed &&
-          IsPrivateDirectoryOfThisUser(candidate)) {
-        path = candidate;
+    for (const ExecutableCandidate& candidate : ExecutableTemporaryCandidates()) {
+      if (candidate.path.size() > kMaxTemporaryPath) continue;
+      if (candidate.create) MakeMissingPrivateDirectory(candidate.path);
+      if (ExecutionOn(candidate.path) == Execution::kAllowed &&
+          IsPrivateDirectoryOfThisUser(candidate.path)) {
+        path = candidate.path;
         break;
       }
     }

@@ -776,30 +776,44 @@ TEST_F(ReaderRunTest, ANoexecTemporaryDirectoryGivesWayToOneWhereProgramsRun) {
 
   const fs::path runtime = scratch_.path() / "runtime";
   const fs::path home = scratch_.path() / "home";
+  const fs::path cache_home = scratch_.path() / "cache-home";
   fs::create_directories(home / ".cache");
   fs::create_directory(runtime);
   fs::permissions(runtime, fs::perms(0700));
   fs::permissions(home / ".cache", fs::perms(0700));
   struct Case {
     const char* what;
-    std::string runtime;  // $XDG_RUNTIME_DIR, unset when empty
-    fs::path expected;    // where the work directory goes; empty: not started
+    std::string runtime;     // $XDG_RUNTIME_DIR, unset when empty
+    std::string cache_home;  // $XDG_CACHE_HOME, unset when empty
+    bool without_cache;      // ~/.cache removed first
+    fs::path expected;       // where the work directory goes; empty: not started
+    bool created;            // `expected` made by the reader, private
   };
-  const Case cases[] = {
-      {"XDG_RUNTIME_DIR first", runtime.string(), runtime},
-      {"else $HOME/.cache", "", home / ".cache"},
-      {"only private directories", (scratch_.path() / "shared").string(), home / ".cache"}};
+  const Case cases[] = {{"XDG_RUNTIME_DIR first", runtime.string(), "", false, runtime, false},
+                        {"else $HOME/.cache", "", "", false, home / ".cache", false},
+                        {"only private directories", (scratch_.path() / "shared").string(), "",
+                         false, home / ".cache", false},
+                        {"no ~/.cache yet: made", "", "", true, home / ".cache", true},
+                        {"$XDG_CACHE_HOME, made", "", cache_home.string(), false, cache_home, true},
+                        {"a relative $XDG_CACHE_HOME is ignored", "", "relative-cache", false,
+                         home / ".cache", false}};
   fs::create_directory(scratch_.path() / "shared");
   fs::permissions(scratch_.path() / "shared", fs::perms(0777));
   for (const Case& c : cases) {
     fs::remove_all(record_);
     fs::create_directory(record_);
+    if (c.without_cache) fs::remove(home / ".cache");
     test::LaunchOptions options = Options();
     options.set_environment["HOME"] = home.string();
     if (c.runtime.empty()) {
       options.unset_environment.push_back("XDG_RUNTIME_DIR");
     } else {
       options.set_environment["XDG_RUNTIME_DIR"] = c.runtime;
+    }
+    if (c.cache_home.empty()) {
+      options.unset_environment.push_back("XDG_CACHE_HOME");
+    } else {
+      options.set_environment["XDG_CACHE_HOME"] = c.cache_home;
     }
     const test::ProgramResult result = Run(options);
     EXPECT_EQ(result.exit_code, 0) << c.what;
@@ -809,15 +823,20 @@ TEST_F(ReaderRunTest, ANoexecTemporaryDirectoryGivesWayToOneWhereProgramsRun) {
     EXPECT_EQ(fs::path(cwd.substr(0, cwd.size() - 1)).parent_path(), fs::canonical(c.expected))
         << c.what;
     EXPECT_TRUE(Entries(c.expected).empty()) << c.what;
+    if (c.created) {
+      EXPECT_EQ(fs::status(c.expected).permissions(), fs::perms(0700)) << c.what;
+    }
   }
+  EXPECT_FALSE(fs::exists(fs::symlink_status("relative-cache")));
 
   // With nowhere better, the run goes on as before: the program cannot start.
-  fs::remove(home / ".cache");
+  fs::permissions(home / ".cache", fs::perms(0770));
   fs::remove_all(record_);
   fs::create_directory(record_);
   test::LaunchOptions options = Options();
   options.set_environment["HOME"] = home.string();
   options.unset_environment.push_back("XDG_RUNTIME_DIR");
+  options.unset_environment.push_back("XDG_CACHE_HOME");
   const test::ProgramResult result = Run(options);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.errors, test::kSpawnFailedReport);
