@@ -32,7 +32,7 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
 // hashed. The file takes its name later, in PlaceFile.
 format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
                                  format::BackwardReader& archive, PendingFile& file,
-                                 int& next_temporary_number, OverlappedWriter& writer,
+                                 int& next_temporary_number, WritingThread& writing_thread,
                                  ExtractionProgress& progress) {
   const std::string path = work_directory + group.name;
   if (format::IsContainedFileName(group.name)) {
@@ -40,7 +40,7 @@ format::RecordStatus ExtractFile(const std::string& work_directory, const format
   } else {
     file.Refuse(path, platform::kErrorInvalidName);
   }
-  return ExtractContents(archive, group.contents, file, writer, progress);
+  return ExtractContents(archive, group.contents, file, writing_thread, progress);
 }
 
 // Gives a file whose contents matched their digest its own name, replacing
@@ -82,14 +82,14 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   format::OptionCollector options;
   format::Group group;
   int next_temporary_number = 0;
-  OverlappedWriter writer;  // outlives every PendingFile below
+  WritingThread writing_thread;  // outlives every PendingFile below
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
     PendingFile file;
     format::RecordStatus status = groups.Next(group);
     if (status == format::RecordStatus::kOk && group.kind == format::GroupKind::kFile) {
       status = ExtractFile(state.work_directory, group, groups.reader(), file,
-                           next_temporary_number, writer, progress);
+                           next_temporary_number, writing_thread, progress);
     }
     if (status != format::RecordStatus::kOk) file.Discard();
     if (status == format::RecordStatus::kDigestMismatch) {

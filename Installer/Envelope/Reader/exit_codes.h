@@ -25,7 +25,7 @@ enum class RunFailure {
 // The code a run ends with: `default_code` when `options` do not ask for exit
 // codes; otherwise the code of `failure`, or without one the setup program's
 // own `setup_exit_code`. (On POSIX a caught interruption overrides all of
-// this; see RunInstaller.)
+// this; see RunReader.)
 inline int ChooseExitCode(const format::ReaderOptions& options, int default_code,
                           RunFailure failure, int setup_exit_code) {
   if (!options.exit_codes) return default_code;

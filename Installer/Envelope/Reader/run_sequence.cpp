@@ -3,11 +3,11 @@
 #include "envelope_options.h"
 #include "envelope_walk.h"
 #include "exit_codes.h"
-#include "installer_launch.h"
 #include "launch.h"
 #include "messages.h"
 #include "platform.h"
 #include "run_state.h"
+#include "setup_launch.h"
 #include "work_directory.h"
 
 namespace reader {
@@ -15,7 +15,7 @@ namespace reader {
 namespace {
 
 // The run in progress, whose envelope's options decide the exit code of a
-// failure that ends it (ReportUnhandledException); null outside RunInstaller.
+// failure that ends it (ReportUnhandledException); null outside RunReader.
 const RunState* current_run = nullptr;
 
 // The exit code of a run refused before its walk, with the envelope's
@@ -57,7 +57,7 @@ int RunSequence(const std::string& command_line, RunState& state) {
   if (platform::CaughtInterruption() != 0) {
     // Asked to stop: nothing is started.
   } else if (state.envelope_valid) {
-    LaunchInstaller(state);
+    LaunchSetupProgram(state);
   } else {
     ReportInvalidArchive();
     state.failure = RunFailure::kPackageInvalid;
@@ -81,7 +81,7 @@ int ReportUnhandledException(const char* description) {
   return ChooseExitCode(options, kExitCompleted, RunFailure::kInstallFailure, 0);
 }
 
-int RunInstaller(const std::string& command_line) {
+int RunReader(const std::string& command_line) {
   RunState state;
   current_run = &state;
   const int code = RunSequence(command_line, state);

@@ -1,4 +1,4 @@
-#include "installer_launch.h"
+#include "setup_launch.h"
 
 #include <optional>
 
@@ -27,7 +27,7 @@ void AllowExtractedProgramToRun(const std::string& program) {
 
 }  // namespace
 
-void LaunchInstaller(RunState& state) {
+void LaunchSetupProgram(RunState& state) {
   const std::optional<format::LaunchCommand> command =
       format::ExpandLaunchCommand(state.variables, state.work_directory);
   // A command line that cannot be built cannot be started either.
