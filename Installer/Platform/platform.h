@@ -276,7 +276,7 @@ inline int ExitCodeOfSignal(int signal) { return 128 + signal; }
 enum class ProcessEnd {
   kEnded,       // the program was started and has ended
   kNotStarted,  // the program could not be started
-  kWaitFailed,  // it was started, but waiting for its end failed
+  kWaitFailed,  // it was started, but waiting for its end (or its exit code) failed
 };
 
 // Starts `program` in the current directory, with this process's environment,

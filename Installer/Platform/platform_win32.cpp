@@ -366,9 +366,12 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
   info.lpDirectory = nullptr;
   info.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&info)) return ProcessEnd::kNotStarted;
-  const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0;
+  // An end whose exit code cannot be read is a wait that failed, as on POSIX,
+  // where the code comes with the wait.
   DWORD code = 0;
-  if (ended && GetExitCodeProcess(info.hProcess, &code)) exit_code = static_cast<int>(code);
+  const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(info.hProcess, &code);
+  if (ended) exit_code = static_cast<int>(code);
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }
