@@ -25,15 +25,10 @@ extern char** environ;
 namespace platform {
 
 const char kPathSeparator = '/';
-const char kFallbackTemporaryPath[] = "/tmp/";
 const int kErrorInvalidName = EINVAL;
 const int kErrorEndOfFile = ENODATA;
-const int kRemovalRetryMilliseconds = 0;
-const int kRemovalRetryPauseMilliseconds = 50;
 
 namespace {
-
-constexpr size_t kMaxTemporaryPath = 260;
 
 template <typename Call>
 auto RetryOnInterrupt(Call call) {
@@ -163,24 +158,6 @@ void ClearLastError() { errno = 0; }
 
 std::string SystemErrorText(int code) { return std::strerror(code); }
 
-void ReportMessage(std::string_view text, std::string_view caption) {
-  std::string line(caption);
-  line += ": ";
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      line += text[i];
-      continue;
-    }
-    line += '\n';
-    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-  }
-  line += '\n';
-  const int error = errno;
-  CloseProgress();
-  WriteAll(STDERR_FILENO, line.data(), line.size());
-  errno = error;
-}
-
 // ---------------------------------------------------------------------------
 // Process-wide facts
 
@@ -206,11 +183,11 @@ InstanceGuard AcquireSingleInstance(const std::string& name) {
   return held_elsewhere ? InstanceGuard::kAlreadyRunning : InstanceGuard::kUnavailable;
 }
 
-bool TemporaryPath(std::string& path) {
+bool TemporaryPath(std::string& path, size_t limit) {
   const char* value = std::getenv("TMPDIR");
   if (value == nullptr || *value == '\0') {
     path = "/tmp/";
-  } else if (std::strlen(value) > kMaxTemporaryPath) {
+  } else if (std::strlen(value) > limit) {
     errno = ENAMETOOLONG;
     return false;
   } else {
@@ -220,7 +197,7 @@ bool TemporaryPath(std::string& path) {
   if (ExecutionOn(path) == Execution::kRefused) {
     // The setup program could not be started from there.
     for (const ExecutableCandidate& candidate : ExecutableTemporaryCandidates()) {
-      if (candidate.path.size() > kMaxTemporaryPath) continue;
+      if (candidate.path.size() > limit) continue;
       if (candidate.create) MakeMissingPrivateDirectory(candidate.path);
       if (ExecutionOn(candidate.path) == Execution::kAllowed &&
           IsPrivateDirectoryOfThisUser(candidate.path)) {
@@ -358,7 +335,7 @@ bool File::Close() {
 
 const int kErrorFileExists = EEXIST;
 
-bool RenameReplacing(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to, int, int) {
   if (rename(from.c_str(), to.c_str()) == 0) return true;
   // rename() tells a directory target in several ways (EISDIR, ENOTDIR with
   // a trailing separator, EBUSY for "."); creating a file there says
@@ -368,6 +345,17 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
   const bool names_directory = stat(to.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
   errno = names_directory ? EISDIR : error;
   return false;
+}
+
+bool AppendToLogFile(const std::string& path, std::string_view bytes) {
+  const int error = errno;
+  const int fd = RetryOnInterrupt([&] {
+    return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  });
+  bool whole = fd >= 0 && WriteAll(fd, bytes.data(), bytes.size());
+  if (fd >= 0) whole = close(fd) == 0 && whole;
+  errno = error;
+  return whole;
 }
 
 // ---------------------------------------------------------------------------

@@ -7,7 +7,6 @@
 #include <climits>
 
 #include "platform.h"
-#include "platform_win32_unattended.h"
 #include "win32_text.h"
 
 // The size the shell's execute service expects from a 32-bit caller.
@@ -16,12 +15,9 @@ static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
 namespace platform {
 
 const char kPathSeparator = '\\';
-const char kFallbackTemporaryPath[] = "C:\\Temp\\";
 const int kErrorInvalidName = ERROR_INVALID_NAME;
 const int kErrorEndOfFile = ERROR_HANDLE_EOF;
 const int kErrorFileExists = ERROR_FILE_EXISTS;
-const int kRemovalRetryMilliseconds = 2000;
-const int kRemovalRetryPauseMilliseconds = 50;
 
 namespace {
 
@@ -92,19 +88,6 @@ std::string SystemErrorText(int code) {
   return text;
 }
 
-void ReportMessage(std::string_view text, std::string_view caption) {
-  const DWORD error = GetLastError();
-  CloseProgress();
-  // Where no one could dismiss a box it would wait for ever: log instead.
-  if (!MessagesCanBeShown()) {
-    AppendToMessageLog(text, caption);
-    SetLastError(error);
-    return;
-  }
-  MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
-  SetLastError(error);
-}
-
 // ---------------------------------------------------------------------------
 // Process-wide facts
 
@@ -117,16 +100,17 @@ InstanceGuard AcquireSingleInstance(const std::string& name) {
   return InstanceGuard::kAcquired;
 }
 
-bool TemporaryPath(std::string& path) {
-  // The limit counts UTF-16 units, as the system's own MAX_PATH does.
-  wchar_t buffer[kPathBufferSize];
-  const DWORD length = GetTempPathW(kPathBufferSize, buffer);
+bool TemporaryPath(std::string& path, size_t limit) {
+  // The limit counts UTF-16 units, as the system's own MAX_PATH does: the
+  // path must fit a buffer of `limit` units, its terminating zero included.
+  std::wstring buffer(limit, L'\0');
+  const DWORD length = GetTempPathW(static_cast<DWORD>(limit), buffer.data());
   if (length == 0) return false;
-  if (length >= kPathBufferSize) {  // the size it would need, not a path
+  if (length >= limit) {  // the size it would need, not a path
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  path = Utf8FromWide(std::wstring_view(buffer, length));
+  path = Utf8FromWide(std::wstring_view(buffer.data(), length));
   if (!path.ends_with('\\')) path += '\\';
   return true;
 }
@@ -322,18 +306,32 @@ bool File::Close() {
 // ---------------------------------------------------------------------------
 // Extraction under a temporary name
 
-bool RenameReplacing(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to, int retry_milliseconds,
+                     int pause_milliseconds) {
   const std::wstring source = WideFromUtf8(from), target = WideFromUtf8(to);
   // A virus scanner or indexer may hold a file it has just seen written for
-  // a moment: a sharing violation is tried again, for as long as a removal
-  // would be.
-  for (int waited = 0;; waited += kRemovalRetryPauseMilliseconds) {
+  // a moment: a sharing violation is tried again.
+  for (int waited = 0;; waited += pause_milliseconds) {
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= kRemovalRetryMilliseconds) {
-      return false;
-    }
-    Sleep(static_cast<DWORD>(kRemovalRetryPauseMilliseconds));
+    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= retry_milliseconds) return false;
+    Sleep(static_cast<DWORD>(pause_milliseconds));
   }
+}
+
+bool AppendToLogFile(const std::string& path, std::string_view bytes) {
+  const DWORD error = GetLastError();
+  const HANDLE file =
+      CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool whole = file != INVALID_HANDLE_VALUE;
+  if (whole) {
+    DWORD written = 0;
+    whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+    CloseHandle(file);
+  }
+  SetLastError(error);
+  return whole;
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "options.h"
 #include "platform.h"
 #include "record.h"
+#include "reporting.h"
 #include "tail.h"
 
 namespace reader {
@@ -19,12 +20,13 @@ namespace {
 // shown as "\0" to keep the rest of the message. After a caught interruption
 // every read fails: stopping because the user asked to is no failure to tell
 // about.
-void ReportFileError(const char* caption, const std::string& path, int error) {
+void ReportFileError(const MessageDestination& messages, const char* caption,
+                     const std::string& path, int error) {
   if (platform::CaughtInterruption() != 0) return;
   std::string shown;
   for (const char c : path) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-  platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error),
-                          caption);
+  ReportMessage(messages, "File: " + shown + "\rError: " + platform::SystemErrorText(error),
+                caption);
 }
 
 // Extracts a file group's contents: hashed and written to a temporary file
@@ -46,9 +48,9 @@ format::RecordStatus ExtractFile(const std::string& work_directory, const format
 // Gives a file whose contents matched their digest its own name, replacing
 // an existing file. A file that could not be written whole is reported and
 // left nowhere.
-bool PlaceFile(PendingFile& file) {
+bool PlaceFile(PendingFile& file, const MessageDestination& messages) {
   if (file.MoveToName()) return true;
-  ReportFileError(kFailedToExtractFile, file.path(), file.error());
+  ReportFileError(messages, kFailedToExtractFile, file.path(), file.error());
   return false;
 }
 
@@ -57,21 +59,22 @@ bool PlaceFile(PendingFile& file) {
 void WalkEnvelope(const std::string& program_path, RunState& state) {
   platform::File archive = platform::File::OpenForReading(program_path);
   if (!archive.IsOpen()) {
-    ReportFileError(kFailedToOpenArchive, program_path, platform::LastErrorCode());
+    ReportFileError(state.messages, kFailedToOpenArchive, program_path, platform::LastErrorCode());
     return;
   }
   // A missing marker is no system error: report it as such, not as whatever
   // failed earlier in the run.
   platform::ClearLastError();
   if (!format::FindEnvelopeTail(archive)) {
-    ReportFileError(kFailedToInitializeArchive, program_path, platform::LastErrorCode());
+    ReportFileError(state.messages, kFailedToInitializeArchive, program_path,
+                    platform::LastErrorCode());
     return;
   }
 
   // The envelope is read from its end down; everything above the position is
   // done, but for a file's contents, which count as they are written.
   const int64_t envelope_end = archive.Position();
-  ExtractionProgress progress(envelope_end);
+  ExtractionProgress progress(envelope_end, state.messages);
 
   // Each group arrives verified but for a file's contents, which are read
   // once, hashed and written under a temporary name together. The effects
@@ -93,7 +96,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     }
     if (status != format::RecordStatus::kOk) file.Discard();
     if (status == format::RecordStatus::kDigestMismatch) {
-      ReportInvalidArchive();
+      ReportInvalidArchive(state.messages);
       state.envelope_valid = false;
     }
     if (status != format::RecordStatus::kOk) return;  // read failures end the walk silently
@@ -104,7 +107,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     switch (group.kind) {
       case format::GroupKind::kTail: state.envelope_valid = true; break;
       case format::GroupKind::kFile:
-        if (!PlaceFile(file)) {
+        if (!PlaceFile(file, state.messages)) {
           state.failure = RunFailure::kInstallFailure;
           return;
         }

@@ -1,5 +1,7 @@
 #include "file_extraction.h"
 
+#include "work_directory.h"
+
 namespace reader {
 
 namespace {
@@ -51,7 +53,9 @@ bool PendingFile::MoveToName() {
     return false;
   }
   // A record whose name is the temporary name itself is in place already.
-  if (temporary_ != path_ && !platform::RenameReplacing(temporary_, path_)) {
+  if (temporary_ != path_ &&
+      !platform::RenameReplacing(temporary_, path_, kRemovalRetryMilliseconds,
+                                 kRemovalRetryPauseMilliseconds)) {
     Fail(platform::LastErrorCode());
     return false;
   }

@@ -6,6 +6,7 @@
 #include "launch.h"
 #include "messages.h"
 #include "platform.h"
+#include "reporting.h"
 #include "run_state.h"
 #include "setup_launch.h"
 #include "work_directory.h"
@@ -30,22 +31,22 @@ int RunSequence(const std::string& command_line, RunState& state) {
   // that every message has its log where no one could see it.
   const int64_t started = platform::CurrentSeconds();
   std::string temporary_path;
-  const bool have_temporary_path = platform::TemporaryPath(temporary_path);
-  if (!have_temporary_path) temporary_path = platform::kFallbackTemporaryPath;
-  platform::SetMessageLog(PerRunMessageLog(temporary_path, started));
+  const bool have_temporary_path = platform::TemporaryPath(temporary_path, kTemporaryPathLimit);
+  if (!have_temporary_path) temporary_path = kFallbackTemporaryPath;
+  state.messages.log = PerRunMessageLog(temporary_path, started);
 
   if (platform::AcquireSingleInstance(kInstanceGuardName) ==
       platform::InstanceGuard::kAlreadyRunning) {
-    Report(kAlreadyRunning);
+    Report(state.messages, kAlreadyRunning);
     return RefusedExitCode(RunFailure::kAlreadyRunning);
   }
 
-  if (!have_temporary_path) Report(kNoTemporaryPath);
+  if (!have_temporary_path) Report(state.messages, kNoTemporaryPath);
   platform::MakeDirectory(temporary_path);  // normally there already
   state.work_directory = PerRunDirectory(temporary_path, started);
   // An existing one is reused, but only once nothing from before is in it.
   if (!SetUpWorkDirectory(state.work_directory)) {
-    Report(kCannotEnterWorkDirectory);
+    Report(state.messages, kCannotEnterWorkDirectory);
     return RefusedExitCode(RunFailure::kInstallFailure);
   }
 
@@ -59,7 +60,7 @@ int RunSequence(const std::string& command_line, RunState& state) {
   } else if (state.envelope_valid) {
     LaunchSetupProgram(state);
   } else {
-    ReportInvalidArchive();
+    ReportInvalidArchive(state.messages);
     state.failure = RunFailure::kPackageInvalid;
   }
 
@@ -74,8 +75,9 @@ int RunSequence(const std::string& command_line, RunState& state) {
 }  // namespace
 
 int ReportUnhandledException(const char* description) {
-  platform::ReportMessage(kUnhandledException,
-                          description != nullptr ? description : kNoContextAvailable);
+  const MessageDestination no_run;
+  ReportMessage(current_run != nullptr ? current_run->messages : no_run, kUnhandledException,
+                description != nullptr ? description : kNoContextAvailable);
   const format::ReaderOptions options =
       current_run != nullptr ? current_run->options : format::ReaderOptions{};
   return ChooseExitCode(options, kExitCompleted, RunFailure::kInstallFailure, 0);

@@ -35,14 +35,14 @@ class RetryTime {
   bool Remove(Deletion remove) {
     while (!remove()) {
       if (left_ <= 0) return false;
-      platform::Pause(platform::kRemovalRetryPauseMilliseconds);
-      left_ -= platform::kRemovalRetryPauseMilliseconds;
+      platform::Pause(kRemovalRetryPauseMilliseconds);
+      left_ -= kRemovalRetryPauseMilliseconds;
     }
     return true;
   }
 
  private:
-  int left_ = platform::kRemovalRetryMilliseconds;
+  int left_ = kRemovalRetryMilliseconds;
 };
 
 // Which subdirectories a removal goes into: the end-of-run removal keeps

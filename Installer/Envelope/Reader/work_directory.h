@@ -2,10 +2,33 @@
 // with everything in it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform.h"
+
 namespace reader {
+
+// The longest temporary path the reader takes, in the system's units (see
+// platform::TemporaryPath): the 260 of the path buffer Windows programs have
+// always had.
+inline constexpr size_t kTemporaryPathLimit = 260;
+
+// Where the work directory goes when the temporary path cannot be had.
+inline constexpr const char* kFallbackTemporaryPath =
+    platform::kSystemKind == platform::SystemKind::kWindows ? "C:\\Temp\\" : "/tmp/";
+
+// How long one removal (of a tree, or of a directory's entries) may spend, in
+// all, trying again deletions that failed, and the pause between two tries;
+// a rename into place is tried again as long. Windows: right after the setup
+// program has ended, other processes (its console host, virus scanners,
+// indexers) may hold its files or directories for a moment. POSIX: an entry
+// is removed or renamed whoever holds it open, so a failure there stays, and
+// nothing is tried again.
+inline constexpr int kRemovalRetryMilliseconds =
+    platform::kSystemKind == platform::SystemKind::kWindows ? 2000 : 0;
+inline constexpr int kRemovalRetryPauseMilliseconds = 50;
 
 // temporary_path + "SF" + the low 32 bits of `seconds` as a signed decimal +
 // the path separator. Two runs in the same second get the same name.
@@ -37,8 +60,8 @@ bool EmptyDirectory(const std::string& path);
 // separator is appended when the path ends in neither "/" nor "\". Directories
 // whose names begin with "." are skipped (and so keep their parents); files
 // that cannot be deleted stay. Links are removed as links, never followed, so
-// nothing outside the tree is touched. A failed deletion is retried while the
-// platform's retry time for one removal lasts (Windows only). No messages.
+// nothing outside the tree is touched. A failed deletion is retried while
+// kRemovalRetryMilliseconds last (Windows only). No messages.
 bool RemoveDirectoryTree(const std::string& path);
 
 }  // namespace reader
