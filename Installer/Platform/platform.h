@@ -91,10 +91,11 @@ InstanceGuard AcquireSingleInstance(const std::string& name);
 // system cannot say, or the path exceeds `limit`, counted in the system's
 // units: Windows, a path of `limit` UTF-16 units or more (one that a buffer
 // of `limit` units, its terminating zero included, cannot hold); POSIX, a
-// TMPDIR of more than `limit` bytes (and a fallback candidate below, with its
-// trailing separator, likewise). POSIX: where
-// the file system of TMPDIR (else /tmp) does not allow programs to run
-// (mounted noexec), the first of $XDG_RUNTIME_DIR and the user's cache
+// TMPDIR of more than `limit` bytes (a fallback candidate below, with its
+// trailing separator, likewise).
+//
+// POSIX: where the file system of TMPDIR (else /tmp) does not allow programs
+// to run (mounted noexec), the first of $XDG_RUNTIME_DIR and the user's cache
 // directory ($XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache;
 // created with mode 0700 where it is missing) that is a directory of this
 // user, writable by no one else, on a file system that does; when neither
