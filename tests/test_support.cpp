@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -13,6 +14,11 @@
 
 #ifdef _WIN32
 #include "message_capture_win32.h"
+#else
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace test {
@@ -102,6 +108,55 @@ std::string Hex(std::string_view bytes) {
   }
   return hex;
 }
+
+std::vector<std::filesystem::path> ComingWorkDirectories(
+    const std::filesystem::path& temporary_directory, int seconds) {
+  std::vector<std::filesystem::path> directories;
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t s = now - 1; s <= now + seconds; ++s) {
+    directories.push_back(temporary_directory / ("SF" + std::to_string(s)));
+  }
+  return directories;
+}
+
+#ifndef _WIN32
+namespace {
+
+// Sets or clears the immutable flag of the file `path`; false when the file
+// system has no such flag, or this process may not change it.
+bool SetImmutable(const std::filesystem::path& path, bool immutable) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  close(fd);
+  return done;
+}
+
+}  // namespace
+
+UndeletableFile::UndeletableFile(const std::filesystem::path& path) : path_(path) {
+  WriteFile(path_, "undeletable");
+  if (geteuid() == 0) {
+    immutable_ = SetImmutable(path_, true);
+    if (!immutable_) reason_ = "no immutable files here (chattr +i) for root, who deletes anything";
+  } else {
+    directory_permissions_ = std::filesystem::status(path_.parent_path()).permissions();
+    std::filesystem::permissions(path_.parent_path(), std::filesystem::perms(0555));
+  }
+}
+
+UndeletableFile::~UndeletableFile() {
+  std::error_code ignored;
+  if (immutable_) {
+    SetImmutable(path_, false);
+  } else if (geteuid() != 0) {
+    std::filesystem::permissions(path_.parent_path(), directory_permissions_, ignored);
+  }
+}
+#endif
 
 #ifdef _WIN32
 MessageCapture::MessageCapture() { StartCapturingMessageBoxes(); }

@@ -58,6 +58,37 @@ std::vector<std::filesystem::path> Entries(const std::filesystem::path& director
 // The lowercase hexadecimal rendering of raw bytes.
 std::string Hex(std::string_view bytes);
 
+// The work directories the reader's runs in `temporary_directory` will use
+// over the next `seconds` seconds (and the one just begun, and the one
+// before): temporary_directory / "SF<seconds since 1970>". For planting
+// entries where a coming run will find them.
+std::vector<std::filesystem::path> ComingWorkDirectories(
+    const std::filesystem::path& temporary_directory, int seconds = 30);
+
+#ifndef _WIN32
+// A file `path` (created here, in an existing directory) that this process,
+// and the programs it starts, cannot delete until the object goes away: made
+// immutable (what chattr +i does) when running as root, who may delete
+// anything else; otherwise its directory is made read-only. held() is false,
+// with reason() saying why, when neither could be done.
+class UndeletableFile {
+ public:
+  explicit UndeletableFile(const std::filesystem::path& path);
+  ~UndeletableFile();
+  UndeletableFile(const UndeletableFile&) = delete;
+  UndeletableFile& operator=(const UndeletableFile&) = delete;
+
+  bool held() const { return reason_.empty(); }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::filesystem::path path_;
+  bool immutable_ = false;
+  std::filesystem::perms directory_permissions_{};
+  std::string reason_;
+};
+#endif
+
 // Collects what the reader reports to the user (standard error) while alive.
 class MessageCapture {
  public:

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -94,6 +95,46 @@ TEST_F(RemoveDirectoryTreeTest, ALinkGivenAsTheTreeIsNotFollowed) {
   EXPECT_EQ(test::ReadFile(outside_ / "keep.txt"), "keep");
 }
 
+// Emptying, unlike the end-of-run removal, leaves nothing: dot-names and
+// dot-directories go too, links go as links, and the directory stays.
+TEST_F(RemoveDirectoryTreeTest, EmptyingRemovesEveryEntryAndFollowsNoLink) {
+  fs::create_directories(tree_ / ".hidden" / ".deeper");
+  test::WriteFile(tree_ / ".hidden" / ".deeper" / "planted", "p");
+  std::error_code no_links;
+  fs::create_directory_symlink(outside_, tree_ / "dir-link", no_links);
+  if (!no_links) fs::create_symlink(outside_ / "keep.txt", tree_ / ".file-link");
+  EXPECT_TRUE(EmptyDirectory(tree_.string() + "/"));
+  EXPECT_TRUE(fs::is_directory(tree_));
+  EXPECT_EQ(test::EntryNames(tree_), std::set<std::string>{});
+  EXPECT_EQ(test::ReadFile(outside_ / "keep.txt"), "keep");
+  EXPECT_EQ(test::ReadFile(outside_ / "inner" / "keep.txt"), "keep");
+
+  EXPECT_FALSE(EmptyDirectory((scratch_.path() / "absent").string()));
+}
+
+// The work directory is entered and emptied only when it is a real
+// directory; a file or a link in its place is refused, and what a link leads
+// to is left alone.
+TEST_F(RemoveDirectoryTreeTest, SetUpEntersAndEmptiesOnlyARealDirectory) {
+  const fs::path before = fs::current_path();
+  const std::string separator(1, platform::kPathSeparator);
+  EXPECT_TRUE(SetUpWorkDirectory(tree_.string() + separator));
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), tree_));
+  EXPECT_EQ(test::EntryNames(tree_), std::set<std::string>{});
+  EXPECT_TRUE(SetUpWorkDirectory((scratch_.path() / "fresh").string() + separator));
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), scratch_.path() / "fresh"));
+  fs::current_path(before);
+
+  EXPECT_FALSE(SetUpWorkDirectory((outside_ / "keep.txt").string() + separator));
+  EXPECT_EQ(test::ReadFile(outside_ / "keep.txt"), "keep");
+  const fs::path link = scratch_.path() / "link";
+  CREATE_DIRECTORY_LINK_OR_SKIP(outside_, link);
+  EXPECT_FALSE(SetUpWorkDirectory(link.string() + separator));
+  EXPECT_EQ(fs::current_path(), before);
+  fs::current_path(before);
+  EXPECT_EQ(test::EntryNames(outside_), (std::set<std::string>{"inner", "keep.txt"}));
+}
+
 using Clock = std::chrono::steady_clock;
 
 #ifdef _WIN32
@@ -130,7 +171,26 @@ TEST_F(RemoveDirectoryTreeTest, AFileHeldForGoodIsGivenUpAfterTheRetryTime) {
   EXPECT_TRUE(fs::exists(tree_ / "a" / "mid.txt"));
   EXPECT_FALSE(fs::exists(tree_ / "top.txt"));
 }
+
+TEST_F(RemoveDirectoryTreeTest, EmptyingFailsWhenAFileIsHeldForGood) {
+  const HANDLE held = Hold(tree_ / "a" / "mid.txt");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(EmptyDirectory(tree_.string()));
+  const auto spent = Clock::now() - start;
+  CloseHandle(held);
+  EXPECT_GE(spent, std::chrono::milliseconds(1900)) << "retried as the removal is";
+  EXPECT_EQ(test::EntryNames(tree_), std::set<std::string>{"a"});
+}
 #else
+TEST_F(RemoveDirectoryTreeTest, EmptyingFailsWhenAnEntryCannotBeDeleted) {
+  const test::UndeletableFile locked(tree_ / "a" / "b" / "locked");
+  if (!locked.held()) GTEST_SKIP() << locked.reason();
+  EXPECT_FALSE(EmptyDirectory(tree_.string()));
+  EXPECT_TRUE(fs::exists(tree_ / "a" / "b" / "locked"));
+  EXPECT_FALSE(fs::exists(tree_ / "top.txt")) << "the rest is removed all the same";
+}
+
 TEST_F(RemoveDirectoryTreeTest, AFailedRemovalIsNotRetried) {
   fs::create_directories(tree_ / ".kept");
   const Clock::time_point start = Clock::now();

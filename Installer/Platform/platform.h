@@ -1,8 +1,10 @@
 // Every operating-system operation the reader needs, and nothing else.
 //
 // This header is the only place that knows there is an operating system. Its
-// implementations live in platform_posix.cpp and platform_win32.cpp; all other
-// code speaks to the system through these names only. The names are chosen so
+// implementations live in a pair of files per concern, platform_posix_X.cpp
+// and platform_win32_X.cpp (the files, directories and processes in
+// platform_posix.cpp and platform_win32.cpp); all other code speaks to the
+// system through these names only. The names are chosen so
 // that they do not collide with the Win32 A/W macros (CreateDirectory,
 // DeleteFile, ...), which would otherwise rename them inside the Win32 layer.
 //
@@ -17,18 +19,26 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace platform {
 
+// The kind of system this layer speaks to. The layers above do nothing
+// differently because of it; the reader only picks by it those of its own
+// values that follow each system's conventions (the exit codes deployment
+// tools know there, where the work directory goes when the system cannot
+// say, how long a held file is waited for).
+enum class SystemKind { kPosix, kWindows };
+#ifdef _WIN32
+inline constexpr SystemKind kSystemKind = SystemKind::kWindows;
+#else
+inline constexpr SystemKind kSystemKind = SystemKind::kPosix;
+#endif
+
 // The separator the system writes between path components.
 extern const char kPathSeparator;
-
-// Where the work directory goes when the temporary path cannot be obtained.
-extern const char kFallbackTemporaryPath[];
 
 // The error code reported for a file name the reader refuses to write.
 extern const int kErrorInvalidName;
@@ -51,11 +61,17 @@ void ClearLastError();
 std::string SystemErrorText(int code);
 
 // Shows a message to the user and returns once it has been seen. Windows: a
-// modal message box with one OK button, or where no one could see it (see
-// MessagesCanBeShown) a line in the message log instead. POSIX: "caption:
-// text" on standard error, with the text's line breaks ("\r\n" or a lone
-// "\r") written as "\n". A progress display that is shown is closed first.
-void ReportMessage(std::string_view text, std::string_view caption);
+// modal message box with one OK button. POSIX: "caption: text" on standard
+// error, with the text's line breaks ("\r\n" or a lone "\r") written as
+// "\n". Keeps the last error.
+void ShowMessage(std::string_view text, std::string_view caption);
+
+// Whether a message shown now can be seen and dismissed. Windows: false when
+// the process's window station is not visible (a service in session 0, a
+// deployment agent), where a box would wait for ever; asked anew each time,
+// and true when the system cannot say. POSIX: always true. Keeps the last
+// error.
+bool MessagesCanBeShown();
 
 // ---------------------------------------------------------------------------
 // Process-wide facts
@@ -72,12 +88,19 @@ enum class InstanceGuard {
 InstanceGuard AcquireSingleInstance(const std::string& name);
 
 // The user's temporary directory, ending in a separator. False when the
-// system cannot say, or the path is longer than 260 characters. POSIX: where
-// the file system of TMPDIR (else /tmp) does not allow programs to run
-// (mounted noexec), the first of $XDG_RUNTIME_DIR and $HOME/.cache that is a
-// directory of this user, writable by no one else, on a file system that
-// does; when neither is, TMPDIR (else /tmp) all the same.
-bool TemporaryPath(std::string& path);
+// system cannot say, or the path exceeds `limit`, counted in the system's
+// units: Windows, a path of `limit` UTF-16 units or more (one that a buffer
+// of `limit` units, its terminating zero included, cannot hold); POSIX, a
+// TMPDIR of more than `limit` bytes (a fallback candidate below, with its
+// trailing separator, likewise).
+//
+// POSIX: where the file system of TMPDIR (else /tmp) does not allow programs
+// to run (mounted noexec), the first of $XDG_RUNTIME_DIR and the user's cache
+// directory ($XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache;
+// created with mode 0700 where it is missing) that is a directory of this
+// user, writable by no one else, on a file system that does; when neither
+// is, TMPDIR (else /tmp) all the same.
+bool TemporaryPath(std::string& path, size_t limit);
 
 // The full path of the running program file; empty when unknown.
 std::string ProgramPath();
@@ -91,9 +114,10 @@ int64_t CurrentSeconds();
 // Creates one directory, private to this user where the system has modes.
 bool MakeDirectory(const std::string& path);
 
-// Makes `path` the current directory. On POSIX, where the temporary directory
-// is shared between users, only a real directory (not a symbolic link) owned
-// by this user and writable by no one else is entered.
+// Makes `path` the current directory, if it is a real directory: never a
+// symbolic link (Windows: no reparse point, such as a junction). On POSIX,
+// where the temporary directory is shared between users, only one owned by
+// this user and writable by no one else is entered.
 bool EnterDirectory(const std::string& path);
 
 // Makes `path` the current directory, without the checks of EnterDirectory.
@@ -117,13 +141,6 @@ bool RemoveFile(const std::string& path);
 
 // Removes an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
-
-// How long one tree removal may spend, in all, retrying deletions that failed,
-// and the pause between two tries. Windows: right after the setup program has
-// ended, other processes (its console host, virus scanners, indexers) may hold
-// its files or directories for a moment. POSIX: zero, no retries.
-extern const int kRemovalRetryMilliseconds;
-extern const int kRemovalRetryPauseMilliseconds;
 
 // Waits `milliseconds`.
 void Pause(int milliseconds);
@@ -204,8 +221,18 @@ extern const int kErrorFileExists;
 // A `to` that names an existing directory fails with the code that creating
 // a file there would give (POSIX: EISDIR, however the path names it).
 // Windows: a sharing violation (a scanner holding the new file a moment) is
-// tried again for up to kRemovalRetryMilliseconds.
-bool RenameReplacing(const std::string& from, const std::string& to);
+// tried again every `pause_milliseconds` for up to `retry_milliseconds`.
+// POSIX: a rename is never held up by another process: nothing to try again.
+bool RenameReplacing(const std::string& from, const std::string& to, int retry_milliseconds,
+                     int pause_milliseconds);
+
+// Appends `bytes` to the file `path` in one write, creating the file where it
+// is missing (POSIX: private to this user, never through a symbolic link).
+// Opened for appending only, so that what two processes append never
+// overwrites each other; others may read it meanwhile. False when it cannot
+// be written whole. Keeps the last error: a log never changes what the
+// failure it records reports.
+bool AppendToLogFile(const std::string& path, std::string_view bytes);
 
 // ---------------------------------------------------------------------------
 // A helper thread
@@ -273,7 +300,7 @@ inline int ExitCodeOfSignal(int signal) { return 128 + signal; }
 enum class ProcessEnd {
   kEnded,       // the program was started and has ended
   kNotStarted,  // the program could not be started
-  kWaitFailed,  // it was started, but waiting for its end failed
+  kWaitFailed,  // it was started, but waiting for its end (or its exit code) failed
 };
 
 // Starts `program` in the current directory, with this process's environment,
@@ -291,37 +318,6 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
                       const std::vector<std::string>& arguments, int& exit_code);
 
 // ---------------------------------------------------------------------------
-// Exit codes for deployment tools
-
-// The codes a reader returns for its own failures when its envelope asks for
-// exit codes. Windows: those of Windows Installer, which deployment tools
-// understand (1618 another installation is in progress, and is retried; 1620
-// the package cannot be opened or is invalid; 1603 a fatal error during the
-// installation). POSIX: small codes of sysexits.h (75 temporary failure, 65
-// data error, 71 system error).
-extern const int kExitAnotherInstallation;
-extern const int kExitPackageInvalid;
-extern const int kExitInstallFailure;
-
-// ---------------------------------------------------------------------------
-// Unattended runs: nobody to dismiss a message
-
-// Whether a message box can be seen and dismissed. Windows: false when the
-// process's window station is not visible (a service in session 0, a
-// deployment agent), where a box would wait for ever. POSIX: always true.
-bool MessagesCanBeShown();
-
-// The file ReportMessage appends to when messages cannot be shown: each one
-// as a line "caption: text" (UTF-8, its line breaks written as spaces, ended
-// by "\r\n"), after which the run goes on as after a dismissed box. Without a
-// log, such messages are dropped. POSIX: not used.
-void SetMessageLog(const std::string& path);
-
-// For tests: MessagesCanBeShown answers `shown` instead of asking the system
-// (nullopt asks the system again).
-void OverrideMessagesCanBeShown(std::optional<bool> shown);
-
-// ---------------------------------------------------------------------------
 // Interruptions (POSIX signals)
 
 // From now on SIGINT, SIGTERM and SIGHUP (each unless it was ignored when the
@@ -336,24 +332,51 @@ int CaughtInterruption();
 // ---------------------------------------------------------------------------
 // Progress display
 //
-// One display per process of how far a long operation has come. Windows: a
-// small window without buttons, painted on a thread of its own so that it
-// stays drawn while the caller works. POSIX: one line on standard error,
-// rewritten in place, and only when standard error is a terminal.
+// How far a long operation has come. Windows: a small window without
+// buttons, painted on a thread of its own so that it stays drawn while the
+// caller works. POSIX: one line on standard error, rewritten in place, and
+// only when standard error is a terminal. One display at a time per process.
 
 // Milliseconds since a fixed moment (such as the system's start), from a
 // clock that never goes back: for measuring how long something takes.
 int64_t MonotonicMilliseconds();
 
-// Shows the display with `percent` (0 to 100) done, creating it on the first
-// call. Where it cannot be shown this does nothing: on Windows, once the
-// window could not be made (no desktop), for the rest of the run; on POSIX,
-// while standard error is no terminal.
-void ShowProgress(int percent);
+// The words a display shows, each kind of display taking its own: a window
+// its caption and its line of text (Windows), a terminal line the text it
+// begins with, followed by the percentage and a bar (POSIX). UTF-8; they
+// must outlive every display that shows them.
+struct ProgressTexts {
+  std::string_view window_caption;
+  std::string_view window_text;
+  std::string_view line_text;
+};
 
-// Removes the display, if shown, and returns once it is gone (the window
-// destroyed, the line cleared). Keeps the last error.
-void CloseProgress();
+// One progress display, shown from the first Show to Close (or the object's
+// end). Not for use from several threads.
+class ProgressDisplay {
+ public:
+  explicit ProgressDisplay(const ProgressTexts& texts) : texts_(texts) {}
+  ~ProgressDisplay();  // closes the display
+  ProgressDisplay(const ProgressDisplay&) = delete;
+  ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+  // Shows the display with `percent` (0 to 100) done, creating it where it
+  // is not shown. Where it cannot be shown this does nothing: on Windows,
+  // once the window could not be made (no desktop), for the rest of the
+  // object's life; on POSIX, while standard error is no terminal. Keeps the
+  // last error.
+  void Show(int percent);
+
+  // Removes the display, if shown, and returns once it is gone (the window
+  // destroyed, the line cleared); a later Show shows it again. Keeps the
+  // last error.
+  void Close();
+
+ private:
+  struct State;
+  ProgressTexts texts_;
+  State* state_ = nullptr;
+};
 
 // ---------------------------------------------------------------------------
 // Text in the system's code page

@@ -25,15 +25,10 @@ extern char** environ;
 namespace platform {
 
 const char kPathSeparator = '/';
-const char kFallbackTemporaryPath[] = "/tmp/";
 const int kErrorInvalidName = EINVAL;
 const int kErrorEndOfFile = ENODATA;
-const int kRemovalRetryMilliseconds = 0;
-const int kRemovalRetryPauseMilliseconds = 50;
 
 namespace {
-
-constexpr size_t kMaxTemporaryPath = 260;
 
 template <typename Call>
 auto RetryOnInterrupt(Call call) {
@@ -99,20 +94,43 @@ bool IsPrivateDirectoryOfThisUser(const std::string& path) {
          status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Where the work directory may go when the temporary directory is mounted
-// noexec: $XDG_RUNTIME_DIR, then $HOME/.cache, each ending in a separator.
-std::vector<std::string> ExecutableTemporaryCandidates() {
-  std::vector<std::string> candidates;
-  auto add = [&](const char* base, const char* below) {
+// A place the work directory may go when the temporary directory is mounted
+// noexec, ending in a separator; `create` when it is made where missing.
+struct ExecutableCandidate {
+  std::string path;
+  bool create = false;
+};
+
+// $XDG_RUNTIME_DIR, then the user's cache directory as the XDG base
+// directory rules name it: $XDG_CACHE_HOME when it is an absolute path, else
+// $HOME/.cache. The cache directory is made where it is missing.
+std::vector<ExecutableCandidate> ExecutableTemporaryCandidates() {
+  std::vector<ExecutableCandidate> candidates;
+  auto add = [&](const char* base, const char* below, bool create) {
     if (base == nullptr || *base == '\0') return;
     std::string path = base;
     if (!path.ends_with('/')) path += '/';
     path += below;
-    candidates.push_back(path);
+    candidates.push_back({path, create});
   };
-  add(std::getenv("XDG_RUNTIME_DIR"), "");
-  add(std::getenv("HOME"), ".cache/");
+  add(std::getenv("XDG_RUNTIME_DIR"), "", false);
+  const char* cache_home = std::getenv("XDG_CACHE_HOME");
+  if (cache_home != nullptr && cache_home[0] == '/') {
+    add(cache_home, "", true);
+  } else {
+    add(std::getenv("HOME"), ".cache/", true);
+  }
   return candidates;
+}
+
+// Creates the directory `path` (ending in a separator) private to this user
+// when nothing has that name yet: only the directory itself, not its parents,
+// and never through a symbolic link in its place (mkdir does not follow one).
+void MakeMissingPrivateDirectory(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const int error = errno;
+  mkdir(path.c_str(), 0700);
+  errno = error;
 }
 
 }  // namespace
@@ -140,24 +158,6 @@ void ClearLastError() { errno = 0; }
 
 std::string SystemErrorText(int code) { return std::strerror(code); }
 
-void ReportMessage(std::string_view text, std::string_view caption) {
-  std::string line(caption);
-  line += ": ";
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      line += text[i];
-      continue;
-    }
-    line += '\n';
-    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-  }
-  line += '\n';
-  const int error = errno;
-  CloseProgress();
-  WriteAll(STDERR_FILENO, line.data(), line.size());
-  errno = error;
-}
-
 // ---------------------------------------------------------------------------
 // Process-wide facts
 
@@ -183,11 +183,11 @@ InstanceGuard AcquireSingleInstance(const std::string& name) {
   return held_elsewhere ? InstanceGuard::kAlreadyRunning : InstanceGuard::kUnavailable;
 }
 
-bool TemporaryPath(std::string& path) {
+bool TemporaryPath(std::string& path, size_t limit) {
   const char* value = std::getenv("TMPDIR");
   if (value == nullptr || *value == '\0') {
     path = "/tmp/";
-  } else if (std::strlen(value) > kMaxTemporaryPath) {
+  } else if (std::strlen(value) > limit) {
     errno = ENAMETOOLONG;
     return false;
   } else {
@@ -196,10 +196,12 @@ bool TemporaryPath(std::string& path) {
   }
   if (ExecutionOn(path) == Execution::kRefused) {
     // The setup program could not be started from there.
-    for (const std::string& candidate : ExecutableTemporaryCandidates()) {
-      if (candidate.size() <= kMaxTemporaryPath && ExecutionOn(candidate) == Execution::kAllowed &&
-          IsPrivateDirectoryOfThisUser(candidate)) {
-        path = candidate;
+    for (const ExecutableCandidate& candidate : ExecutableTemporaryCandidates()) {
+      if (candidate.path.size() > limit) continue;
+      if (candidate.create) MakeMissingPrivateDirectory(candidate.path);
+      if (ExecutionOn(candidate.path) == Execution::kAllowed &&
+          IsPrivateDirectoryOfThisUser(candidate.path)) {
+        path = candidate.path;
         break;
       }
     }
@@ -333,7 +335,7 @@ bool File::Close() {
 
 const int kErrorFileExists = EEXIST;
 
-bool RenameReplacing(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to, int, int) {
   if (rename(from.c_str(), to.c_str()) == 0) return true;
   // rename() tells a directory target in several ways (EISDIR, ENOTDIR with
   // a trailing separator, EBUSY for "."); creating a file there says
@@ -343,6 +345,17 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
   const bool names_directory = stat(to.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
   errno = names_directory ? EISDIR : error;
   return false;
+}
+
+bool AppendToLogFile(const std::string& path, std::string_view bytes) {
+  const int error = errno;
+  const int fd = RetryOnInterrupt([&] {
+    return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  });
+  bool whole = fd >= 0 && WriteAll(fd, bytes.data(), bytes.size());
+  if (fd >= 0) whole = close(fd) == 0 && whole;
+  errno = error;
+  return whole;
 }
 
 // ---------------------------------------------------------------------------

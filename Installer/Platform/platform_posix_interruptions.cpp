@@ -1,16 +1,13 @@
-// The POSIX reader's unattended-run parts: catching the signals that ask it
-// to stop, and the exit codes for deployment tools. Messages always go to
-// standard error here, so there is no message log.
+// Interruptions on POSIX systems: catching the signals that ask the reader to
+// stop, and passing them on to the program it waits for. The handler's state
+// is the one process-wide state of this layer: a signal handler has nowhere
+// else to find it.
 #include <signal.h>
 
 #include "platform.h"
 #include "platform_posix_interruptions.h"
 
 namespace platform {
-
-const int kExitAnotherInstallation = 75;  // EX_TEMPFAIL
-const int kExitPackageInvalid = 65;       // EX_DATAERR
-const int kExitInstallFailure = 71;       // EX_OSERR
 
 namespace {
 
@@ -26,12 +23,6 @@ void OnInterruption(int signal, siginfo_t* info, void*) {
 }
 
 }  // namespace
-
-bool MessagesCanBeShown() { return true; }
-
-void SetMessageLog(const std::string&) {}
-
-void OverrideMessagesCanBeShown(std::optional<bool>) {}
 
 void CatchInterruptions() {
   struct sigaction action {};

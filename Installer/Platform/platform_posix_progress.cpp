@@ -14,10 +14,7 @@ namespace platform {
 
 namespace {
 
-constexpr char kProgressText[] = "Preparing the installation";
 constexpr int kBarWidth = 20;
-
-size_t shown_length = 0;  // of the line on the terminal now; 0 while none is shown
 
 // Writes `text` to standard error, keeping errno: a display never changes
 // what an operation reports.
@@ -29,26 +26,31 @@ void WriteToTerminal(const std::string& text) {
 
 }  // namespace
 
+struct ProgressDisplay::State {
+  size_t shown_length = 0;  // of the line on the terminal now; 0 while none is shown
+};
+
 int64_t MonotonicMilliseconds() {
   timespec now = {};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void ShowProgress(int percent) {
-  if (shown_length == 0) {
+void ProgressDisplay::Show(int percent) {
+  if (state_ == nullptr || state_->shown_length == 0) {
     // Asked anew for each display: standard error may have been redirected
     // since the last one.
     const int error = errno;
     const bool terminal = isatty(STDERR_FILENO);
     errno = error;
     if (!terminal) return;
+    if (state_ == nullptr) state_ = new State;
   }
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
 
   // "Preparing the installation   42% [########            ]"
-  std::string line = kProgressText;
+  std::string line(texts_.line_text);
   const std::string number = std::to_string(percent);
   line.append(5 - number.size(), ' ');
   line += number + "% [";
@@ -56,14 +58,19 @@ void ShowProgress(int percent) {
   line.append(static_cast<size_t>(filled), '#');
   line.append(static_cast<size_t>(kBarWidth - filled), ' ');
   line += ']';
-  shown_length = line.size();
+  state_->shown_length = line.size();
   WriteToTerminal('\r' + line);
 }
 
-void CloseProgress() {
-  if (shown_length == 0) return;
-  WriteToTerminal('\r' + std::string(shown_length, ' ') + '\r');
-  shown_length = 0;
+ProgressDisplay::~ProgressDisplay() { Close(); }
+
+void ProgressDisplay::Close() {
+  if (state_ == nullptr) return;
+  if (state_->shown_length != 0) {
+    WriteToTerminal('\r' + std::string(state_->shown_length, ' ') + '\r');
+  }
+  delete state_;
+  state_ = nullptr;
 }
 
 }  // namespace platform

@@ -7,7 +7,6 @@
 #include <climits>
 
 #include "platform.h"
-#include "platform_win32_unattended.h"
 #include "win32_text.h"
 
 // The size the shell's execute service expects from a 32-bit caller.
@@ -16,12 +15,9 @@ static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
 namespace platform {
 
 const char kPathSeparator = '\\';
-const char kFallbackTemporaryPath[] = "C:\\Temp\\";
 const int kErrorInvalidName = ERROR_INVALID_NAME;
 const int kErrorEndOfFile = ERROR_HANDLE_EOF;
 const int kErrorFileExists = ERROR_FILE_EXISTS;
-const int kRemovalRetryMilliseconds = 2000;
-const int kRemovalRetryPauseMilliseconds = 50;
 
 namespace {
 
@@ -92,19 +88,6 @@ std::string SystemErrorText(int code) {
   return text;
 }
 
-void ReportMessage(std::string_view text, std::string_view caption) {
-  const DWORD error = GetLastError();
-  CloseProgress();
-  // Where no one could dismiss a box it would wait for ever: log instead.
-  if (!MessagesCanBeShown()) {
-    AppendToMessageLog(text, caption);
-    SetLastError(error);
-    return;
-  }
-  MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), MB_OK);
-  SetLastError(error);
-}
-
 // ---------------------------------------------------------------------------
 // Process-wide facts
 
@@ -117,16 +100,17 @@ InstanceGuard AcquireSingleInstance(const std::string& name) {
   return InstanceGuard::kAcquired;
 }
 
-bool TemporaryPath(std::string& path) {
-  // The limit counts UTF-16 units, as the system's own MAX_PATH does.
-  wchar_t buffer[kPathBufferSize];
-  const DWORD length = GetTempPathW(kPathBufferSize, buffer);
+bool TemporaryPath(std::string& path, size_t limit) {
+  // The limit counts UTF-16 units, as the system's own MAX_PATH does: the
+  // path must fit a buffer of `limit` units, its terminating zero included.
+  std::wstring buffer(limit, L'\0');
+  const DWORD length = GetTempPathW(static_cast<DWORD>(limit), buffer.data());
   if (length == 0) return false;
-  if (length >= kPathBufferSize) {  // the size it would need, not a path
+  if (length >= limit) {  // the size it would need, not a path
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  path = Utf8FromWide(std::wstring_view(buffer, length));
+  path = Utf8FromWide(std::wstring_view(buffer.data(), length));
   if (!path.ends_with('\\')) path += '\\';
   return true;
 }
@@ -161,7 +145,27 @@ bool MakeDirectory(const std::string& path) {
 }
 
 bool EnterDirectory(const std::string& path) {
-  return SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
+  // The entry itself is opened, not what a link or junction leads to, and held
+  // without sharing deletion while it is checked and entered, so that it
+  // cannot be renamed or replaced in between.
+  std::string own = path;
+  while (own.size() > 1 && (own.back() == '\\' || own.back() == '/')) own.pop_back();
+  const HANDLE directory = CreateFileW(
+      WideFromUtf8(own).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  bool entered = GetFileInformationByHandle(directory, &information) != 0;
+  if (entered && ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                  IsLink(information.dwFileAttributes))) {
+    SetLastError(ERROR_DIRECTORY);
+    entered = false;
+  }
+  entered = entered && SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
+  const DWORD error = GetLastError();
+  CloseHandle(directory);
+  SetLastError(error);
+  return entered;
 }
 
 bool ChangeDirectory(const std::string& path) {
@@ -302,18 +306,32 @@ bool File::Close() {
 // ---------------------------------------------------------------------------
 // Extraction under a temporary name
 
-bool RenameReplacing(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to, int retry_milliseconds,
+                     int pause_milliseconds) {
   const std::wstring source = WideFromUtf8(from), target = WideFromUtf8(to);
   // A virus scanner or indexer may hold a file it has just seen written for
-  // a moment: a sharing violation is tried again, for as long as a removal
-  // would be.
-  for (int waited = 0;; waited += kRemovalRetryPauseMilliseconds) {
+  // a moment: a sharing violation is tried again.
+  for (int waited = 0;; waited += pause_milliseconds) {
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= kRemovalRetryMilliseconds) {
-      return false;
-    }
-    Sleep(static_cast<DWORD>(kRemovalRetryPauseMilliseconds));
+    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= retry_milliseconds) return false;
+    Sleep(static_cast<DWORD>(pause_milliseconds));
   }
+}
+
+bool AppendToLogFile(const std::string& path, std::string_view bytes) {
+  const DWORD error = GetLastError();
+  const HANDLE file =
+      CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool whole = file != INVALID_HANDLE_VALUE;
+  if (whole) {
+    DWORD written = 0;
+    whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+    CloseHandle(file);
+  }
+  SetLastError(error);
+  return whole;
 }
 
 // ---------------------------------------------------------------------------
@@ -346,9 +364,12 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
   info.lpDirectory = nullptr;
   info.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&info)) return ProcessEnd::kNotStarted;
-  const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0;
+  // An end whose exit code cannot be read is a wait that failed, as on POSIX,
+  // where the code comes with the wait.
   DWORD code = 0;
-  if (ended && GetExitCodeProcess(info.hProcess, &code)) exit_code = static_cast<int>(code);
+  const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(info.hProcess, &code);
+  if (ended) exit_code = static_cast<int>(code);
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }

@@ -5,15 +5,16 @@
 // so that it stays painted while the extraction keeps the main thread busy.
 #include <windows.h>
 
+#include <string>
+
 #include "platform.h"
+#include "win32_text.h"
 
 namespace platform {
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"QuillmarrowProgress";
-constexpr wchar_t kWindowTitle[] = L"Setup";
-constexpr wchar_t kProgressText[] = L"Preparing the installation...";
 
 // Layout of the client area, in pixels.
 constexpr int kClientWidth = 380;
@@ -39,16 +40,21 @@ constexpr DWORD kThreadWaitMilliseconds = 5000;
 
 enum class WindowState { kNone, kUnavailable, kShown };
 
+// Shared by the display's owner and the window's thread, which reaches it
+// through the window (GWLP_USERDATA).
 struct ProgressWindow {
   WindowState state = WindowState::kNone;
+  std::wstring caption;
+  std::wstring text;
   HANDLE thread = nullptr;
   HANDLE ready = nullptr;  // set once the window exists, or could not be made
   HWND window = nullptr;   // written by the window's thread before `ready`
   HFONT font = nullptr;    // owned by the window's thread
   volatile LONG percent = 0;
+  // A thread that did not end when asked may still use this state, which is
+  // then never freed.
+  bool thread_left_running = false;
 };
-
-ProgressWindow progress;
 
 // "42%" in `text`, which holds at least 5 characters.
 void FormatPercent(int percent, wchar_t* text) {
@@ -60,7 +66,7 @@ void FormatPercent(int percent, wchar_t* text) {
   text[at] = L'\0';
 }
 
-void Paint(HWND window) {
+void Paint(HWND window, const ProgressWindow& progress) {
   PAINTSTRUCT paint;
   const HDC dc = BeginPaint(window, &paint);
   if (dc == nullptr) return;
@@ -71,7 +77,8 @@ void Paint(HWND window) {
   FillRect(dc, &paint.rcPaint, GetSysColorBrush(COLOR_BTNFACE));
 
   RECT text = kTextArea;
-  DrawTextW(dc, kProgressText, -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextW(dc, progress.text.c_str(), -1, &text,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 
   const int percent = static_cast<int>(progress.percent);
   RECT bar = kBarArea;
@@ -91,7 +98,14 @@ void Paint(HWND window) {
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_PAINT: Paint(window); return 0;
+    case WM_NCCREATE:
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(
+                            reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      return DefWindowProcW(window, message, wparam, lparam);
+    case WM_PAINT:
+      Paint(window, *reinterpret_cast<ProgressWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)));
+      return 0;
     case WM_ERASEBKGND: return 1;  // WM_PAINT fills everything itself
     case WM_CLOSE: return 0;
     case kEndMessage: DestroyWindow(window); return 0;
@@ -114,7 +128,7 @@ HFONT MessageFont() {
 // be closed, moved aside only.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION;
 
-HWND CreateProgressWindow() {
+HWND CreateProgressWindow(ProgressWindow& progress) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof window_class;
@@ -135,15 +149,16 @@ HWND CreateProgressWindow() {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
   const int x = desktop.left + (desktop.right - desktop.left - width) / 2;
   const int y = desktop.top + (desktop.bottom - desktop.top - height) / 2;
-  return CreateWindowExW(0, kWindowClass, kWindowTitle, kWindowStyle, x, y, width, height, nullptr,
-                         nullptr, instance, nullptr);
+  return CreateWindowExW(0, kWindowClass, progress.caption.c_str(), kWindowStyle, x, y, width,
+                         height, nullptr, nullptr, instance, &progress);
 }
 
 // The window's thread: makes the window, says so, and pumps its messages
 // until it is destroyed.
-DWORD WINAPI RunProgressWindow(void*) {
+DWORD WINAPI RunProgressWindow(void* raw) {
+  ProgressWindow& progress = *static_cast<ProgressWindow*>(raw);
   progress.font = MessageFont();
-  progress.window = CreateProgressWindow();
+  progress.window = CreateProgressWindow(progress);
   SetEvent(progress.ready);
   if (progress.window != nullptr) {
     // Not activated: the user may be working in another window meanwhile.
@@ -161,18 +176,20 @@ DWORD WINAPI RunProgressWindow(void*) {
 }
 
 // Waits for the window's thread to end and lets go of it.
-void EndProgressThread() {
-  WaitForSingleObject(progress.thread, kThreadWaitMilliseconds);
+void EndProgressThread(ProgressWindow& progress) {
+  if (WaitForSingleObject(progress.thread, kThreadWaitMilliseconds) != WAIT_OBJECT_0) {
+    progress.thread_left_running = true;
+  }
   CloseHandle(progress.thread);
   CloseHandle(progress.ready);
   progress.thread = progress.ready = nullptr;
   progress.window = nullptr;
 }
 
-bool StartProgressWindow() {
+bool StartProgressWindow(ProgressWindow& progress) {
   progress.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (progress.ready == nullptr) return false;
-  progress.thread = CreateThread(nullptr, 0, RunProgressWindow, nullptr, 0, nullptr);
+  progress.thread = CreateThread(nullptr, 0, RunProgressWindow, &progress, 0, nullptr);
   if (progress.thread == nullptr) {
     CloseHandle(progress.ready);
     progress.ready = nullptr;
@@ -182,34 +199,48 @@ bool StartProgressWindow() {
       progress.window != nullptr) {
     return true;
   }
-  EndProgressThread();
+  EndProgressThread(progress);
   return false;
 }
 
 }  // namespace
 
+struct ProgressDisplay::State : ProgressWindow {};
+
 int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
 
-void ShowProgress(int percent) {
+void ProgressDisplay::Show(int percent) {
+  if (state_ == nullptr) {
+    state_ = new State;
+    state_->caption = WideFromUtf8(texts_.window_caption);
+    state_->text = WideFromUtf8(texts_.window_text);
+  }
+  ProgressWindow& progress = *state_;
   if (progress.state == WindowState::kUnavailable) return;
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
   const DWORD error = GetLastError();
   InterlockedExchange(&progress.percent, percent);
   if (progress.state == WindowState::kNone) {
-    progress.state = StartProgressWindow() ? WindowState::kShown : WindowState::kUnavailable;
+    progress.state =
+        StartProgressWindow(progress) ? WindowState::kShown : WindowState::kUnavailable;
   } else {
     InvalidateRect(progress.window, &kChangingArea, FALSE);
   }
   SetLastError(error);
 }
 
-void CloseProgress() {
-  if (progress.state != WindowState::kShown) return;
+ProgressDisplay::~ProgressDisplay() {
+  Close();
+  if (state_ != nullptr && !state_->thread_left_running) delete state_;
+}
+
+void ProgressDisplay::Close() {
+  if (state_ == nullptr || state_->state != WindowState::kShown) return;
   const DWORD error = GetLastError();
-  PostMessageW(progress.window, kEndMessage, 0, 0);
-  EndProgressThread();
-  progress.state = WindowState::kNone;
+  PostMessageW(state_->window, kEndMessage, 0, 0);
+  EndProgressThread(*state_);
+  state_->state = WindowState::kNone;
   SetLastError(error);
 }
 

@@ -423,8 +423,7 @@ TEST_F(ReaderRunTest, APlantedWorkDirectoryIsNeverUsed) {
   // Plant the names of the next half minute, one kind at a time.
   const auto plant = [&](const std::function<void(const fs::path&)>& make) {
     for (const auto& entry : Entries(temp_)) fs::remove_all(entry);
-    const std::time_t now = std::time(nullptr);
-    for (std::time_t s = now - 1; s < now + 30; ++s) make(temp_ / ("SF" + std::to_string(s)));
+    for (const fs::path& directory : test::ComingWorkDirectories(temp_)) make(directory);
   };
   std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> kinds = {
       {"symbolic link", [&](const fs::path& p) { fs::create_directory_symlink(victim, p); }},
@@ -447,6 +446,50 @@ TEST_F(ReaderRunTest, APlantedWorkDirectoryIsNeverUsed) {
   }
   EXPECT_EQ(Entries(victim).size(), 1u);
   EXPECT_EQ(test::ReadFile(victim / "precious"), "keep");
+}
+
+// A work directory of this user made beforehand, as a killed run leaves it
+// or someone prepares it for the next run, is used only once it is empty.
+TEST_F(ReaderRunTest, AWorkDirectoryMadeBeforehandIsEmptiedBeforeAnythingIsExtracted) {
+  WriteInstaller(SetupOnlyInstaller(""));
+  const fs::path victim = scratch_.path() / "victim";
+  fs::create_directory(victim);
+  test::WriteFile(victim / "precious", "keep");
+  for (const fs::path& planted : test::ComingWorkDirectories(temp_)) {
+    fs::create_directory(planted);
+    fs::permissions(planted, fs::perms(0700));
+    test::WriteFile(planted / "version.dll", "planted");
+    fs::create_directory(planted / ".planted");
+    test::WriteFile(planted / ".planted" / "inside", "planted");
+    fs::create_directory_symlink(victim, planted / "victim-link");
+  }
+
+  const test::ProgramResult result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(RecordedFiles(), std::set<std::string>{"Setup.exe"}) << "nothing planted beside it";
+  const std::string cwd = Recorded("cwd");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(cwd.substr(0, cwd.size() - 1))));
+  EXPECT_EQ(test::EntryNames(victim), std::set<std::string>{"precious"});
+  EXPECT_EQ(test::ReadFile(victim / "precious"), "keep");
+}
+
+TEST_F(ReaderRunTest, AWorkDirectoryThatCannotBeEmptiedRefusesTheRun) {
+  std::vector<std::unique_ptr<test::UndeletableFile>> planted;
+  for (const fs::path& directory : test::ComingWorkDirectories(temp_)) {
+    fs::create_directories(directory / "locked");
+    fs::permissions(directory, fs::perms(0700));
+    planted.push_back(std::make_unique<test::UndeletableFile>(directory / "locked" / "planted"));
+    if (!planted.back()->held()) GTEST_SKIP() << planted.back()->reason();
+  }
+  for (const bool exit_codes : {false, true}) {
+    WriteInstaller(test::SetupOnlyInstaller(Stub(), kRecordingSetup, "", exit_codes));
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, exit_codes ? 71 : 1);
+    EXPECT_EQ(result.errors, kCannotEnter);
+    EXPECT_FALSE(SetupRan());
+  }
 }
 
 TEST_F(ReaderRunTest, ATooLongTemporaryPathFallsBackToTmp) {
@@ -702,30 +745,44 @@ TEST_F(ReaderRunTest, ANoexecTemporaryDirectoryGivesWayToOneWhereProgramsRun) {
 
   const fs::path runtime = scratch_.path() / "runtime";
   const fs::path home = scratch_.path() / "home";
+  const fs::path cache_home = scratch_.path() / "cache-home";
   fs::create_directories(home / ".cache");
   fs::create_directory(runtime);
   fs::permissions(runtime, fs::perms(0700));
   fs::permissions(home / ".cache", fs::perms(0700));
   struct Case {
     const char* what;
-    std::string runtime;  // $XDG_RUNTIME_DIR, unset when empty
-    fs::path expected;    // where the work directory goes; empty: not started
+    std::string runtime;     // $XDG_RUNTIME_DIR, unset when empty
+    std::string cache_home;  // $XDG_CACHE_HOME, unset when empty
+    bool without_cache;      // ~/.cache removed first
+    fs::path expected;       // where the work directory goes; empty: not started
+    bool created;            // `expected` made by the reader, private
   };
-  const Case cases[] = {
-      {"XDG_RUNTIME_DIR first", runtime.string(), runtime},
-      {"else $HOME/.cache", "", home / ".cache"},
-      {"only private directories", (scratch_.path() / "shared").string(), home / ".cache"}};
+  const Case cases[] = {{"XDG_RUNTIME_DIR first", runtime.string(), "", false, runtime, false},
+                        {"else $HOME/.cache", "", "", false, home / ".cache", false},
+                        {"only private directories", (scratch_.path() / "shared").string(), "",
+                         false, home / ".cache", false},
+                        {"no ~/.cache yet: made", "", "", true, home / ".cache", true},
+                        {"$XDG_CACHE_HOME, made", "", cache_home.string(), false, cache_home, true},
+                        {"a relative $XDG_CACHE_HOME is ignored", "", "relative-cache", false,
+                         home / ".cache", false}};
   fs::create_directory(scratch_.path() / "shared");
   fs::permissions(scratch_.path() / "shared", fs::perms(0777));
   for (const Case& c : cases) {
     fs::remove_all(record_);
     fs::create_directory(record_);
+    if (c.without_cache) fs::remove(home / ".cache");
     test::LaunchOptions options = Options();
     options.set_environment["HOME"] = home.string();
     if (c.runtime.empty()) {
       options.unset_environment.push_back("XDG_RUNTIME_DIR");
     } else {
       options.set_environment["XDG_RUNTIME_DIR"] = c.runtime;
+    }
+    if (c.cache_home.empty()) {
+      options.unset_environment.push_back("XDG_CACHE_HOME");
+    } else {
+      options.set_environment["XDG_CACHE_HOME"] = c.cache_home;
     }
     const test::ProgramResult result = Run(options);
     EXPECT_EQ(result.exit_code, 0) << c.what;
@@ -735,15 +792,20 @@ TEST_F(ReaderRunTest, ANoexecTemporaryDirectoryGivesWayToOneWhereProgramsRun) {
     EXPECT_EQ(fs::path(cwd.substr(0, cwd.size() - 1)).parent_path(), fs::canonical(c.expected))
         << c.what;
     EXPECT_TRUE(Entries(c.expected).empty()) << c.what;
+    if (c.created) {
+      EXPECT_EQ(fs::status(c.expected).permissions(), fs::perms(0700)) << c.what;
+    }
   }
+  EXPECT_FALSE(fs::exists(fs::symlink_status("relative-cache")));
 
   // With nowhere better, the run goes on as before: the program cannot start.
-  fs::remove(home / ".cache");
+  fs::permissions(home / ".cache", fs::perms(0770));
   fs::remove_all(record_);
   fs::create_directory(record_);
   test::LaunchOptions options = Options();
   options.set_environment["HOME"] = home.string();
   options.unset_environment.push_back("XDG_RUNTIME_DIR");
+  options.unset_environment.push_back("XDG_CACHE_HOME");
   const test::ProgramResult result = Run(options);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.errors, test::kSpawnFailedReport);

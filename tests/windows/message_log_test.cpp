@@ -1,14 +1,14 @@
-// The Windows platform layer's message log: where a message box would wait
-// for ever (a window station that is not visible), each message becomes a
-// line of the run's log instead.
+// The message log: where a message box would wait for ever (a window station
+// that is not visible, as the Windows platform layer tells), each message
+// becomes a line of the run's log instead.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 #include "platform.h"
+#include "reporting.h"
 #include "test_support.h"
 
 namespace {
@@ -16,16 +16,13 @@ namespace {
 TEST(MessageLogTest, UnseenMessagesBecomeLinesOfTheLogAndTheRunGoesOn) {
   test::ScratchDirectory scratch;
   const std::string log = (scratch.path() / "SF1234.log").string();
-  platform::SetMessageLog(log);
-  platform::OverrideMessagesCanBeShown(false);
   SetLastError(ERROR_ACCESS_DENIED);
-  platform::ReportMessage("File: C:\\Temp\\SF1\\a.txt\rError: Access is denied.",
-                          "Failed to extract file!");
+  reader::AppendToMessageLog(log, "File: C:\\Temp\\SF1\\a.txt\rError: Access is denied.",
+                             "Failed to extract file!");
   const DWORD kept = GetLastError();
-  platform::ReportMessage("Another installation is running.\nPlease wait.", "Already Running");
-  platform::ReportMessage("We are sorry.\r\nPlease download it again.", "Invalid Archive!");
-  platform::OverrideMessagesCanBeShown(std::nullopt);
-  platform::SetMessageLog("");
+  reader::AppendToMessageLog(log, "Another installation is running.\nPlease wait.",
+                             "Already Running");
+  reader::AppendToMessageLog(log, "We are sorry.\r\nPlease download it again.", "Invalid Archive!");
 
   EXPECT_EQ(kept, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "the last error survives";
   EXPECT_EQ(test::ReadFile(log),

@@ -6,6 +6,8 @@
 //   tail         the command-line tail (the text after its own name)
 //   cwd          its current directory
 //   files\       a copy of every file in its current directory
+//   entries      the name of every entry there, directories included, a line
+//                each
 // With %SETUP_RELEASE% set, it then creates "started" and waits until the
 // file %SETUP_RELEASE% names exists. It exits with %SETUP_EXIT_CODE%, else 0.
 #include <windows.h>
@@ -66,15 +68,19 @@ int Record() {
   const std::wstring files = record + L"\\files";
   CreateDirectoryW(files.c_str(), nullptr);
   WIN32_FIND_DATAW entry;
+  std::wstring entries;
   const HANDLE search = FindFirstFileW(L"*", &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
+      const std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") entries += name + L"\n";
       if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         CopyFileW(entry.cFileName, (files + L"\\" + entry.cFileName).c_str(), FALSE);
       }
     } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
+  WriteText(record + L"\\entries", entries);
 
   const std::wstring release = Environment(L"SETUP_RELEASE");
   if (!release.empty()) {

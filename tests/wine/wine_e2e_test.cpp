@@ -249,6 +249,29 @@ TEST_F(WineInstallerTest, ALongChainOfValuesExpandsWithoutExhaustingTheStack) {
   EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
 }
 
+// A work directory made beforehand for the coming runs, holding a DLL the
+// setup program might load and a redirection folder for it: the setup
+// program starts in an emptied one.
+TEST_F(WineInstallerTest, AWorkDirectoryMadeBeforehandIsEmptiedBeforeAnythingIsExtracted) {
+  const std::vector<fs::path> planted = test::ComingWorkDirectories(wine::TemporaryDirectory());
+  for (const fs::path& directory : planted) {
+    fs::create_directories(directory / "Setup.exe.Local");
+    test::WriteFile(directory / "Setup.exe.Local" / "comctl32.dll", "planted");
+    test::WriteFile(directory / "version.dll", "planted");
+  }
+  WriteInstaller(SetupOnlyInstaller(GuiSetup(), ""));
+  const wine::Result result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(Recorded("entries"), "Setup.exe\n") << "nothing planted beside it";
+  EXPECT_EQ(RecordedFiles(), std::set<std::string>{"Setup.exe"});
+  const fs::path used = wine::HostPath(Recorded("cwd"));
+  EXPECT_NE(std::find(planted.begin(), planted.end(), used), planted.end()) << used;
+  EXPECT_FALSE(fs::exists(used));
+  for (const fs::path& directory : planted) fs::remove_all(directory);
+}
+
 // Signing appends a certificate after the envelope; the reader finds its
 // envelope past it.
 // The reader program's handling of the standard library's failures (it is

@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "platform.h"
 #include "record.h"
+#include "reporting.h"
 #include "tail.h"
 #include "walk_rule.h"
 
@@ -18,12 +19,13 @@ namespace {
 // shown as "\0" to keep the rest of the message. After a caught interruption
 // every read fails: stopping because the user asked to is no failure to tell
 // about.
-void ReportFileError(const char* caption, const std::string& path, int error) {
+void ReportFileError(const MessageDestination& messages, const char* caption,
+                     const std::string& path, int error) {
   if (platform::CaughtInterruption() != 0) return;
   std::string shown;
   for (const char c : path) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-  platform::ReportMessage("File: " + shown + "\rError: " + platform::SystemErrorText(error),
-                          caption);
+  ReportMessage(messages, "File: " + shown + "\rError: " + platform::SystemErrorText(error),
+                caption);
 }
 
 // Extracts a file group's contents: hashed and written to a temporary file
@@ -31,7 +33,7 @@ void ReportFileError(const char* caption, const std::string& path, int error) {
 // hashed. The file takes its name later, in PlaceFile.
 format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
                                  format::BackwardReader& archive, PendingFile& file,
-                                 int& next_temporary_number, OverlappedWriter& writer,
+                                 int& next_temporary_number, WritingThread& writing_thread,
                                  ExtractionProgress& progress) {
   const std::string path = work_directory + group.name;
   if (format::IsContainedFileName(group.name)) {
@@ -39,15 +41,15 @@ format::RecordStatus ExtractFile(const std::string& work_directory, const format
   } else {
     file.Refuse(path, platform::kErrorInvalidName);
   }
-  return ExtractContents(archive, group.contents, file, writer, progress);
+  return ExtractContents(archive, group.contents, file, writing_thread, progress);
 }
 
 // Gives a file whose contents matched their digest its own name, replacing
 // an existing file. A file that could not be written whole is reported and
 // left nowhere.
-bool PlaceFile(PendingFile& file) {
+bool PlaceFile(PendingFile& file, const MessageDestination& messages) {
   if (file.MoveToName()) return true;
-  ReportFileError(kFailedToExtractFile, file.path(), file.error());
+  ReportFileError(messages, kFailedToExtractFile, file.path(), file.error());
   return false;
 }
 
@@ -56,21 +58,22 @@ bool PlaceFile(PendingFile& file) {
 void WalkEnvelope(const std::string& program_path, RunState& state) {
   platform::File archive = platform::File::OpenForReading(program_path);
   if (!archive.IsOpen()) {
-    ReportFileError(kFailedToOpenArchive, program_path, platform::LastErrorCode());
+    ReportFileError(state.messages, kFailedToOpenArchive, program_path, platform::LastErrorCode());
     return;
   }
   // A missing marker is no system error: report it as such, not as whatever
   // failed earlier in the run.
   platform::ClearLastError();
   if (!format::FindEnvelopeTail(archive)) {
-    ReportFileError(kFailedToInitializeArchive, program_path, platform::LastErrorCode());
+    ReportFileError(state.messages, kFailedToInitializeArchive, program_path,
+                    platform::LastErrorCode());
     return;
   }
 
   // The envelope is read from its end down; everything above the position is
   // done, but for a file's contents, which count as they are written.
   const int64_t envelope_end = archive.Position();
-  ExtractionProgress progress(envelope_end);
+  ExtractionProgress progress(envelope_end, state.messages);
 
   // Each group arrives verified but for a file's contents, which are read
   // once, hashed and written under a temporary name together. The effects
@@ -81,7 +84,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   format::WalkRule walk(state.variables);
   format::Group group;
   int next_temporary_number = 0;
-  OverlappedWriter writer;  // outlives every PendingFile below
+  WritingThread writing_thread;  // outlives every PendingFile below
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
     PendingFile file;
@@ -95,7 +98,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     if (status == format::RecordStatus::kOk && !group.bad_record &&
         group.kind == format::GroupKind::kFile) {
       status = ExtractFile(state.work_directory, group, groups.reader(), file,
-                           next_temporary_number, writer, progress);
+                           next_temporary_number, writing_thread, progress);
       if (status == format::RecordStatus::kDigestMismatch) {
         group.bad_record = format::RecordRole::kContents;
         status = format::RecordStatus::kOk;
@@ -108,10 +111,10 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     state.envelope_valid = walk.envelope_valid();
     state.options = walk.options();
     if (group.bad_record) {
-      ReportInvalidArchive();
+      ReportInvalidArchive(state.messages);
       return;
     }
-    if (group.kind == format::GroupKind::kFile && !PlaceFile(file)) {
+    if (group.kind == format::GroupKind::kFile && !PlaceFile(file, state.messages)) {
       state.failure = RunFailure::kInstallFailure;
       return;
     }

@@ -22,20 +22,40 @@ enum class RunFailure {
                     // unexpected error
 };
 
+// The codes of a run's own failures when its envelope asks for exit codes, in
+// the convention deployment tools know on each system.
+struct OwnFailureCodes {
+  int another_installation;
+  int package_invalid;
+  int install_failure;
+};
+
+// Windows: those of Windows Installer (1618 another installation is in
+// progress, which tools retry; 1620 the package cannot be opened or is
+// invalid; 1603 a fatal error during the installation).
+inline constexpr OwnFailureCodes kWindowsInstallerCodes = {1618, 1620, 1603};
+// POSIX: small codes of sysexits.h (EX_TEMPFAIL, EX_DATAERR, EX_OSERR).
+inline constexpr OwnFailureCodes kSysexitsCodes = {75, 65, 71};
+
+// The codes of the system the reader runs on.
+inline constexpr OwnFailureCodes kOwnFailureCodes =
+    platform::kSystemKind == platform::SystemKind::kWindows ? kWindowsInstallerCodes
+                                                            : kSysexitsCodes;
+
 // The code a run ends with: `default_code` when `options` do not ask for exit
 // codes; otherwise the code of `failure`, or without one the setup program's
 // own `setup_exit_code`. (On POSIX a caught interruption overrides all of
-// this; see RunInstaller.)
+// this; see RunReader.)
 inline int ChooseExitCode(const format::ReaderOptions& options, int default_code,
                           RunFailure failure, int setup_exit_code) {
   if (!options.exit_codes) return default_code;
   switch (failure) {
     case RunFailure::kNone: return setup_exit_code;
-    case RunFailure::kAlreadyRunning: return platform::kExitAnotherInstallation;
-    case RunFailure::kPackageInvalid: return platform::kExitPackageInvalid;
-    case RunFailure::kInstallFailure: return platform::kExitInstallFailure;
+    case RunFailure::kAlreadyRunning: return kOwnFailureCodes.another_installation;
+    case RunFailure::kPackageInvalid: return kOwnFailureCodes.package_invalid;
+    case RunFailure::kInstallFailure: return kOwnFailureCodes.install_failure;
   }
-  return platform::kExitInstallFailure;
+  return kOwnFailureCodes.install_failure;
 }
 
 }  // namespace reader

@@ -1,5 +1,6 @@
 #include "extraction_progress.h"
 
+#include "messages.h"
 #include "platform.h"
 
 namespace reader {
@@ -19,21 +20,20 @@ std::optional<int> ProgressSchedule::Due(int64_t processed_bytes, int64_t now) {
   return percent;
 }
 
-ExtractionProgress::ExtractionProgress(int64_t total_bytes)
-    : schedule_(total_bytes, platform::MonotonicMilliseconds()) {}
-
-ExtractionProgress::~ExtractionProgress() {
-  if (shown_) platform::CloseProgress();
+ExtractionProgress::ExtractionProgress(int64_t total_bytes, MessageDestination& messages)
+    : schedule_(total_bytes, platform::MonotonicMilliseconds()),
+      messages_(messages),
+      display_(kProgressTexts) {
+  messages_.progress = this;
 }
+
+ExtractionProgress::~ExtractionProgress() { messages_.progress = nullptr; }
 
 void ExtractionProgress::Reached(int64_t processed_bytes) {
   processed_bytes_ = processed_bytes;
   const std::optional<int> percent =
       schedule_.Due(processed_bytes, platform::MonotonicMilliseconds());
-  if (percent) {
-    platform::ShowProgress(*percent);
-    shown_ = true;
-  }
+  if (percent) display_.Show(*percent);
 }
 
 }  // namespace reader

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform.h"
+#include "reporting.h"
+
 namespace reader {
 
 // Nothing is shown before the extraction has run this long: quick runs never
@@ -38,10 +41,11 @@ class ProgressSchedule {
 // The progress display of one extraction of `total_bytes`, timed from the
 // object's creation: shown and refreshed as the schedule says, and closed
 // when the object goes away, however the extraction ends, so always before
-// the setup program starts.
+// the setup program starts. While it lives, it is the progress display of
+// `messages`, which closes it before any message.
 class ExtractionProgress {
  public:
-  explicit ExtractionProgress(int64_t total_bytes);
+  ExtractionProgress(int64_t total_bytes, MessageDestination& messages);
   ~ExtractionProgress();
   ExtractionProgress(const ExtractionProgress&) = delete;
   ExtractionProgress& operator=(const ExtractionProgress&) = delete;
@@ -52,10 +56,14 @@ class ExtractionProgress {
   // `bytes` more are done.
   void Advance(int64_t bytes) { Reached(processed_bytes_ + bytes); }
 
+  // Closes the display now; the schedule may show it again later.
+  void Close() { display_.Close(); }
+
  private:
   ProgressSchedule schedule_;
+  MessageDestination& messages_;
+  platform::ProgressDisplay display_;
   int64_t processed_bytes_ = 0;
-  bool shown_ = false;
 };
 
 }  // namespace reader

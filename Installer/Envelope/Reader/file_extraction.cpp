@@ -1,5 +1,7 @@
 #include "file_extraction.h"
 
+#include "work_directory.h"
+
 namespace reader {
 
 namespace {
@@ -33,8 +35,8 @@ void PendingFile::Refuse(const std::string& path, int error) {
 void PendingFile::Write(std::string_view chunk) {
   if (failed_) return;
   int error = 0;
-  if (writer_ != nullptr) {
-    if (!writer_->Write(file_, chunk, error)) Fail(error);
+  if (writing_thread_ != nullptr) {
+    if (!writing_thread_->Write(file_, chunk, error)) Fail(error);
   } else if (!file_.Write(chunk.data(), chunk.size())) {
     Fail(platform::LastErrorCode());
   }
@@ -42,7 +44,7 @@ void PendingFile::Write(std::string_view chunk) {
 
 bool PendingFile::MoveToName() {
   if (failed_) return false;
-  if (int error = 0; writer_ != nullptr && !writer_->Finish(error)) {
+  if (int error = 0; writing_thread_ != nullptr && !writing_thread_->Finish(error)) {
     Fail(error);
     return false;
   }
@@ -51,7 +53,9 @@ bool PendingFile::MoveToName() {
     return false;
   }
   // A record whose name is the temporary name itself is in place already.
-  if (temporary_ != path_ && !platform::RenameReplacing(temporary_, path_)) {
+  if (temporary_ != path_ &&
+      !platform::RenameReplacing(temporary_, path_, kRemovalRetryMilliseconds,
+                                 kRemovalRetryPauseMilliseconds)) {
     Fail(platform::LastErrorCode());
     return false;
   }
@@ -67,7 +71,7 @@ void PendingFile::Fail(int error) {
 
 void PendingFile::Discard() {
   // The helper thread may still be writing to the file.
-  if (int ignored = 0; writer_ != nullptr) writer_->Finish(ignored);
+  if (int ignored = 0; writing_thread_ != nullptr) writing_thread_->Finish(ignored);
   file_.Close();
   if (!temporary_.empty()) platform::RemoveFile(temporary_);
   temporary_.clear();
@@ -75,8 +79,8 @@ void PendingFile::Discard() {
 
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     OverlappedWriter& writer, ExtractionProgress& progress) {
-  if (contents.length > format::kPayloadChunkSize) file.WriteThrough(writer);
+                                     WritingThread& writing_thread, ExtractionProgress& progress) {
+  if (contents.length > format::kPayloadChunkSize) file.WriteThrough(writing_thread);
   return format::HashPayloadInChunks(archive, contents, [&](std::string_view chunk) {
     file.Write(chunk);
     progress.Advance(static_cast<int64_t>(chunk.size()));

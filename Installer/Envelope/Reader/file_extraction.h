@@ -7,9 +7,9 @@
 
 #include "backward_reader.h"
 #include "extraction_progress.h"
-#include "overlapped_writer.h"
 #include "platform.h"
 #include "record.h"
+#include "writing_thread.h"
 
 namespace reader {
 
@@ -39,9 +39,9 @@ class PendingFile {
   // is written, MoveToName fails with it.
   void Refuse(const std::string& path, int error);
 
-  // Writes the chunks through `writer` from now on, each while the next one
+  // Writes the chunks through `writing_thread` from now on, each while the next one
   // is read and hashed.
-  void WriteThrough(OverlappedWriter& writer) { writer_ = &writer; }
+  void WriteThrough(WritingThread& writing_thread) { writing_thread_ = &writing_thread; }
 
   // Appends `chunk`. After the first failure nothing more is written and
   // the temporary file is removed at once (a full disk gets its space back).
@@ -68,7 +68,7 @@ class PendingFile {
   std::string path_;
   std::string temporary_;  // empty when no temporary file exists
   platform::File file_;
-  OverlappedWriter* writer_ = nullptr;
+  WritingThread* writing_thread_ = nullptr;
   int error_ = 0;
   bool failed_ = false;
 };
@@ -76,9 +76,9 @@ class PendingFile {
 // Reads the contents record `contents` once, a chunk at a time, hashing each
 // chunk, writing it to `file` and counting it in `progress`: kOk when the
 // digest matches, else kDigestMismatch, or kReadFailed when the archive could
-// not be read. Contents of more than one chunk are written through `writer`.
+// not be read. Contents of more than one chunk are written through `writing_thread`.
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     OverlappedWriter& writer, ExtractionProgress& progress);
+                                     WritingThread& writing_thread, ExtractionProgress& progress);
 
 }  // namespace reader

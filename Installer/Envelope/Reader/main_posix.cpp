@@ -8,5 +8,5 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return reader::RunInstaller(format::JoinCommandLine(arguments));
+  return reader::RunReader(format::JoinCommandLine(arguments));
 }

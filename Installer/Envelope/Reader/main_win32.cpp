@@ -31,5 +31,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictLibrarySearchToSystemDirectory();
   const wchar_t* const command_line = GetCommandLineW();
   const std::string line = platform::Utf8FromWide(command_line != nullptr ? command_line : L"");
-  return reader::RunInstaller(std::string(format::CommandLineTail(line)));
+  return reader::RunReader(std::string(format::CommandLineTail(line)));
 }

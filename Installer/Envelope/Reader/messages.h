@@ -1,7 +1,9 @@
-// Every text the reader shows, with its caption.
+// Every text the reader shows, with its caption. How a message reaches the
+// user is in reporting.h.
 #pragma once
 
-#include <string>
+#include <array>
+#include <cstddef>
 
 #include "platform.h"
 
@@ -27,12 +29,22 @@ inline constexpr Message kCannotEnterWorkDirectory = {"Unable to set Working Dir
 inline constexpr Message kSpawnFailed = {"Unable to spawn process", "ShellExecuteEx failed"};
 inline constexpr Message kWaitFailed = {"Unable to wait for process", "WaitForSingleObject failed"};
 
+// `first` followed by `second`, one zero-terminated text made at compile
+// time (so that no text needs building when the program starts).
+template <size_t kFirst, size_t kSecond>
+constexpr std::array<char, kFirst + kSecond - 1> JoinTexts(const char (&first)[kFirst],
+                                                           const char (&second)[kSecond]) {
+  std::array<char, kFirst + kSecond - 1> joined{};
+  for (size_t i = 0; i + 1 < kFirst; ++i) joined[i] = first[i];
+  for (size_t i = 0; i < kSecond; ++i) joined[kFirst - 1 + i] = second[i];
+  return joined;
+}
+
 inline constexpr char kInvalidArchiveCaption[] = "Invalid Archive!";
-inline const std::string kInvalidArchiveText =
-    std::string(
-        "We are sorry, but your installation / update did not complete due to unexpected "
-        "download errors.\r\nPlease download the whole Quillmarrow program from ") +
-    kDownloadPageAddress;
+inline constexpr auto kInvalidArchiveText = JoinTexts(
+    "We are sorry, but your installation / update did not complete due to unexpected "
+    "download errors.\r\nPlease download the whole Quillmarrow program from ",
+    kDownloadPageAddress);
 
 inline constexpr char kFailedToOpenArchive[] = "Failed to open archive!";
 inline constexpr char kFailedToInitializeArchive[] = "Failed to initialize archive!";
@@ -41,12 +53,10 @@ inline constexpr char kFailedToExtractFile[] = "Failed to extract file!";
 inline constexpr char kUnhandledException[] = "Unhandled Exception";
 inline constexpr char kNoContextAvailable[] = "No context available";
 
-inline void Report(const Message& message) {
-  platform::ReportMessage(message.text, message.caption);
-}
-
-inline void ReportInvalidArchive() {
-  platform::ReportMessage(kInvalidArchiveText, kInvalidArchiveCaption);
-}
+// The progress display of a long extraction: a window captioned "Setup" with
+// its line of text (Windows); the start of a terminal line, which the
+// percentage and a bar follow (POSIX).
+inline constexpr platform::ProgressTexts kProgressTexts = {"Setup", "Preparing the installation...",
+                                                           "Preparing the installation"};
 
 }  // namespace reader

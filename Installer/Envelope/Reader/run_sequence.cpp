@@ -3,11 +3,12 @@
 #include "envelope_options.h"
 #include "envelope_walk.h"
 #include "exit_codes.h"
-#include "installer_launch.h"
 #include "launch.h"
 #include "messages.h"
 #include "platform.h"
+#include "reporting.h"
 #include "run_state.h"
+#include "setup_launch.h"
 #include "work_directory.h"
 
 namespace reader {
@@ -15,7 +16,7 @@ namespace reader {
 namespace {
 
 // The run in progress, whose envelope's options decide the exit code of a
-// failure that ends it (ReportUnhandledException); null outside RunInstaller.
+// failure that ends it (ReportUnhandledException); null outside RunReader.
 const RunState* current_run = nullptr;
 
 // The exit code of a run refused before its walk, with the envelope's
@@ -30,22 +31,22 @@ int RunSequence(const std::string& command_line, RunState& state) {
   // that every message has its log where no one could see it.
   const int64_t started = platform::CurrentSeconds();
   std::string temporary_path;
-  const bool have_temporary_path = platform::TemporaryPath(temporary_path);
-  if (!have_temporary_path) temporary_path = platform::kFallbackTemporaryPath;
-  platform::SetMessageLog(PerRunMessageLog(temporary_path, started));
+  const bool have_temporary_path = platform::TemporaryPath(temporary_path, kTemporaryPathLimit);
+  if (!have_temporary_path) temporary_path = kFallbackTemporaryPath;
+  state.messages.log = PerRunMessageLog(temporary_path, started);
 
   if (platform::AcquireSingleInstance(kInstanceGuardName) ==
       platform::InstanceGuard::kAlreadyRunning) {
-    Report(kAlreadyRunning);
+    Report(state.messages, kAlreadyRunning);
     return RefusedExitCode(RunFailure::kAlreadyRunning);
   }
 
-  if (!have_temporary_path) Report(kNoTemporaryPath);
+  if (!have_temporary_path) Report(state.messages, kNoTemporaryPath);
   platform::MakeDirectory(temporary_path);  // normally there already
   state.work_directory = PerRunDirectory(temporary_path, started);
-  platform::MakeDirectory(state.work_directory);  // an existing one is reused
-  if (!platform::EnterDirectory(state.work_directory)) {
-    Report(kCannotEnterWorkDirectory);
+  // An existing one is reused, but only once nothing from before is in it.
+  if (!SetUpWorkDirectory(state.work_directory)) {
+    Report(state.messages, kCannotEnterWorkDirectory);
     return RefusedExitCode(RunFailure::kInstallFailure);
   }
 
@@ -57,9 +58,9 @@ int RunSequence(const std::string& command_line, RunState& state) {
   if (platform::CaughtInterruption() != 0) {
     // Asked to stop: nothing is started.
   } else if (state.envelope_valid) {
-    LaunchInstaller(state);
+    LaunchSetupProgram(state);
   } else {
-    ReportInvalidArchive();
+    ReportInvalidArchive(state.messages);
     state.failure = RunFailure::kPackageInvalid;
   }
 
@@ -74,14 +75,15 @@ int RunSequence(const std::string& command_line, RunState& state) {
 }  // namespace
 
 int ReportUnhandledException(const char* description) {
-  platform::ReportMessage(kUnhandledException,
-                          description != nullptr ? description : kNoContextAvailable);
+  const MessageDestination no_run;
+  ReportMessage(current_run != nullptr ? current_run->messages : no_run, kUnhandledException,
+                description != nullptr ? description : kNoContextAvailable);
   const format::ReaderOptions options =
       current_run != nullptr ? current_run->options : format::ReaderOptions{};
   return ChooseExitCode(options, kExitCompleted, RunFailure::kInstallFailure, 0);
 }
 
-int RunInstaller(const std::string& command_line) {
+int RunReader(const std::string& command_line) {
   RunState state;
   current_run = &state;
   const int code = RunSequence(command_line, state);

@@ -8,7 +8,7 @@ namespace reader {
 // The name of the per-user single-instance guard.
 inline constexpr char kInstanceGuardName[] = "Quillmarrow.Installation";
 
-// Runs the installer: single-instance guard, work directory, built-in
+// Runs the reader: single-instance guard, work directory, built-in
 // variables `source` and `commandline` (= `command_line`, verbatim), envelope
 // walk, launch (or the invalid-envelope message), removal of the work
 // directory. Returns the process exit code (see exit_codes.h): by default 1
@@ -19,7 +19,7 @@ inline constexpr char kInstanceGuardName[] = "Quillmarrow.Installation";
 // throws: what the standard library cannot do (memory exhausted, a string too
 // long) ends the process through ReportUnhandledException
 // (runtime_failures.cpp), which leaves the work directory in place.
-int RunInstaller(const std::string& command_line);
+int RunReader(const std::string& command_line);
 
 // Shows the "Unhandled Exception" message, captioned with `description` (the
 // failure's standard description, such as "std::bad_alloc"), or with "No

@@ -5,6 +5,7 @@
 
 #include "exit_codes.h"
 #include "options.h"
+#include "reporting.h"
 #include "variables.h"
 
 namespace reader {
@@ -22,6 +23,8 @@ struct RunState {
   RunFailure failure = RunFailure::kNone;
   // The setup program's exit code, once it has ended.
   int setup_exit_code = 0;
+  // Where the run's messages go.
+  MessageDestination messages;
 };
 
 }  // namespace reader

@@ -26,7 +26,8 @@ std::string PerRunMessageLog(const std::string& temporary_path, int64_t seconds)
 
 namespace {
 
-// The retry time one tree removal has left, shared by all of its deletions.
+// The retry time one removal (of a tree, or of a directory's entries) has
+// left, shared by all of its deletions.
 class RetryTime {
  public:
   // Retries `remove` while it fails and time is left.
@@ -34,40 +35,74 @@ class RetryTime {
   bool Remove(Deletion remove) {
     while (!remove()) {
       if (left_ <= 0) return false;
-      platform::Pause(platform::kRemovalRetryPauseMilliseconds);
-      left_ -= platform::kRemovalRetryPauseMilliseconds;
+      platform::Pause(kRemovalRetryPauseMilliseconds);
+      left_ -= kRemovalRetryPauseMilliseconds;
     }
     return true;
   }
 
  private:
-  int left_ = platform::kRemovalRetryMilliseconds;
+  int left_ = kRemovalRetryMilliseconds;
 };
 
-bool RemoveTree(const std::string& path, RetryTime& retry) {
-  std::string directory = path;
-  if (!directory.ends_with('\\') && !directory.ends_with('/')) {
-    directory += platform::kPathSeparator;
-  }
+// Which subdirectories a removal goes into: the end-of-run removal keeps
+// those whose names begin with "."; emptying the work directory keeps none.
+enum class DotDirectories { kKept, kRemoved };
 
-  std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(directory, entries)) return false;
+std::string WithSeparator(const std::string& path) {
+  if (path.ends_with('\\') || path.ends_with('/')) return path;
+  return path + platform::kPathSeparator;
+}
+
+bool RemoveTree(const std::string& path, RetryTime& retry, DotDirectories dots);
+
+// Removes `entries`, the listing of `directory` (ending in a separator):
+// files and links at once, subdirectories with everything in them. True when
+// every one is gone; a kept dot-directory counts as one that stays.
+bool RemoveEntries(const std::string& directory,
+                   const std::vector<platform::DirectoryEntry>& entries, RetryTime& retry,
+                   DotDirectories dots) {
+  bool removed = true;
   for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
     const std::string entry_path = directory + entry.name;
     if (!entry.is_directory) {
-      retry.Remove([&] { return platform::RemoveFile(entry_path); });
-    } else if (!entry.name.starts_with('.')) {
-      RemoveTree(entry_path, retry);
+      removed = retry.Remove([&] { return platform::RemoveFile(entry_path); }) && removed;
+    } else if (dots == DotDirectories::kRemoved || !entry.name.starts_with('.')) {
+      removed = RemoveTree(entry_path, retry, dots) && removed;
+    } else {
+      removed = false;
     }
   }
+  return removed;
+}
+
+bool RemoveTree(const std::string& path, RetryTime& retry, DotDirectories dots) {
+  const std::string directory = WithSeparator(path);
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(directory, entries)) return false;
+  RemoveEntries(directory, entries, retry, dots);
   return retry.Remove([&] { return platform::RemoveEmptyDirectory(directory); });
 }
 
 }  // namespace
 
+bool SetUpWorkDirectory(const std::string& path) {
+  platform::MakeDirectory(path);  // an existing one is reused, once emptied
+  return platform::EnterDirectory(path) && EmptyDirectory(path);
+}
+
+bool EmptyDirectory(const std::string& path) {
+  const std::string directory = WithSeparator(path);
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(directory, entries)) return false;
+  RetryTime retry;
+  return RemoveEntries(directory, entries, retry, DotDirectories::kRemoved);
+}
+
 bool RemoveDirectoryTree(const std::string& path) {
   RetryTime retry;
-  return RemoveTree(path, retry);
+  return RemoveTree(path, retry, DotDirectories::kKept);
 }
 
 }  // namespace reader

@@ -1,10 +1,34 @@
-// The per-run work directory: its name, and removing it with everything in it.
+// The per-run work directory: its name, setting it up empty, and removing it
+// with everything in it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform.h"
+
 namespace reader {
+
+// The longest temporary path the reader takes, in the system's units (see
+// platform::TemporaryPath): the 260 of the path buffer Windows programs have
+// always had.
+inline constexpr size_t kTemporaryPathLimit = 260;
+
+// Where the work directory goes when the temporary path cannot be had.
+inline constexpr const char* kFallbackTemporaryPath =
+    platform::kSystemKind == platform::SystemKind::kWindows ? "C:\\Temp\\" : "/tmp/";
+
+// How long one removal (of a tree, or of a directory's entries) may spend, in
+// all, trying again deletions that failed, and the pause between two tries;
+// a rename into place is tried again as long. Windows: right after the setup
+// program has ended, other processes (its console host, virus scanners,
+// indexers) may hold its files or directories for a moment. POSIX: an entry
+// is removed or renamed whoever holds it open, so a failure there stays, and
+// nothing is tried again.
+inline constexpr int kRemovalRetryMilliseconds =
+    platform::kSystemKind == platform::SystemKind::kWindows ? 2000 : 0;
+inline constexpr int kRemovalRetryPauseMilliseconds = 50;
 
 // temporary_path + "SF" + the low 32 bits of `seconds` as a signed decimal +
 // the path separator. Two runs in the same second get the same name.
@@ -14,13 +38,30 @@ std::string PerRunDirectory(const std::string& temporary_path, int64_t seconds);
 // outlives it): temporary_path + "SF" + the same number + ".log".
 std::string PerRunMessageLog(const std::string& temporary_path, int64_t seconds);
 
+// Makes the work directory `path` (ending in a separator) ready for a run:
+// creates it (an existing one is reused), makes it the current directory
+// with the checks of platform::EnterDirectory (POSIX: a real directory of
+// this user that no one else can write; Windows: a real directory, no link),
+// then empties it (EmptyDirectory), so that the setup program finds nothing
+// that was there before the run: no file planted beside it, no left-over of
+// a killed run. False, with the directory left as it is then, when it cannot
+// be entered or emptied.
+bool SetUpWorkDirectory(const std::string& path);
+
+// Removes every entry of the directory `path`, dot-names and dot-directories
+// included; the directory itself stays. Links are removed as links, never
+// followed. Failed deletions are retried as in RemoveDirectoryTree. True when
+// every entry was removed; false when the directory cannot be read or an
+// entry stays. No messages.
+bool EmptyDirectory(const std::string& path);
+
 // Deletes the directory `path` with its files and subdirectories, depth-first,
 // then the directory itself; true when that final removal succeeded. A
 // separator is appended when the path ends in neither "/" nor "\". Directories
 // whose names begin with "." are skipped (and so keep their parents); files
 // that cannot be deleted stay. Links are removed as links, never followed, so
-// nothing outside the tree is touched. A failed deletion is retried while the
-// platform's retry time for one removal lasts (Windows only). No messages.
+// nothing outside the tree is touched. A failed deletion is retried while
+// kRemovalRetryMilliseconds last (Windows only). No messages.
 bool RemoveDirectoryTree(const std::string& path);
 
 }  // namespace reader

@@ -1,4 +1,4 @@
-#include "installer_launch.h"
+#include "setup_launch.h"
 
 #include <optional>
 
@@ -6,6 +6,7 @@
 #include "launch.h"
 #include "messages.h"
 #include "platform.h"
+#include "reporting.h"
 
 namespace reader {
 
@@ -27,12 +28,12 @@ void AllowExtractedProgramToRun(const std::string& program) {
 
 }  // namespace
 
-void LaunchInstaller(RunState& state) {
+void LaunchSetupProgram(RunState& state) {
   const std::optional<format::LaunchCommand> command =
       format::ExpandLaunchCommand(state.variables, state.work_directory);
   // A command line that cannot be built cannot be started either.
   if (!command) {
-    Report(kSpawnFailed);
+    Report(state.messages, kSpawnFailed);
     state.failure = RunFailure::kInstallFailure;
     return;
   }
@@ -41,8 +42,8 @@ void LaunchInstaller(RunState& state) {
                                format::SplitCommandLine(command->parameters),
                                state.setup_exit_code)) {
     case platform::ProcessEnd::kEnded: return;
-    case platform::ProcessEnd::kNotStarted: Report(kSpawnFailed); break;
-    case platform::ProcessEnd::kWaitFailed: Report(kWaitFailed); break;
+    case platform::ProcessEnd::kNotStarted: Report(state.messages, kSpawnFailed); break;
+    case platform::ProcessEnd::kWaitFailed: Report(state.messages, kWaitFailed); break;
   }
   state.failure = RunFailure::kInstallFailure;
 }

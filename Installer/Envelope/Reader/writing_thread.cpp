@@ -1,10 +1,10 @@
-#include "overlapped_writer.h"
+#include "writing_thread.h"
 
 #include <cstring>
 
 namespace reader {
 
-OverlappedWriter::~OverlappedWriter() {
+WritingThread::~WritingThread() {
   if (!started_) return;
   int ignored = 0;
   Finish(ignored);
@@ -13,7 +13,7 @@ OverlappedWriter::~OverlappedWriter() {
   thread_.Join();
 }
 
-bool OverlappedWriter::Write(platform::File& file, std::string_view chunk, int& error) {
+bool WritingThread::Write(platform::File& file, std::string_view chunk, int& error) {
   if (!Finish(error)) return false;
   if (!started_ && chunk.size() <= kCapacity && work_ready_.IsUsable() && work_done_.IsUsable()) {
     buffer_ = std::make_unique<char[]>(kCapacity);
@@ -32,7 +32,7 @@ bool OverlappedWriter::Write(platform::File& file, std::string_view chunk, int& 
   return true;
 }
 
-bool OverlappedWriter::Finish(int& error) {
+bool WritingThread::Finish(int& error) {
   if (in_flight_) {
     work_done_.Wait();
     in_flight_ = false;
@@ -43,15 +43,15 @@ bool OverlappedWriter::Finish(int& error) {
   return false;
 }
 
-void OverlappedWriter::Serve(void* self) {
-  auto& writer = *static_cast<OverlappedWriter*>(self);
+void WritingThread::Serve(void* self) {
+  auto& thread = *static_cast<WritingThread*>(self);
   for (;;) {
-    writer.work_ready_.Wait();
-    if (writer.stopping_) return;
-    if (!writer.file_->Write(writer.buffer_.get(), writer.size_)) {
-      writer.error_ = platform::LastErrorCode();
+    thread.work_ready_.Wait();
+    if (thread.stopping_) return;
+    if (!thread.file_->Write(thread.buffer_.get(), thread.size_)) {
+      thread.error_ = platform::LastErrorCode();
     }
-    writer.work_done_.Post();
+    thread.work_done_.Post();
   }
 }
 

@@ -12,16 +12,16 @@
 
 namespace reader {
 
-// One write in flight at a time, from a buffer of the writer's own: Write
+// One write in flight at a time, from a buffer of the thread's own: Write
 // returns as soon as the chunk is copied there, and the caller may reuse its
 // own memory at once. Where no thread can be had, each chunk is written
 // before Write returns. Not for use from several threads.
-class OverlappedWriter {
+class WritingThread {
  public:
-  OverlappedWriter() = default;
-  ~OverlappedWriter();  // waits for the write in flight, ends the thread
-  OverlappedWriter(const OverlappedWriter&) = delete;
-  OverlappedWriter& operator=(const OverlappedWriter&) = delete;
+  WritingThread() = default;
+  ~WritingThread();  // waits for the write in flight, ends the thread
+  WritingThread(const WritingThread&) = delete;
+  WritingThread& operator=(const WritingThread&) = delete;
 
   // Waits for the write in flight, then starts writing `chunk` (at most
   // `capacity` bytes) to `file`, which must stay open until Finish. False,

@@ -11,6 +11,6 @@ namespace reader {
 // `state`; reports a failed start or wait, and notes either as an install
 // failure. A value that cannot be expanded (see ExpandVariables) is reported
 // as a failed start.
-void LaunchInstaller(RunState& state);
+void LaunchSetupProgram(RunState& state);
 
 }  // namespace reader
