@@ -114,7 +114,7 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
   document["file_size"] = scan.file_size;
   document["envelope_end"] = scan.tail_found ? nlohmann::ordered_json(scan.envelope_end) : nullptr;
   document["windows_program"] = scan.windows_program;
-  document["signed"] = scan.signed_program;
+  document["signed"] = scan.signed_program();
   if (scan.certificate_table) {
     const CertificateTableFacts& certificates = *scan.certificate_table;
     nlohmann::ordered_json facts;
@@ -171,7 +171,7 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
     std::cout << ", envelope ends at " << scan.envelope_end << " ("
               << scan.file_size - scan.envelope_end << " bytes follow)";
   }
-  if (scan.signed_program) std::cout << ", code-signed";
+  if (scan.signed_program()) std::cout << ", code-signed";
   std::cout << "\n";
   if (scan.certificate_table && scan.tail_found) std::cout << SignatureFacts(scan) << "\n";
   if (!scan.groups.empty()) {
@@ -262,7 +262,7 @@ int VerifyInstaller(const std::filesystem::path& installer) {
   if (ReportDamage(installer, scan)) return kExitBadInstaller;
   std::cout << Quoted(Utf8FromPath(installer)) << ": " << scan.groups.size()
             << " groups, every digest matches"
-            << (scan.signed_program ? " (the stub's own bytes changed by code signing)" : "")
+            << (scan.signed_program() ? " (the stub's own bytes changed by code signing)" : "")
             << "\n";
   if (scan.certificate_table) {
     std::cout << SignatureFacts(scan) << "; nothing follows the table\n";

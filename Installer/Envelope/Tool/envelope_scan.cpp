@@ -19,7 +19,7 @@ constexpr size_t kKeptTextSize = 64 * 1024;
 }  // namespace
 
 bool EnvelopeScan::ChangedBySigning(const ScannedGroup& group) const {
-  return signed_program && group.kind == format::GroupKind::kStub &&
+  return signed_program() && group.kind == format::GroupKind::kStub &&
          group.bad_record == format::RecordRole::kContents;
 }
 
@@ -45,7 +45,6 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   scan.file_size = file.Position();
   const WindowsProgramFacts facts = InspectWindowsProgram(file);
   scan.windows_program = facts.is_windows_program;
-  scan.signed_program = facts.has_signature;
   if (facts.has_signature) {
     scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
   }

@@ -26,7 +26,6 @@ struct EnvelopeScan {
   bool tail_found = false;
   int64_t envelope_end = 0;  // just after the tail record
   bool windows_program = false;
-  bool signed_program = false;
   // Where a code-signed program's certificate table lies, and what it holds;
   // only for a Windows program whose certificate entry is not empty.
   std::optional<CertificateTableFacts> certificate_table;
@@ -35,6 +34,8 @@ struct EnvelopeScan {
   // Why the scan ended before the stub group, when it did.
   std::string problem;
 
+  // Whether the installer is code-signed: its certificate entry is not empty.
+  bool signed_program() const { return certificate_table.has_value(); }
   // Whether `group`'s only damage is the stub's bytes changed by code signing.
   bool ChangedBySigning(const ScannedGroup& group) const;
   // The first group with a bad digest, or nullptr. The stub's contents do not
