@@ -31,6 +31,7 @@ GroupKind KindOfGroupType(std::string_view type) {
   if (type == TailMarker()) return GroupKind::kTail;
   if (type == kValueGroupType) return GroupKind::kValue;
   if (type == kFileGroupType) return GroupKind::kFile;
+  if (type == kCompressedFileGroupType) return GroupKind::kCompressedFile;
   if (type == kStubGroupType) return GroupKind::kStub;
   if (type == kOptionGroupType) return GroupKind::kOption;
   return GroupKind::kOther;
@@ -52,6 +53,7 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
     case GroupKind::kTail: return {};
     case GroupKind::kValue: return kValueRecords;
     case GroupKind::kFile:
+    case GroupKind::kCompressedFile:
     case GroupKind::kStub: return kFileRecords;
     case GroupKind::kOption:
     case GroupKind::kOther: return kOtherRecords;
@@ -64,6 +66,7 @@ std::string_view GroupType(GroupKind kind) {
     case GroupKind::kTail: return TailMarker();
     case GroupKind::kValue: return kValueGroupType;
     case GroupKind::kFile: return kFileGroupType;
+    case GroupKind::kCompressedFile: return kCompressedFileGroupType;
     case GroupKind::kStub: return kStubGroupType;
     case GroupKind::kOption: return kOptionGroupType;
     case GroupKind::kOther: return {};

@@ -5,6 +5,8 @@
 //   tail marker  -> nothing more: the envelope is complete
 //   "value"      -> key, value
 //   "file"       -> key, name, contents (the file's bytes)
+//   "zfile"      -> key, name, contents (the file's bytes compressed in
+//                   chunks; see compressed_contents.h)
 //   "stub"       -> key, name, contents (the reader program); the envelope's
 //                   first group, and the end of the reader's walk
 //   "option"     -> key (a setting of the reader itself; see options.h)
@@ -28,10 +30,17 @@ namespace format {
 // The type texts of the groups, besides the tail marker (see tail.h).
 inline constexpr std::string_view kValueGroupType = "value";
 inline constexpr std::string_view kFileGroupType = "file";
+inline constexpr std::string_view kCompressedFileGroupType = "zfile";
 inline constexpr std::string_view kStubGroupType = "stub";
 inline constexpr std::string_view kOptionGroupType = "option";
 
-enum class GroupKind { kTail, kValue, kFile, kStub, kOption, kOther };
+enum class GroupKind { kTail, kValue, kFile, kCompressedFile, kStub, kOption, kOther };
+
+// Whether a group of `kind` is a file for the work directory: "file" or
+// "zfile".
+constexpr bool IsFileGroup(GroupKind kind) {
+  return kind == GroupKind::kFile || kind == GroupKind::kCompressedFile;
+}
 
 // The kind a type record's text names.
 GroupKind KindOfGroupType(std::string_view type);
@@ -55,9 +64,9 @@ struct Group {
   GroupKind kind = GroupKind::kOther;
   std::string type;
   std::string key;
-  std::string name;         // file and stub groups
+  std::string name;         // file, compressed file and stub groups
   std::string value;        // value groups
-  RecordLocation contents;  // file and stub groups: located, not kept
+  RecordLocation contents;  // file, compressed file and stub groups: located, not kept
   // The first of the group's records whose digest does not match.
   std::optional<RecordRole> bad_record;
 };

@@ -25,7 +25,7 @@ bool IsBuiltInVariable(std::string_view name) {
 
 void InsertGroupVariable(VariableTable& table, const Group& group) {
   if (group.kind == GroupKind::kValue) table.emplace(group.key, group.value);
-  if (group.kind == GroupKind::kFile && !group.key.empty()) table.emplace(group.key, group.name);
+  if (IsFileGroup(group.kind) && !group.key.empty()) table.emplace(group.key, group.name);
 }
 
 std::optional<LaunchCommand> ExpandLaunchCommand(VariableTable& table,

@@ -11,6 +11,7 @@ void OptionCollector::Add(const Group& group) {
       break;
     case GroupKind::kValue:
     case GroupKind::kFile:
+    case GroupKind::kCompressedFile:
     case GroupKind::kStub:
     case GroupKind::kOther: done_ = true; break;
   }

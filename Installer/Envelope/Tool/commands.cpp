@@ -33,6 +33,7 @@ const char* KindName(GroupKind kind) {
     case GroupKind::kTail: return "tail";
     case GroupKind::kValue: return "value";
     case GroupKind::kFile: return "file";
+    case GroupKind::kCompressedFile: return "zfile";
     case GroupKind::kStub: return "stub";
     case GroupKind::kOption: return "option";
     case GroupKind::kOther: return "other";

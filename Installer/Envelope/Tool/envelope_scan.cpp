@@ -72,6 +72,7 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
       case format::GroupKind::kTail: group.size = group.type.size(); break;
       case format::GroupKind::kValue: group.size = group.value.size(); break;
       case format::GroupKind::kFile:
+      case format::GroupKind::kCompressedFile:
       case format::GroupKind::kStub: group.size = group.contents.length; break;
       case format::GroupKind::kOption:
       case format::GroupKind::kOther: break;
