@@ -67,6 +67,11 @@ void EnvelopeWriter::AddFileGroup(std::string_view key, std::string_view name,
   AddGroup(format::GroupKind::kFile, {.key = key, .name = name, .contents = contents});
 }
 
+void EnvelopeWriter::AddCompressedFileGroup(std::string_view key, std::string_view name,
+                                            const Payload& contents) {
+  AddGroup(format::GroupKind::kCompressedFile, {.key = key, .name = name, .contents = contents});
+}
+
 void EnvelopeWriter::AddValueGroup(std::string_view key, std::string_view value) {
   AddGroup(format::GroupKind::kValue, {.key = key, .value = value});
 }
@@ -124,6 +129,14 @@ void AppendStubGroup(std::string& out, std::string_view name) {
 void AppendFileGroup(std::string& out, std::string_view key, std::string_view name,
                      std::string_view contents) {
   AppendWith(out, [&](EnvelopeWriter& envelope) { envelope.AddFileGroup(key, name, contents); });
+}
+
+void AppendCompressedFileGroup(std::string& out, std::string_view key, std::string_view name,
+                               std::string_view contents, Compression compression) {
+  const std::string compressed = CompressedContents(contents, compression);
+  AppendWith(out, [&](EnvelopeWriter& envelope) {
+    envelope.AddCompressedFileGroup(key, name, compressed);
+  });
 }
 
 void AppendValueGroup(std::string& out, std::string_view key, std::string_view value) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "chunk_compression.h"
 #include "groups.h"
 
 namespace writer {
@@ -78,6 +79,8 @@ class EnvelopeWriter {
   // 0) as its contents, and the name the stub goes by.
   void AddStubGroup(const Payload& program, std::string_view name);
   void AddFileGroup(std::string_view key, std::string_view name, const Payload& contents);
+  // `contents` as compressed_contents.h lays them out (see chunk_compression.h).
+  void AddCompressedFileGroup(std::string_view key, std::string_view name, const Payload& contents);
   void AddValueGroup(std::string_view key, std::string_view value);
   // A setting of the reader (see options.h); counts only between the other
   // groups and the tail record.
@@ -101,6 +104,10 @@ void AppendGroup(std::string& out, std::string_view type, std::string_view key,
 void AppendStubGroup(std::string& out, std::string_view name);
 void AppendFileGroup(std::string& out, std::string_view key, std::string_view name,
                      std::string_view contents);
+// A compressed file group of `contents` compressed at `compression`.
+void AppendCompressedFileGroup(std::string& out, std::string_view key, std::string_view name,
+                               std::string_view contents,
+                               Compression compression = Compression::kBest);
 void AppendValueGroup(std::string& out, std::string_view key, std::string_view value);
 void AppendOptionGroup(std::string& out, std::string_view option);
 void AppendTail(std::string& out);
