@@ -1,5 +1,6 @@
 #include "envelope_scan.h"
 
+#include "compressed_contents.h"
 #include "launch.h"
 #include "platform.h"
 #include "tail.h"
@@ -15,6 +16,15 @@ namespace {
 // Texts longer than 64 KiB are kept only in part; they are still hashed
 // whole.
 constexpr size_t kKeptTextSize = 64 * 1024;
+
+// The original size a compressed file group's contents declare, or 0.
+uint64_t DeclaredOriginalSize(format::BackwardReader& reader,
+                              const format::RecordLocation& contents) {
+  if (contents.length < format::kCompressedHeaderSize) return 0;
+  const char* header = reader.View(contents.start, format::kCompressedHeaderSize);
+  return header == nullptr ? 0
+                           : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
+}
 
 }  // namespace
 
@@ -72,8 +82,13 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
       case format::GroupKind::kTail: group.size = group.type.size(); break;
       case format::GroupKind::kValue: group.size = group.value.size(); break;
       case format::GroupKind::kFile:
+      case format::GroupKind::kStub:
+        group.size = group.original_size = group.contents.length;
+        break;
       case format::GroupKind::kCompressedFile:
-      case format::GroupKind::kStub: group.size = group.contents.length; break;
+        group.size = group.contents.length;
+        group.original_size = DeclaredOriginalSize(reader.reader(), group.contents);
+        break;
       case format::GroupKind::kOption:
       case format::GroupKind::kOther: break;
     }

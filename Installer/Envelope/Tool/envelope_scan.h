@@ -18,7 +18,11 @@
 namespace tool {
 
 struct ScannedGroup : format::Group {
-  uint64_t size = 0;  // bytes of the contents or the value
+  uint64_t size = 0;  // bytes of the contents or the value, as stored
+  // A file's size once extracted: `size` for a file group, the size a
+  // compressed file group declares (0 when its contents are too short to
+  // declare one).
+  uint64_t original_size = 0;
 };
 
 struct EnvelopeScan {
