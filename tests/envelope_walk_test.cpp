@@ -17,7 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "compressed_contents.h"
 #include "envelope_writer.h"
+#include "little_endian.h"
 #include "platform.h"
 #include "record.h"
 #include "run_state.h"
@@ -376,6 +378,109 @@ TEST_F(EnvelopeWalkTest, NamesLeadingOutOfTheWorkDirectoryAreRefused) {
   }
   EXPECT_FALSE(fs::exists(scratch_.path() / "escaped.txt"));
   EXPECT_FALSE(fs::exists("/tmp/escaped.txt"));
+}
+
+// ---------------------------------------------------------------------------
+// Compressed files
+
+// Compressible, incompressible and empty files, around the chunk size and
+// beside uncompressed ones, arrive whole under their names, and nothing else
+// stays in the work directory.
+TEST_F(EnvelopeWalkTest, CompressedFilesArriveWholeBesideUncompressedOnes) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"empty.txt", ""},
+      {"one.txt", "1"},
+      {"text.txt", std::string(3 * kMaxChunkOriginalSize + 17, 'a')},
+      {"pattern.bin", Pattern(kMaxChunkOriginalSize, 9)},
+      {"random.bin", test::RandomBytes(kMaxChunkOriginalSize + 1, 4)},
+  };
+  for (const writer::Compression level : {writer::Compression::kFast, writer::Compression::kBest}) {
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    state_.variables.clear();
+    const std::string bytes = Program([&](std::string& b) {
+      for (const auto& [name, contents] : files) {
+        writer::AppendCompressedFileGroup(b, name, name, contents, level);
+        writer::AppendFileGroup(b, "", "plain-" + name, contents);
+      }
+    });
+    EXPECT_EQ(Walk(bytes), "");
+    EXPECT_TRUE(state_.envelope_valid);
+    for (const auto& [name, contents] : files) {
+      EXPECT_TRUE(test::ReadFile(work_ / name) == contents) << name;
+      EXPECT_TRUE(test::ReadFile(work_ / ("plain-" + name)) == contents) << name;
+      EXPECT_EQ(state_.variables[name], name);
+    }
+    EXPECT_EQ(Names(work_).size(), 2 * files.size());
+  }
+}
+
+// The stored bytes of the chunks are covered by the digest like any record's:
+// damage in the first, a middle or the last chunk leaves nothing of the file.
+TEST_F(EnvelopeWalkTest, ADamagedChunkOfACompressedFileLeavesNothing) {
+  const std::string contents = Pattern(3 * kMaxChunkOriginalSize, 7);
+  const std::string compressed = writer::CompressedContents(contents, writer::Compression::kFast);
+  const std::string intact = Program([&](std::string& b) {
+    writer::AppendCompressedFileGroup(b, "big", "big.bin", contents, writer::Compression::kFast);
+  });
+  const size_t first = intact.find(compressed);
+  ASSERT_NE(first, std::string::npos);
+  for (const size_t damaged : {first + kCompressedHeaderSize + kChunkHeaderSize + 1,
+                               first + compressed.size() / 2, first + compressed.size() - 1}) {
+    state_.variables.clear();
+    std::string bytes = intact;
+    bytes[damaged] ^= 0x20;
+    EXPECT_EQ(Walk(bytes).rfind("Invalid Archive!: ", 0), 0u) << damaged;
+    EXPECT_FALSE(state_.envelope_valid);
+    EXPECT_EQ(state_.variables.count("big"), 0u);
+    EXPECT_TRUE(Names(work_).empty()) << damaged;
+  }
+}
+
+// Contents whose digest matches but whose sizes lie are a damaged envelope
+// all the same: nothing appears under the name, nothing is decoded beyond
+// what a chunk declares, and the walk ends there.
+TEST_F(EnvelopeWalkTest, CompressedContentsWithLyingSizesAreDamaged) {
+  // One deflated chunk of 4000 bytes.
+  const std::string honest =
+      writer::CompressedContents(std::string(4000, 'z'), writer::Compression::kBest);
+  const auto with_sizes = [&](uint64_t total, uint32_t original, std::string tail = "") {
+    std::string contents = writer::ContentsHeader(total);
+    format::AppendLittleEndian32(contents, original);
+    return contents + honest.substr(kCompressedHeaderSize + 4) + tail;
+  };
+  std::string raw_chunk = writer::ContentsHeader(1);
+  format::AppendLittleEndian32(raw_chunk, 1);
+  format::AppendLittleEndian32(raw_chunk, 2);  // stored larger than original
+  raw_chunk += "xy";
+  std::string huge_chunk = writer::ContentsHeader(2 * kMaxChunkOriginalSize);
+  format::AppendLittleEndian32(huge_chunk, kMaxChunkOriginalSize + 1);
+  format::AppendLittleEndian32(huge_chunk, 1);
+  huge_chunk += "x";
+  const struct {
+    const char* what;
+    std::string contents;
+  } cases[] = {
+      {"a bomb declaring 1 TiB", with_sizes(uint64_t{1} << 40, 4000)},
+      {"a chunk decoding to more than declared", with_sizes(3000, 3000)},
+      {"a chunk decoding to less than declared", with_sizes(5000, 5000)},
+      {"chunks adding up to less than the file", with_sizes(8000, 4000)},
+      {"bytes after the last chunk", with_sizes(4000, 4000, "!")},
+      {"a stream cut short", honest.substr(0, honest.size() - 3)},
+      {"the size alone, cut short", honest.substr(0, 5)},
+      {"stored larger than the chunk", raw_chunk},
+      {"a chunk over 1 MiB", huge_chunk},
+  };
+  for (const auto& c : cases) {
+    state_.variables.clear();
+    const std::string bytes = Program([&](std::string& b) {
+      writer::AppendFileGroup(b, "", "after.txt", "not reached");
+      writer::AppendGroup(b, kCompressedFileGroupType, "lying", {"lying.bin", c.contents});
+    });
+    EXPECT_EQ(Walk(bytes).rfind("Invalid Archive!: ", 0), 0u) << c.what;
+    EXPECT_FALSE(state_.envelope_valid) << c.what;
+    EXPECT_TRUE(Names(work_).empty()) << c.what;
+  }
 }
 
 TEST(ContainedFileNameTest, AcceptsOnlyRelativeNamesWithoutParentSteps) {

@@ -201,6 +201,11 @@ class File {
   // Writes all `size` bytes; a short write is a failure.
   bool Write(const void* data, size_t size);
 
+  // Writes all `size` bytes starting at `offset`, with positioned writes,
+  // so that several threads may write different parts of one file at once.
+  // The current position is not used; afterwards it is unspecified.
+  bool WriteAt(int64_t offset, const void* data, size_t size);
+
   // Closes the file and reports whether everything written reached it.
   bool Close();
 
@@ -215,6 +220,13 @@ class File {
 
 // The error code of File::CreateNew when the name is taken.
 extern const int kErrorFileExists;
+
+// The error code of a write to a full disk.
+extern const int kErrorDiskFull;
+
+// Sets `bytes` to the space this user may still fill on the volume that
+// holds the directory `path`. False when the system cannot tell.
+bool FreeDiskSpace(const std::string& path, uint64_t& bytes);
 
 // Gives the file `from` the name `to`, replacing a file that has that name
 // (a link there is replaced, never followed). Both lie on the same volume.
@@ -239,6 +251,9 @@ bool AppendToLogFile(const std::string& path, std::string_view bytes);
 //
 // Just enough for one thread that works beside the main one: the thread, and
 // a counting semaphore to hand work over and back.
+
+// How many processors this process may run on (at least 1).
+int ProcessorCount();
 
 // A thread that runs `body(argument)`. Join (or the destructor) waits until
 // it has returned. POSIX: the thread takes no signals; they stay with the

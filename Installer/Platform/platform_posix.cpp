@@ -323,6 +323,23 @@ bool File::Write(const void* data, size_t size) {
   return WriteAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
 }
 
+bool File::WriteAt(int64_t offset, const void* data, size_t size) {
+  auto bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    if (CaughtInterruption() != 0) {
+      errno = EINTR;
+      return false;
+    }
+    const ssize_t written = RetryOnInterrupt(
+        [&] { return pwrite(static_cast<int>(handle_), bytes, size, static_cast<off_t>(offset)); });
+    if (written < 0) return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+    offset += written;
+  }
+  return true;
+}
+
 bool File::Close() {
   if (handle_ == kClosed) return true;
   const int fd = static_cast<int>(handle_);
@@ -334,6 +351,14 @@ bool File::Close() {
 // Extraction under a temporary name
 
 const int kErrorFileExists = EEXIST;
+const int kErrorDiskFull = ENOSPC;
+
+bool FreeDiskSpace(const std::string& path, uint64_t& bytes) {
+  struct statvfs volume;
+  if (statvfs(path.c_str(), &volume) != 0) return false;
+  bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+  return true;
+}
 
 bool RenameReplacing(const std::string& from, const std::string& to, int, int) {
   if (rename(from.c_str(), to.c_str()) == 0) return true;

@@ -1,8 +1,12 @@
 // The helper thread and semaphore on POSIX: pthreads and unnamed semaphores.
 #include <pthread.h>
+#include <sched.h>
 #include <semaphore.h>
 #include <signal.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 
 #include "platform.h"
@@ -29,6 +33,14 @@ struct Thread::State {
   pthread_t thread;
   Work work;
 };
+
+int ProcessorCount() {
+  cpu_set_t processors;
+  if (sched_getaffinity(0, sizeof processors, &processors) == 0) {
+    return std::max(1, CPU_COUNT(&processors));
+  }
+  return static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+}
 
 bool Thread::Start(void (*body)(void*), void* argument) {
   if (state_ != nullptr) return false;

@@ -296,6 +296,26 @@ bool File::Write(const void* data, size_t size) {
   return true;
 }
 
+bool File::WriteAt(int64_t offset, const void* data, size_t size) {
+  auto bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(ToHandle(handle_), bytes, chunk, &written, &at)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes += written;
+    size -= written;
+    offset += written;
+  }
+  return true;
+}
+
 bool File::Close() {
   if (handle_ == kClosed) return true;
   const HANDLE handle = ToHandle(handle_);
@@ -305,6 +325,15 @@ bool File::Close() {
 
 // ---------------------------------------------------------------------------
 // Extraction under a temporary name
+
+const int kErrorDiskFull = ERROR_DISK_FULL;
+
+bool FreeDiskSpace(const std::string& path, uint64_t& bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(WideFromUtf8(path).c_str(), &available, nullptr, nullptr)) return false;
+  bytes = available.QuadPart;
+  return true;
+}
 
 bool RenameReplacing(const std::string& from, const std::string& to, int retry_milliseconds,
                      int pause_milliseconds) {

@@ -28,6 +28,14 @@ struct Thread::State {
   Work work;
 };
 
+int ProcessorCount() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+}
+
 bool Thread::Start(void (*body)(void*), void* argument) {
   if (state_ != nullptr) return false;
   state_ = new State{nullptr, {body, argument}};

@@ -18,11 +18,6 @@ constexpr int kRawDeflateWindowBits = -15;
 
 }  // namespace
 
-uint64_t MaxOriginalSize(uint64_t payload_length) {
-  if (payload_length < kCompressedHeaderSize) return 0;
-  return (payload_length - kCompressedHeaderSize) / (kChunkHeaderSize + 1) * kMaxChunkOriginalSize;
-}
-
 uint64_t DeclaredOriginalSize(std::string_view payload_start) {
   return LoadLittleEndian64(reinterpret_cast<const unsigned char*>(payload_start.data()));
 }

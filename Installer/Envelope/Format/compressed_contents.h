@@ -35,10 +35,6 @@ inline constexpr size_t kChunkHeaderSize = 8;
 inline constexpr uint32_t kMaxChunkOriginalSize = 1024 * 1024;
 static_assert(kMaxChunkOriginalSize <= kPayloadChunkSize);
 
-// The largest original size a contents record of `payload_length` bytes can
-// declare honestly: every chunk takes at least a header and one stored byte.
-uint64_t MaxOriginalSize(uint64_t payload_length);
-
 // The whole file's declared original size, from the payload's first bytes
 // (at least kCompressedHeaderSize of them).
 uint64_t DeclaredOriginalSize(std::string_view payload_start);

@@ -1,5 +1,10 @@
 #include "envelope_walk.h"
 
+#include <memory>
+#include <vector>
+
+#include "compressed_contents.h"
+#include "decoding_threads.h"
 #include "extraction_progress.h"
 #include "file_extraction.h"
 #include "file_names.h"
@@ -46,15 +51,66 @@ format::RecordStatus ExtractFile(const std::string& work_directory, const format
 
 // Gives a file whose contents matched their digest its own name, replacing
 // an existing file. A file that could not be written whole is reported and
-// left nowhere.
-bool PlaceFile(PendingFile& file, const MessageDestination& messages) {
+// left nowhere, an install failure; a compressed one that does not decode is
+// a damaged envelope.
+bool PlaceFile(PendingFile& file, RunState& state) {
   if (file.MoveToName()) return true;
-  ReportFileError(messages, kFailedToExtractFile, file.path(), file.error());
+  if (file.damaged()) {
+    state.envelope_valid = false;
+    ReportInvalidArchive(state.messages);
+  } else {
+    ReportFileError(state.messages, kFailedToExtractFile, file.path(), file.error());
+    state.failure = RunFailure::kInstallFailure;
+  }
   return false;
 }
 
-}  // namespace
+// Compressed files whose contents matched their digest, in reading order,
+// whose chunks may still be decoding while the next groups are read.
+using DecodingFiles = std::vector<std::unique_ptr<PendingFile>>;
 
+// Places the files of `decoding` in order: every one, or only those at the
+// front whose chunks have all come back when `ready_only`. On the first that
+// fails the rest are discarded; false then.
+bool PlaceDecodedFiles(DecodingFiles& decoding, bool ready_only, RunState& state) {
+  size_t placed = 0;
+  for (; placed < decoding.size(); ++placed) {
+    if (ready_only && decoding[placed]->chunks_in_flight() > 0) break;
+    if (!PlaceFile(*decoding[placed], state)) {
+      decoding.clear();
+      return false;
+    }
+  }
+  decoding.erase(decoding.begin(), decoding.begin() + static_cast<ptrdiff_t>(placed));
+  return true;
+}
+
+// Extracts a compressed file group's contents, its chunks decoded and
+// written on the decoding threads. A disk without room for the size they
+// declare refuses the file from the start, before anything is written (sizes
+// that do not add up are found damaged all the same).
+format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
+                                           const format::Group& group,
+                                           format::BackwardReader& archive, PendingFile& file,
+                                           int& next_temporary_number, DecodingThreads& threads,
+                                           ExtractionProgress& progress) {
+  const std::string path = work_directory + group.name;
+  const char* header = group.contents.length < format::kCompressedHeaderSize
+                           ? nullptr
+                           : archive.View(group.contents.start, format::kCompressedHeaderSize);
+  const uint64_t declared =
+      header == nullptr ? 0 : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
+  if (!format::IsContainedFileName(group.name)) {
+    file.Refuse(path, platform::kErrorInvalidName);
+  } else if (!RoomForFile(work_directory, declared, threads)) {
+    file.Refuse(path, platform::kErrorDiskFull);
+  } else {
+    file.Create(work_directory, path, next_temporary_number);
+  }
+  return ExtractCompressedContents(archive, group.contents, file, threads, &progress);
+}
+
+}  // namespace
 void WalkEnvelope(const std::string& program_path, RunState& state) {
   platform::File archive = platform::File::OpenForReading(program_path);
   if (!archive.IsOpen()) {
@@ -84,10 +140,13 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   format::WalkRule walk(state.variables);
   format::Group group;
   int next_temporary_number = 0;
-  WritingThread writing_thread;  // outlives every PendingFile below
+  // Both outlive every PendingFile below.
+  WritingThread writing_thread;
+  DecodingThreads decoding_threads(DecodingSlots());
+  DecodingFiles decoding;
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
-    PendingFile file;
+    auto file = std::make_unique<PendingFile>();
     format::RecordStatus status = groups.ReadHead(group);
     // The stub group ends the walk at its key: its name and contents, the
     // reader program itself, are never read.
@@ -96,15 +155,22 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
       status = groups.ReadBody(group);
     }
     if (status == format::RecordStatus::kOk && !group.bad_record &&
-        group.kind == format::GroupKind::kFile) {
-      status = ExtractFile(state.work_directory, group, groups.reader(), file,
-                           next_temporary_number, writing_thread, progress);
+        format::IsFileGroup(group.kind)) {
+      status = group.kind == format::GroupKind::kFile
+                   ? ExtractFile(state.work_directory, group, groups.reader(), *file,
+                                 next_temporary_number, writing_thread, progress)
+                   : ExtractCompressedFile(state.work_directory, group, groups.reader(), *file,
+                                           next_temporary_number, decoding_threads, progress);
       if (status == format::RecordStatus::kDigestMismatch) {
         group.bad_record = format::RecordRole::kContents;
         status = format::RecordStatus::kOk;
       }
     }
-    if (status != format::RecordStatus::kOk || group.bad_record) file.Discard();
+    if (status != format::RecordStatus::kOk || group.bad_record) file->Discard();
+    // The files read before this group come first, with their own failures.
+    const bool ready_only = status == format::RecordStatus::kOk && !group.bad_record &&
+                            group.kind == format::GroupKind::kCompressedFile;
+    if (!PlaceDecodedFiles(decoding, ready_only, state)) return;
     // A read failure ends the walk silently; a digest mismatch is reported.
     if (status != format::RecordStatus::kOk && !group.bad_record) return;
     const bool goes_on = walk.Take(group);
@@ -114,9 +180,10 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
       ReportInvalidArchive(state.messages);
       return;
     }
-    if (group.kind == format::GroupKind::kFile && !PlaceFile(file, state.messages)) {
-      state.failure = RunFailure::kInstallFailure;
-      return;
+    if (group.kind == format::GroupKind::kFile && !PlaceFile(*file, state)) return;
+    if (group.kind == format::GroupKind::kCompressedFile) {
+      decoding.push_back(std::move(file));
+      if (!PlaceDecodedFiles(decoding, goes_on, state)) return;
     }
     if (!goes_on) return;
   }

@@ -42,8 +42,30 @@ void PendingFile::Write(std::string_view chunk) {
   }
 }
 
+void PendingFile::ChunkDone(ChunkResult result, int error) {
+  --chunks_in_flight_;
+  switch (result) {
+    case ChunkResult::kWritten:
+    case ChunkResult::kSkipped: break;
+    case ChunkResult::kDamaged:
+      if (!failed_) damaged_ = true;
+      failed_ = true;
+      break;
+    case ChunkResult::kNotWritten:
+      if (!failed_) error_ = error;
+      failed_ = true;
+      break;
+  }
+}
+
 bool PendingFile::MoveToName() {
-  if (failed_) return false;
+  if (decoding_threads_ != nullptr) decoding_threads_->Settle(*this);
+  if (failed_) {
+    Discard();
+    return false;
+  }
+  // Only checked: nothing to name.
+  if (temporary_.empty()) return true;
   if (int error = 0; writing_thread_ != nullptr && !writing_thread_->Finish(error)) {
     Fail(error);
     return false;
@@ -70,8 +92,9 @@ void PendingFile::Fail(int error) {
 }
 
 void PendingFile::Discard() {
-  // The helper thread may still be writing to the file.
+  // The helper threads may still be writing to the file.
   if (int ignored = 0; writing_thread_ != nullptr) writing_thread_->Finish(ignored);
+  if (decoding_threads_ != nullptr) decoding_threads_->Settle(*this);
   file_.Close();
   if (!temporary_.empty()) platform::RemoveFile(temporary_);
   temporary_.clear();
@@ -86,6 +109,64 @@ format::RecordStatus ExtractContents(format::BackwardReader& archive,
     progress.Advance(static_cast<int64_t>(chunk.size()));
     return true;
   });
+}
+
+namespace {
+
+// Takes the chunks the parser finds and hands them to the decoding threads.
+class ChunkSubmitter : public format::ChunkSink {
+ public:
+  ChunkSubmitter(PendingFile& file, DecodingThreads& threads) : file_(file), threads_(threads) {}
+
+  char* BeginChunk(uint32_t original_size, uint32_t stored_size, uint64_t file_offset) override {
+    original_size_ = original_size;
+    stored_size_ = stored_size;
+    file_offset_ = file_offset;
+    return threads_.NextBuffer();
+  }
+
+  bool EndChunk() override {
+    threads_.Submit(file_, stored_size_, original_size_, file_offset_);
+    return true;
+  }
+
+ private:
+  PendingFile& file_;
+  DecodingThreads& threads_;
+  uint32_t original_size_ = 0;
+  uint32_t stored_size_ = 0;
+  uint64_t file_offset_ = 0;
+};
+
+}  // namespace
+
+format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
+                                               const format::RecordLocation& contents,
+                                               PendingFile& file, DecodingThreads& threads,
+                                               ExtractionProgress* progress) {
+  file.DecodeThrough(threads);
+  ChunkSubmitter submitter(file, threads);
+  format::ChunkedContentsParser parser(submitter);
+  // Damaged contents are hashed to their end all the same: the digest
+  // decides first, as for every record.
+  const format::RecordStatus status =
+      format::HashPayloadInChunks(archive, contents, [&](std::string_view piece) {
+        parser.Feed(piece);
+        if (progress != nullptr) progress->Advance(static_cast<int64_t>(piece.size()));
+        return true;
+      });
+  if (status == format::RecordStatus::kOk && !parser.Complete()) {
+    return format::RecordStatus::kDigestMismatch;
+  }
+  return status;
+}
+
+bool RoomForFile(const std::string& directory, uint64_t original_size,
+                 const DecodingThreads& threads) {
+  uint64_t free_bytes = 0;
+  if (!platform::FreeDiskSpace(directory, free_bytes)) return true;
+  return free_bytes >= threads.UnwrittenBytes() &&
+         free_bytes - threads.UnwrittenBytes() >= original_size;
 }
 
 }  // namespace reader

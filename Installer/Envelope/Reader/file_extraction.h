@@ -6,6 +6,7 @@
 #include <string>
 
 #include "backward_reader.h"
+#include "decoding_threads.h"
 #include "extraction_progress.h"
 #include "platform.h"
 #include "record.h"
@@ -39,6 +40,10 @@ class PendingFile {
   // is written, MoveToName fails with it.
   void Refuse(const std::string& path, int error);
 
+  // Writes nothing, only checks that compressed contents decode: MoveToName
+  // then tells whether they did.
+  void CheckOnly(const std::string& path) { path_ = path; }
+
   // Writes the chunks through `writing_thread` from now on, each while the next one
   // is read and hashed.
   void WriteThrough(WritingThread& writing_thread) { writing_thread_ = &writing_thread; }
@@ -46,6 +51,27 @@ class PendingFile {
   // Appends `chunk`. After the first failure nothing more is written and
   // the temporary file is removed at once (a full disk gets its space back).
   void Write(std::string_view chunk);
+
+  // Decoded chunks are written through `threads` from now on, each at its
+  // place; MoveToName and Discard first wait for those in flight.
+  void DecodeThrough(DecodingThreads& threads) { decoding_threads_ = &threads; }
+
+  // For DecodingThreads, on the main thread: a chunk was handed over, and
+  // the result of one came back. A chunk that was not written or did not
+  // decode is a failure of the file; the first decides error() and
+  // damaged().
+  void ChunkHandedOver() { ++chunks_in_flight_; }
+  void ChunkDone(ChunkResult result, int error);
+  int chunks_in_flight() const { return chunks_in_flight_; }
+
+  // The temporary file chunks are written to at their place, or nullptr when
+  // nothing is written (a failed or only checked file).
+  platform::File* output() { return failed_ || temporary_.empty() ? nullptr : &file_; }
+
+  // Whether the file has failed, and whether because its compressed
+  // contents do not decode (a damaged envelope rather than a system error).
+  bool failed() const { return failed_; }
+  bool damaged() const { return damaged_; }
 
   // Closes the temporary file and gives it the file's own name, replacing a
   // file of that name. False, with the temporary file removed, after any
@@ -69,8 +95,11 @@ class PendingFile {
   std::string temporary_;  // empty when no temporary file exists
   platform::File file_;
   WritingThread* writing_thread_ = nullptr;
+  DecodingThreads* decoding_threads_ = nullptr;
+  int chunks_in_flight_ = 0;
   int error_ = 0;
   bool failed_ = false;
+  bool damaged_ = false;
 };
 
 // Reads the contents record `contents` once, a chunk at a time, hashing each
@@ -80,5 +109,25 @@ class PendingFile {
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
                                      WritingThread& writing_thread, ExtractionProgress& progress);
+
+// Reads the contents record `contents` of a compressed file group once, a
+// piece at a time, hashing each piece, parsing its chunks (see
+// compressed_contents.h) and handing each to `threads` to be decoded and
+// written to `file` (which DecodeThrough ties to them), counting the pieces
+// in `progress` when there is one. kOk when the digest matches and the
+// chunks are sound as declared, kDigestMismatch when either fails, or
+// kReadFailed when the archive could not be read. Chunks may still be in
+// flight on return: MoveToName waits for them, and fails with damaged() when
+// one does not decode.
+format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
+                                               const format::RecordLocation& contents,
+                                               PendingFile& file, DecodingThreads& threads,
+                                               ExtractionProgress* progress);
+
+// Whether the disk of `directory` has room for the `original_size` bytes of
+// a compressed file, beside the chunks `threads` have yet to write; true
+// when the system cannot tell.
+bool RoomForFile(const std::string& directory, uint64_t original_size,
+                 const DecodingThreads& threads);
 
 }  // namespace reader

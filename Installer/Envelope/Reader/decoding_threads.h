@@ -1,0 +1,81 @@
+// Decoding a compressed file's chunks on helper threads, one chunk per
+// thread, each written straight to its place in its file, while the main
+// thread reads and hashes the chunks that follow (of the same file or the
+// next ones).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "compressed_contents.h"
+#include "platform.h"
+
+namespace reader {
+
+class PendingFile;
+
+// How a chunk ended, as its file learns it.
+enum class ChunkResult {
+  kWritten,     // decoded and written (or, for a file that is only checked, decoded)
+  kSkipped,     // not decoded: its file had failed already
+  kDamaged,     // does not decode to its declared size
+  kNotWritten,  // decoded, but the write failed
+};
+
+// A ring of slots, each with a helper thread, a decoder and room for one
+// chunk stored and decoded (so at most 2 MiB a slot). The slots are taken in
+// turn, so chunks finish in the order they were handed over; their results
+// are delivered to their files on the main thread, in that order. Where no
+// thread can be had, a chunk is decoded and written when it is handed over.
+// Not for use from several threads; every PendingFile that has chunks here
+// must go before this object does.
+class DecodingThreads {
+ public:
+  // Up to `slots` slots (at least 1), set up when the first chunk comes.
+  explicit DecodingThreads(int slots);
+  ~DecodingThreads();  // waits for every chunk in flight, ends the threads
+  DecodingThreads(const DecodingThreads&) = delete;
+  DecodingThreads& operator=(const DecodingThreads&) = delete;
+
+  // Room for the stored bytes (at most format::kMaxChunkOriginalSize) of the
+  // next chunk to hand over, freeing a slot first when all are busy: the
+  // oldest chunk's result is delivered. Valid until Submit.
+  char* NextBuffer();
+
+  // Hands over the chunk whose `stored_size` stored bytes are in the buffer
+  // NextBuffer gave last: it decodes to `original_size` bytes of `file` from
+  // `file_offset` on. Its result reaches `file` (ChunkDone) no later than
+  // Settle(file).
+  void Submit(PendingFile& file, uint32_t stored_size, uint32_t original_size,
+              uint64_t file_offset);
+
+  // Waits until every chunk of `file` handed over has delivered its result.
+  void Settle(const PendingFile& file);
+
+  // Waits for every chunk in flight.
+  void SettleAll();
+
+  // The decoded bytes of the chunks in flight, which are yet to be written:
+  // room a disk must keep for them.
+  uint64_t UnwrittenBytes() const { return unwritten_bytes_; }
+
+ private:
+  struct Slot;
+  void SetUp();
+  void Deliver();  // waits for the oldest chunk in flight, delivers its result
+  static void Serve(void* slot);
+  static void Decode(Slot& slot);
+
+  int slot_count_;
+  std::unique_ptr<Slot[]> slots_;
+  bool set_up_ = false;
+  int next_ = 0;       // the slot the next chunk takes
+  int in_flight_ = 0;  // chunks handed over whose results are not delivered
+  uint64_t unwritten_bytes_ = 0;
+};
+
+// The slots a reader uses: one per processor, at most 4 (8 MiB of buffers).
+int DecodingSlots();
+
+}  // namespace reader
