@@ -437,6 +437,28 @@ TEST_F(EnvelopeWalkTest, ADamagedChunkOfACompressedFileLeavesNothing) {
   }
 }
 
+// A bomb whose sizes add up, declaring 1 TiB in a million chunks of one
+// stored byte each, is refused for want of room before a chunk is decoded.
+TEST_F(EnvelopeWalkTest, ACompressedFileDeclaringMoreThanTheDiskHoldsIsRefusedFirst) {
+  uint64_t free_bytes = 0;
+  ASSERT_TRUE(platform::FreeDiskSpace(work_.string(), free_bytes));
+  constexpr uint64_t kDeclared = uint64_t{1} << 40;
+  if (free_bytes >= kDeclared) GTEST_SKIP() << "the disk holds 1 TiB";
+  std::string contents = writer::ContentsHeader(kDeclared);
+  for (uint64_t i = 0; i < kDeclared / kMaxChunkOriginalSize; ++i) {
+    format::AppendLittleEndian32(contents, kMaxChunkOriginalSize);
+    format::AppendLittleEndian32(contents, 1);
+    contents += '\x03';
+  }
+  const std::string bytes = Program([&](std::string& b) {
+    writer::AppendGroup(b, kCompressedFileGroupType, "bomb", {"bomb.bin", contents});
+  });
+  EXPECT_EQ(Walk(bytes), FileError("Failed to extract file!", state_.work_directory + "bomb.bin",
+                                   platform::kErrorDiskFull));
+  EXPECT_TRUE(state_.envelope_valid);
+  EXPECT_TRUE(Names(work_).empty());
+}
+
 // Contents whose digest matches but whose sizes lie are a damaged envelope
 // all the same: nothing appears under the name, nothing is decoded beyond
 // what a chunk declares, and the walk ends there.

@@ -255,9 +255,13 @@ bool AppendToLogFile(const std::string& path, std::string_view bytes);
 // How many processors this process may run on (at least 1).
 int ProcessorCount();
 
-// A thread that runs `body(argument)`. Join (or the destructor) waits until
-// it has returned. POSIX: the thread takes no signals; they stay with the
-// threads that were there before.
+// The stack of a helper thread: its work is shallow (copying, decoding), and
+// a small stack keeps a 32-bit process's address space for its buffers.
+inline constexpr size_t kThreadStackSize = 256 * 1024;
+
+// A thread that runs `body(argument)`, on a stack of kThreadStackSize bytes.
+// Join (or the destructor) waits until it has returned. POSIX: the thread takes no signals; they
+// stay with the threads that were there before.
 class Thread {
  public:
   Thread() = default;

@@ -51,7 +51,11 @@ bool Thread::Start(void (*body)(void*), void* argument) {
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
-  const int started = pthread_create(&state_->thread, nullptr, RunWork, &state_->work);
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kThreadStackSize);
+  const int started = pthread_create(&state_->thread, &attributes, RunWork, &state_->work);
+  pthread_attr_destroy(&attributes);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (started != 0) {
     delete state_;

@@ -39,7 +39,8 @@ int ProcessorCount() {
 bool Thread::Start(void (*body)(void*), void* argument) {
   if (state_ != nullptr) return false;
   state_ = new State{nullptr, {body, argument}};
-  state_->thread = CreateThread(nullptr, 0, RunWork, &state_->work, 0, nullptr);
+  state_->thread = CreateThread(nullptr, kThreadStackSize, RunWork, &state_->work,
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (state_->thread == nullptr) {
     delete state_;
     state_ = nullptr;

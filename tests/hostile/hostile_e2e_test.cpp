@@ -347,6 +347,26 @@ TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
   EXPECT_EQ(arguments, "ran\n");
 }
 
+// A compressed file declares its size: one that does not fit is refused
+// before anything of it is written or decoded, with the same message.
+TEST_F(HostileRunTest, ACompressedFileLargerThanTheFreeSpace) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+            "size=256k,mode=0700") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  std::string bytes = Stub();
+  writer::AppendCompressedFileGroup(bytes, "", "big.bin", std::string(1024 * 1024, 'b'));
+  writer::AppendCompressedFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  writer::AppendTail(bytes);
+  const std::string arguments =
+      RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() +
+                              "big.bin\nError: " + std::strerror(ENOSPC) + "\n");
+  EXPECT_EQ(umount(temp_.c_str()), 0);
+  EXPECT_EQ(arguments, "ran\n");
+}
+
 TEST_F(HostileRunTest, AMissingOrUnwritableTemporaryDirectory) {
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);

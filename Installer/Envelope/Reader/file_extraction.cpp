@@ -44,6 +44,10 @@ void PendingFile::Write(std::string_view chunk) {
 
 void PendingFile::ChunkDone(ChunkResult result, int error) {
   --chunks_in_flight_;
+  Note(result, error);
+}
+
+void PendingFile::Note(ChunkResult result, int error) {
   switch (result) {
     case ChunkResult::kWritten:
     case ChunkResult::kSkipped: break;
@@ -156,6 +160,7 @@ format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
         return true;
       });
   if (status == format::RecordStatus::kOk && !parser.Complete()) {
+    file.Damage();
     return format::RecordStatus::kDigestMismatch;
   }
   return status;

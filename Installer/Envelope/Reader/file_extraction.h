@@ -73,6 +73,10 @@ class PendingFile {
   bool failed() const { return failed_; }
   bool damaged() const { return damaged_; }
 
+  // The file's compressed contents break their layout's rules: a failure,
+  // damaged().
+  void Damage() { Note(ChunkResult::kDamaged, 0); }
+
   // Closes the temporary file and gives it the file's own name, replacing a
   // file of that name. False, with the temporary file removed, after any
   // failure of creating, writing, closing or renaming; error() tells the
@@ -90,6 +94,7 @@ class PendingFile {
 
  private:
   void Fail(int error);
+  void Note(ChunkResult result, int error);
 
   std::string path_;
   std::string temporary_;  // empty when no temporary file exists
@@ -115,10 +120,10 @@ format::RecordStatus ExtractContents(format::BackwardReader& archive,
 // compressed_contents.h) and handing each to `threads` to be decoded and
 // written to `file` (which DecodeThrough ties to them), counting the pieces
 // in `progress` when there is one. kOk when the digest matches and the
-// chunks are sound as declared, kDigestMismatch when either fails, or
-// kReadFailed when the archive could not be read. Chunks may still be in
-// flight on return: MoveToName waits for them, and fails with damaged() when
-// one does not decode.
+// chunks are sound as declared, kDigestMismatch when either fails (the
+// second also makes the file damaged()), or kReadFailed when the archive
+// could not be read. Chunks may still be in flight on return: MoveToName
+// waits for them, and fails with damaged() when one does not decode.
 format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
                                                const format::RecordLocation& contents,
                                                PendingFile& file, DecodingThreads& threads,

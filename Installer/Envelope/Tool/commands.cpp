@@ -224,8 +224,14 @@ bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& sc
   if (const ScannedGroup* bad = scan.FirstBadGroup()) {
     const auto number = bad - scan.groups.data() + 1;
     std::cerr << "envelope: " << Quoted(Utf8FromPath(installer)) << ": group " << number << " ("
-              << Describe(*bad) << "): the digest of its "
-              << format::RecordRoleName(*bad->bad_record) << " record does not match\n";
+              << Describe(*bad) << "): "
+              << (bad->undecodable
+                      ? std::string("its compressed contents do not decode to the sizes they "
+                                    "declare")
+                      : "the digest of its " +
+                            std::string(format::RecordRoleName(*bad->bad_record)) +
+                            " record does not match")
+              << "\n";
     return true;
   }
   if (!scan.Valid()) {
@@ -290,7 +296,7 @@ int ExtractInstaller(const std::filesystem::path& installer,
   // target is checked before the first is written.
   std::vector<const ScannedGroup*> files;
   for (const ScannedGroup& group : scan.groups) {
-    if (group.kind != GroupKind::kFile) continue;
+    if (!format::IsFileGroup(group.kind)) continue;
     if (const std::string refused = RefusedFileName(group.name); !refused.empty()) {
       throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
     }
@@ -303,8 +309,12 @@ int ExtractInstaller(const std::filesystem::path& installer,
   for (const ScannedGroup* file : files) {
     const std::filesystem::path target = directory / PathFromUtf8(file->name);
     std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
-    CopyRecordToFile(installer, file->contents, target);
-    std::cout << "extracted " << Quoted(file->name) << " (" << file->size << " bytes)\n";
+    if (file->kind == GroupKind::kCompressedFile) {
+      ExtractCompressedFile(installer, *file, target);
+    } else {
+      CopyRecordToFile(installer, file->contents, target);
+    }
+    std::cout << "extracted " << Quoted(file->name) << " (" << file->original_size << " bytes)\n";
   }
   for (const auto& [name, value] : ReaderVariables(scan, WorkDirectory(scan))) {
     if (!format::IsBuiltInVariable(name)) std::cout << name << "=" << value << "\n";

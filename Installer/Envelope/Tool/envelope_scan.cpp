@@ -1,6 +1,8 @@
 #include "envelope_scan.h"
 
 #include "compressed_contents.h"
+#include "decoding_threads.h"
+#include "file_extraction.h"
 #include "launch.h"
 #include "platform.h"
 #include "tail.h"
@@ -24,6 +26,23 @@ uint64_t DeclaredOriginalSize(format::BackwardReader& reader,
   const char* header = reader.View(contents.start, format::kCompressedHeaderSize);
   return header == nullptr ? 0
                            : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
+}
+
+// Reads compressed contents through the reader's extraction, writing
+// nothing, and notes whether they matched their digest and decode.
+format::RecordStatus CheckCompressedContents(format::BackwardReader& archive,
+                                             reader::DecodingThreads& threads,
+                                             ScannedGroup& group) {
+  reader::PendingFile check;
+  check.CheckOnly(group.name);
+  const format::RecordStatus status =
+      reader::ExtractCompressedContents(archive, group.contents, check, threads, nullptr);
+  if (status == format::RecordStatus::kReadFailed) return status;
+  if (!check.MoveToName() || status != format::RecordStatus::kOk) {
+    if (!group.bad_record) group.bad_record = format::RecordRole::kContents;
+    group.undecodable = status == format::RecordStatus::kOk || check.damaged();
+  }
+  return format::RecordStatus::kOk;
 }
 
 }  // namespace
@@ -68,15 +87,20 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   scan.tail_found = true;
   scan.envelope_end = file.Position();
 
-  // Every record is read and hashed, the stub's too, down to the stub group;
-  // mismatches are noted and the reading goes on.
+  // Every record is read and hashed, the stub's too, down to the stub group,
+  // and compressed contents decoded as the reader decodes them; mismatches
+  // are noted and the reading goes on.
   format::GroupReader reader(file, kKeptTextSize);
+  reader::DecodingThreads decoding_threads(reader::DecodingSlots());
   for (;;) {
     ScannedGroup group;
     format::RecordStatus read = reader.Next(group);
     if (read == format::RecordStatus::kOk &&
         (group.kind == format::GroupKind::kFile || group.kind == format::GroupKind::kStub)) {
       read = reader.VerifyContents(group);
+    }
+    if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
+      read = CheckCompressedContents(reader.reader(), decoding_threads, group);
     }
     switch (group.kind) {
       case format::GroupKind::kTail: group.size = group.type.size(); break;
@@ -138,6 +162,39 @@ format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::strin
   format::SetBuiltInVariables(table, work_directory, "");
   WalkScannedGroups(scan, table);
   return table;
+}
+
+void ExtractCompressedFile(const std::filesystem::path& installer, const ScannedGroup& group,
+                           const std::filesystem::path& target) {
+  platform::File file = platform::File::OpenForReading(Utf8FromPath(installer));
+  if (!file.IsOpen() || !file.SeekToEnd()) {
+    throw ToolError("cannot read the installer for " + Quoted(Utf8FromPath(target)) + ": " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
+    throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
+  }
+  format::BackwardReader archive(file);
+  reader::DecodingThreads threads(reader::DecodingSlots());
+  reader::PendingFile extracted;
+  int next_temporary_number = 0;
+  extracted.Create(Utf8FromPath(target.parent_path() / ""), Utf8FromPath(target),
+                   next_temporary_number);
+  const format::RecordStatus status =
+      reader::ExtractCompressedContents(archive, group.contents, extracted, threads, nullptr);
+  if (status == format::RecordStatus::kOk && extracted.MoveToName()) return;
+  extracted.Discard();
+  if (status == format::RecordStatus::kReadFailed) {
+    throw ToolError("reading the contents of " + Quoted(group.name) +
+                    " failed: " + platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  if (status != format::RecordStatus::kOk || extracted.damaged()) {
+    throw ToolError(Quoted(group.name) +
+                    ": the contents changed since they were verified, or do not decode");
+  }
+  throw ToolError("cannot write " + Quoted(Utf8FromPath(target)) + ": " +
+                  platform::SystemErrorText(extracted.error()));
 }
 
 void CopyRecordToFile(const std::filesystem::path& installer, const format::RecordLocation& record,

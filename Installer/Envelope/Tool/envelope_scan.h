@@ -23,6 +23,9 @@ struct ScannedGroup : format::Group {
   // compressed file group declares (0 when its contents are too short to
   // declare one).
   uint64_t original_size = 0;
+  // A compressed file's contents matched their digest but do not decode to
+  // the sizes they declare (bad_record is then kContents).
+  bool undecodable = false;
 };
 
 struct EnvelopeScan {
@@ -57,6 +60,13 @@ format::ReaderOptions ReaderOptions(const EnvelopeScan& scan);
 // The variable table the reader would build, with `work_directory` (ending in
 // a separator) standing in for its per-run directory and no arguments.
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory);
+
+// Extracts the compressed file group `group` of the installer at `installer`
+// to `target`, which must not exist yet, the way the reader does: decoded on
+// helper threads into a temporary file beside it, which takes the name only
+// when the contents are whole. Throws ToolError.
+void ExtractCompressedFile(const std::filesystem::path& installer, const ScannedGroup& group,
+                           const std::filesystem::path& target);
 
 // Copies a located record's payload to `target`, which must not exist yet; a
 // file that cannot be written whole is removed. Throws ToolError.
