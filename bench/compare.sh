@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Times the reader, the envelope tool and makeself side by side with the tools
-# that do the same work (md5sum, cp, openssl, tar), page cache warm and cold,
-# on one large payload and on many small files, and prints the results and
-# the targets as markdown (for BENCHMARKS.md).
+# that do the same work (md5sum, cp, openssl, tar, gzip), page cache warm and
+# cold, on one large payload, on many small files and on compressible Windows
+# programs, and prints the results and the targets as markdown (for
+# BENCHMARKS.md).
 set -euo pipefail
 
 usage() {
   cat <<'EOF'
 Usage: bench/compare.sh [--cases LIST] [--runs N] [--size MIB] [--files N]
-                        [--before DIR] [--no-build] [--help]
+                        [--corpus MIB] [--random MIB] [--before DIR]
+                        [--no-build] [--help]
 
 Builds the `bench` preset, prepares the inputs of the chosen cases in a
 scratch directory under ${TMPDIR:-/tmp} and times every contender of a case
@@ -18,7 +20,7 @@ contenders alike and none always runs after the same one) under GNU time. Prints
 case's floor, peak RSS (and blocks read from the disk in the cold case),
 then the targets with PASS or FAIL. Exits with status 1 when a target fails.
 
-Cases (--cases, comma-separated; default warm,cold,many):
+Cases (--cases, comma-separated; default warm,cold,many,compressed):
   warm   SIZE_MIB random payload, page cache warm: md5sum, cp, openssl md5,
          Md5Hasher, the reader, a reader without envelope, envelope pack and
          verify, makeself --nocomp. Floor: md5sum + cp + rm in one command.
@@ -27,27 +29,43 @@ Cases (--cases, comma-separated; default warm,cold,many):
          md5sum + cp + rm; shows the MiB read from the disk per run.
   many   FILES files of 8 KiB: the reader against tar x + rm -r and makeself;
          then the system calls per file of one reader run (strace -c -f).
+  compressed
+         the first CORPUS_MIB of the Windows programs in
+         /usr/lib/i386-linux-gnu/wine/i386-windows (Debian: wine32:i386;
+         whole files by name, LC_ALL=C order, while the total stays within
+         CORPUS_MIB), and RANDOM_MIB random bytes. Sizes: installers packed
+         with --compression best, fast and none, less the stub, against
+         gzip -9 of a tar of the same files and against the random input.
+         Install, warm: the reader on the best and the none installer, and
+         makeself --gzip. Pack: envelope pack --compression best against
+         gzip -9 of the tar; pack of the random bytes by default against
+         --compression none. Left out when the folder is missing.
 
 Options (or the environment variables in brackets):
   --cases LIST  [CASES]     the cases to run
   --runs N      [RUNS=5]    timed rounds per case
   --size MIB    [SIZE_MIB=1024]  payload of warm and cold (64 or more)
   --files N     [FILES=10000]    files of the many case
+  --corpus MIB  [CORPUS_MIB=200] Windows programs of the compressed case
+  --random MIB  [RANDOM_MIB=256] random bytes of the compressed case
   --before DIR  [BEFORE_BIN]     a bin directory holding another build's
                                  `reader` (the one before a change): its
                                  reader runs as one more contender
   --no-build    [BUILD=0]   use build-bench/ as it is
 
-A quick look: --cases many --runs 3 --files 2000 (about a minute). All cases
-at the defaults took 12 minutes on two shared cores (about 2 of them preparing
-the inputs; makeself's 1 GiB runs take the most of the rest).
+A quick look: --cases many --runs 3 --files 2000 (about a minute). The cases
+warm, cold and many at the defaults took 12 minutes on two shared cores (about
+2 of them preparing the inputs; makeself's 1 GiB runs take the most of the
+rest).
 EOF
 }
 
-CASES=${CASES:-warm,cold,many}
+CASES=${CASES:-warm,cold,many,compressed}
 RUNS=${RUNS:-5}
 SIZE_MIB=${SIZE_MIB:-1024}
 FILES=${FILES:-10000}
+CORPUS_MIB=${CORPUS_MIB:-200}
+RANDOM_MIB=${RANDOM_MIB:-256}
 BEFORE_BIN=${BEFORE_BIN:-}
 BUILD=${BUILD:-1}
 while (($# > 0)); do
@@ -57,6 +75,8 @@ while (($# > 0)); do
     --runs) RUNS=$2; shift 2 ;;
     --size) SIZE_MIB=$2; shift 2 ;;
     --files) FILES=$2; shift 2 ;;
+    --corpus) CORPUS_MIB=$2; shift 2 ;;
+    --random) RANDOM_MIB=$2; shift 2 ;;
     --before) BEFORE_BIN=$2; shift 2 ;;
     --no-build) BUILD=0; shift ;;
     *) usage >&2; exit 2 ;;
@@ -82,9 +102,18 @@ if wants cold && ! [ -w /proc/sys/vm/drop_caches ]; then
   echo "The cold case needs root (to drop the caches): left out." >&2
   CASES=${CASES//cold/}
 fi
+corpus_source=/usr/lib/i386-linux-gnu/wine/i386-windows
+if wants compressed && ! [ -d "$corpus_source" ]; then
+  echo "The compressed case reads $corpus_source (Debian package wine32:i386): left out." >&2
+  CASES=${CASES//compressed/}
+fi
 
 if [ "$BUILD" != 0 ]; then
   (cd "$root" && cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null)
+fi
+if wants compressed && ! "$bin/envelope" pack --help 2>&1 | grep -q -- --compression; then
+  echo "The compressed case needs envelope pack --compression, which this build lacks: left out." >&2
+  CASES=${CASES//compressed/}
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmarrow-compare.XXXXXX")
@@ -107,10 +136,11 @@ pack() {
     --value executable=%installer% "$@" --output "$output"
 }
 
-# makeself_archive OUTPUT DIRECTORY: a makeself --nocomp archive of DIRECTORY
-# (which holds setup.sh) that runs the no-op setup program.
+# makeself_archive OUTPUT DIRECTORY [COMPRESSION]: a makeself archive of
+# DIRECTORY (which holds setup.sh) that runs the no-op setup program;
+# COMPRESSION is makeself's flag for it (default --nocomp).
 makeself_archive() {
-  makeself --nocomp "$2" "$1" quillmarrow-compare ./setup.sh >makeself.log 2>&1 ||
+  makeself "${3:---nocomp}" "$2" "$1" quillmarrow-compare ./setup.sh >makeself.log 2>&1 ||
     { cat makeself.log >&2; exit 1; }
 }
 
@@ -142,6 +172,39 @@ if wants many; then
   cp setup.sh many/
   makeself_archive archive-many.run many
   rm many/setup.sh
+fi
+if wants compressed; then
+  echo "Preparing the first $CORPUS_MIB MiB of $corpus_source and $RANDOM_MIB MiB of random bytes in $scratch ..." >&2
+  # Whole files by name while the total stays within CORPUS_MIB.
+  mkdir corpus
+  corpus_arguments=()
+  corpus_bytes=0
+  while IFS= read -r name; do
+    size=$(stat -c %s "$corpus_source/$name")
+    ((corpus_bytes + size <= CORPUS_MIB * 1024 * 1024)) || break
+    cp "$corpus_source/$name" corpus/
+    corpus_arguments+=(--file ":$name=corpus/$name")
+    corpus_bytes=$((corpus_bytes + size))
+  done < <(find "$corpus_source" -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort)
+  corpus_files=${#corpus_arguments[@]}
+  if ((corpus_files == 0)); then
+    echo "No file of $corpus_source fits in $CORPUS_MIB MiB." >&2
+    exit 2
+  fi
+  corpus_flags=$(printf ' %q' "${corpus_arguments[@]}")
+  tar cf corpus.tar -C corpus .
+  gzip -9 -c corpus.tar >corpus.tar.gz
+  head -c $((RANDOM_MIB * 1024 * 1024)) /dev/urandom >random
+  for level in best fast none; do
+    pack "installer-$level" "$bin/reader" --compression "$level" "${corpus_arguments[@]}"
+    pack "installer-random-$level" "$bin/reader" --compression "$level" --file :random.bin=random
+  done
+  # The reader before a change knows no compressed files.
+  [ -z "$BEFORE_BIN" ] ||
+    pack installer-none-before "$BEFORE_BIN/reader" --compression none "${corpus_arguments[@]}"
+  cp setup.sh corpus/
+  makeself_archive archive-gzip.run corpus --gzip
+  rm corpus/setup.sh
 fi
 sync
 
@@ -395,6 +458,84 @@ if wants many; then
     [ "$installer" = installer-many ] && reader_calls=$per_file
   done
   check "≤ 8 system calls per small file" "$reader_calls" "$reader_calls <= 8"
+  print_targets
+fi
+
+if wants compressed; then
+  echo "Compressed, $corpus_files Windows programs ($(calc "$corpus_bytes / 1048576" 1) MiB) and $RANDOM_MIB MiB random:" >&2
+  contender "reader, uncompressed" silent "rm -rf reader-tmp/*" "$reader_env ./installer-none"
+  contender "reader, compressed (best)" silent "rm -rf reader-tmp/*" "$reader_env ./installer-best"
+  [ -z "$BEFORE_BIN" ] ||
+    contender "reader before, uncompressed" silent "rm -rf reader-tmp/*" "$reader_env ./installer-none-before"
+  contender "makeself --gzip" - "rm -rf makeself-tmp/*" \
+    "$makeself_env ./archive-gzip.run --nox11 --noprogress"
+  run_case 0
+  echo
+  echo "**Compressed, install:** the first $corpus_files files ($(calc "$corpus_bytes / 1048576" 1) MiB, whole files by name) of Debian's 32-bit Wine DLLs and programs ($corpus_source), page cache warm, median of $RUNS alternating rounds after a warm-up. Floor: the reader on the installer of the same files packed with --compression none."
+  table "reader, uncompressed"
+  compressed="reader, compressed (best)"
+
+  pack_command="$bin/envelope pack --stub $bin/reader --file installer:setup.sh=setup.sh --value executable=%installer%"
+  contender "gzip -9 of the tar" - "rm -f packed.gz" "gzip -9 -c corpus.tar >packed.gz"
+  contender "envelope pack --compression best" silent "rm -f packed" \
+    "$pack_command --compression best$corpus_flags --output packed"
+  run_case 0
+  echo
+  echo "**Compressed, pack:** the same files, median of $RUNS alternating rounds after a warm-up: envelope pack --compression best of them against one gzip -9 process compressing their tar ($(calc "$(stat -c %s corpus.tar) / 1048576" 1) MiB) to a file."
+  table "gzip -9 of the tar"
+
+  contender "envelope pack --compression none, random" silent "rm -f packed" \
+    "$pack_command --compression none --file :random.bin=random --output packed"
+  contender "envelope pack, random" silent "rm -f packed" \
+    "$pack_command --file :random.bin=random --output packed"
+  run_case 0
+  echo
+  echo "**Compressed, pack of random bytes:** $RANDOM_MIB MiB from /dev/urandom, median of $RUNS alternating rounds after a warm-up: envelope pack with its default compression against --compression none."
+  table "envelope pack --compression none, random"
+
+  # Sizes: the installers less the stub, against the inputs.
+  stub=$(stat -c %s "$bin/reader")
+  random_bytes=$(stat -c %s random)
+  tar_gz=$(stat -c %s corpus.tar.gz)
+  echo
+  echo "**Compressed, sizes:** installers less the stub ($stub bytes), in bytes and against the input: the $corpus_files files, then $RANDOM_MIB MiB random bytes."
+  echo
+  echo "| what | bytes | × input |"
+  echo "|---|---:|---:|"
+  echo "| the files | $corpus_bytes | 1.0000 |"
+  echo "| tar of them | $(stat -c %s corpus.tar) | $(calc "$(stat -c %s corpus.tar) / $corpus_bytes" 4) |"
+  echo "| gzip -9 of the tar | $tar_gz | $(calc "$tar_gz / $corpus_bytes" 4) |"
+  echo "| makeself --gzip archive | $(stat -c %s archive-gzip.run) | $(calc "$(stat -c %s archive-gzip.run) / $corpus_bytes" 4) |"
+  declare -A corpus_size random_size
+  for level in best fast none; do
+    corpus_size[$level]=$(($(stat -c %s "installer-$level") - stub))
+    echo "| installer, --compression $level | ${corpus_size[$level]} | $(calc "${corpus_size[$level]} / $corpus_bytes" 4) |"
+  done
+  echo "| random bytes | $random_bytes | 1.0000 |"
+  for level in best fast none; do
+    random_size[$level]=$(($(stat -c %s "installer-random-$level") - stub))
+    echo "| random, installer, --compression $level | ${random_size[$level]} | $(calc "${random_size[$level]} / $random_bytes" 4) |"
+  done
+
+  check "size, best ≤ gzip -9 of the tar" "$(calc "${corpus_size[best]} / $tar_gz" 4)×" \
+    "${corpus_size[best]} <= $tar_gz"
+  for level in best fast none; do
+    check "size, random, $level ≤ 1.001× input" "$(calc "${random_size[$level]} / $random_bytes" 4)×" \
+      "${random_size[$level]} <= 1.001 * $random_bytes"
+  done
+  check "install, compressed ≤ 1.6× uncompressed" \
+    "$(calc "$(s "$compressed") / $(s 'reader, uncompressed')")×" \
+    "$(s "$compressed") <= 1.6 * $(s 'reader, uncompressed')"
+  check "install, compressed ≥ 2× faster than makeself --gzip" \
+    "$(calc "$(s 'makeself --gzip') / $(s "$compressed")")×" \
+    "2 * $(s "$compressed") <= $(s 'makeself --gzip')"
+  check "reader peak ≤ 16 MiB, compressed" "$(mib "$compressed") MiB" "${peak[$compressed]} <= 16384"
+  check "pack --compression best ≤ 0.6× gzip -9" \
+    "$(calc "$(s 'envelope pack --compression best') / $(s 'gzip -9 of the tar')")×" \
+    "$(s 'envelope pack --compression best') <= 0.6 * $(s 'gzip -9 of the tar')"
+  check "pack of random bytes ≤ 1.1× --compression none" \
+    "$(calc "$(s 'envelope pack, random') / $(s 'envelope pack --compression none, random')")×" \
+    "$(s 'envelope pack, random') <= 1.1 * $(s 'envelope pack --compression none, random')"
   print_targets
 fi
 

@@ -10,6 +10,11 @@ packages=(cmake ninja-build g++ git libgtest-dev libtomlplusplus-dev libcli11-de
   clang libclang-rt-14-dev clang-format-14 libbenchmark-dev makeself time)
 # The release checks: readelf (binutils) and file look at the static reader.
 packages+=(binutils file)
+# Compressed file groups are DEFLATE through zlib, linked statically into the
+# reader and the tool: Debian's libz.a natively, and the MinGW-w64 build of
+# the same zlib (1.2.13) for the Windows programs, so that envelope.exe and
+# the Linux tool write the same bytes.
+packages+=(zlib1g-dev libz-mingw-w64-dev)
 # The Windows reader: MinGW-w64 cross compilers, GoogleTest's sources to build
 # for Windows, Wine (wine32 runs the 32-bit programs where the kernel allows
 # 32-bit code; wine64 runs the 64-bit build of the same sources elsewhere) and

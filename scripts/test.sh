@@ -9,7 +9,7 @@
 # the end-to-end tests against it. The stubs and envelope.exe are built a
 # second time in another folder and must come out byte for byte the same.
 # Then runs each fuzzing target for a minute (FUZZ_SECONDS) from the seeds in
-# fuzz/corpus.
+# fuzz/corpus, with its dictionary fuzz/<target>.dict where there is one.
 #
 # Options for day-to-day use (the default, and CI, is the full clean run):
 #   --skip-deps   do not install missing packages
@@ -113,7 +113,10 @@ corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 for target in walk expand tool; do
   mkdir "$corpus/$target"
+  # The envelope's and the manifest's words, where the target has a dictionary.
+  dictionary=()
+  if [ -f "fuzz/$target.dict" ]; then dictionary=(-dict="fuzz/$target.dict"); fi
   "build-fuzz/bin/${target}_fuzzer" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 \
     -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="build-fuzz/$target-" \
-    "$corpus/$target" "fuzz/corpus/$target"
+    "${dictionary[@]}" "$corpus/$target" "fuzz/corpus/$target"
 done
