@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "compressed_contents.h"
 #include "envelope_writer.h"
 #include "expected_messages.h"
 #include "installers.h"
@@ -172,6 +173,46 @@ TEST_F(WineInstallerTest, ADamagedInstallerShowsTwoInvalidArchiveBoxesAndRunsNot
   const wine::Result result = Run();
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.boxes, (std::vector<wine::MessageBox>{kInvalidArchive, kInvalidArchive}));
+  EXPECT_FALSE(SetupRan());
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
+// Compressed files are decoded on the reader's helper threads: every one
+// arrives whole; a damaged chunk runs nothing and leaves nothing.
+TEST_F(WineInstallerTest, ACompressedInstallerRunsWithEveryFileWholeAndADamagedOneRunsNothing) {
+  std::string text;
+  for (int line = 0; text.size() < 3 * kMaxChunkOriginalSize + 11; ++line) {
+    text += "line " + std::to_string(line) + " of a compressible text\r\n";
+  }
+  const std::string random = test::RandomBytes(kMaxChunkOriginalSize + 5, 3);
+  std::string intact = Stub();
+  writer::AppendCompressedFileGroup(intact, "", "text.txt", text);
+  writer::AppendCompressedFileGroup(intact, "", "random.bin", random, writer::Compression::kFast);
+  writer::AppendCompressedFileGroup(intact, "", "empty.txt", "");
+  writer::AppendCompressedFileGroup(intact, "installer", "Setup.exe", GuiSetup());
+  writer::AppendValueGroup(intact, "executable", "%installer%");
+  writer::AppendTail(intact);
+  WriteInstaller(intact);
+  const wine::Result result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
+  ASSERT_TRUE(SetupRan());
+  EXPECT_EQ(RecordedFiles(),
+            (std::set<std::string>{"Setup.exe", "text.txt", "random.bin", "empty.txt"}));
+  EXPECT_TRUE(test::ReadFile(record_ / "files" / "text.txt") == text);
+  EXPECT_TRUE(test::ReadFile(record_ / "files" / "random.bin") == random);
+  EXPECT_EQ(test::ReadFile(record_ / "files" / "empty.txt"), "");
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+
+  fs::remove_all(record_);
+  fs::create_directory(record_);
+  const std::string compressed = writer::CompressedContents(text, writer::Compression::kBest);
+  std::string damaged = intact;
+  damaged[damaged.find(compressed) + compressed.size() / 2] ^= 0x20;
+  WriteInstaller(damaged);
+  const wine::Result refused = Run();
+  EXPECT_EQ(refused.exit_code, 0);
+  EXPECT_EQ(refused.boxes, (std::vector<wine::MessageBox>{kInvalidArchive, kInvalidArchive}));
   EXPECT_FALSE(SetupRan());
   EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
 }

@@ -27,7 +27,6 @@ struct DecodingThreads::Slot {
   // work_done.
   PendingFile* file = nullptr;
   platform::File* output = nullptr;  // nullptr: decode only
-  bool skip = false;
   uint32_t stored_size = 0;
   uint32_t original_size = 0;
   uint64_t file_offset = 0;
@@ -72,7 +71,6 @@ void DecodingThreads::Submit(PendingFile& file, uint32_t stored_size, uint32_t o
   Slot& slot = slots_[next_];
   slot.file = &file;
   slot.output = file.output();
-  slot.skip = file.failed();
   slot.stored_size = stored_size;
   slot.original_size = original_size;
   slot.file_offset = file_offset;
@@ -105,10 +103,6 @@ void DecodingThreads::SettleAll() {
 
 void DecodingThreads::Decode(Slot& slot) {
   slot.error = 0;
-  if (slot.skip) {
-    slot.result = ChunkResult::kSkipped;
-    return;
-  }
   const std::string_view bytes = slot.decoder.Decode({slot.stored.get(), slot.stored_size},
                                                      slot.original_size, slot.decoded.get());
   if (bytes.empty()) {

@@ -18,7 +18,6 @@ class PendingFile;
 // How a chunk ended, as its file learns it.
 enum class ChunkResult {
   kWritten,     // decoded and written (or, for a file that is only checked, decoded)
-  kSkipped,     // not decoded: its file had failed already
   kDamaged,     // does not decode to its declared size
   kNotWritten,  // decoded, but the write failed
 };

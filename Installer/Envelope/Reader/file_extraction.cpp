@@ -49,8 +49,7 @@ void PendingFile::ChunkDone(ChunkResult result, int error) {
 
 void PendingFile::Note(ChunkResult result, int error) {
   switch (result) {
-    case ChunkResult::kWritten:
-    case ChunkResult::kSkipped: break;
+    case ChunkResult::kWritten: break;
     case ChunkResult::kDamaged:
       if (!failed_) damaged_ = true;
       failed_ = true;
@@ -129,8 +128,10 @@ class ChunkSubmitter : public format::ChunkSink {
     return threads_.NextBuffer();
   }
 
+  // A file that has failed already (refused, or a chunk not written) only
+  // has the rest of its contents parsed.
   bool EndChunk() override {
-    threads_.Submit(file_, stored_size_, original_size_, file_offset_);
+    if (!file_.failed()) threads_.Submit(file_, stored_size_, original_size_, file_offset_);
     return true;
   }
 
