@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "compression_pipeline.h"
 #include "envelope_writer.h"
 #include "options.h"
 #include "plan_rules.h"
@@ -93,6 +97,31 @@ writer::Payload FileContents(platform::File& source, uint32_t size, const std::s
   });
 }
 
+// What reads a file to compress: opened when the pipeline reaches it (so
+// that only one input is open at a time), refused when its size is no longer
+// `size`, read with the same complaints as an uncompressed file.
+writer::CompressionInput CompressedInput(const FileEntry& file, uint32_t size,
+                                         writer::Compression compression) {
+  writer::CompressionInput input;
+  input.size = size;
+  input.compression = compression;
+  input.open = [source = file.source, name = file.name, size]() -> writer::ReadNext {
+    uint32_t now = 0;
+    auto opened = std::make_shared<platform::File>(
+        OpenInput(source, "file " + Quoted(name) + ": source", now));
+    if (now != size) throw ToolError("file " + Quoted(name) + ": source changed while packing");
+    const std::string what = "file " + Quoted(name);
+    return [opened, what](char* buffer, size_t piece) {
+      if (!opened->Read(buffer, piece)) {
+        throw ToolError(what + ": read failed (" +
+                        platform::SystemErrorText(platform::LastErrorCode()) +
+                        "); did it change while being packed?");
+      }
+    };
+  };
+  return input;
+}
+
 std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   std::random_device random;
   char suffix[16];
@@ -137,12 +166,34 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   try {
+    // The compressed files are compressed on every processor from here on,
+    // ahead of the writing.
+    std::vector<writer::CompressionInput> compressed;
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+      const writer::Compression compression = plan.files[i].compression.value_or(plan.compression);
+      if (compression != writer::Compression::kNone) {
+        compressed.push_back(CompressedInput(plan.files[i], sizes[i], compression));
+      }
+    }
+    writer::CompressionPipeline pipeline(std::move(compressed),
+                                         writer::CompressionPipeline::DefaultThreads());
+
     FileOutput installer(out);
     writer::EnvelopeWriter envelope(installer);
     envelope.AddStubGroup(FileContents(stub_file, stub_size, "stub " + Quoted(Utf8FromPath(stub))),
                           stub_name);
     for (size_t i = 0; i < plan.files.size(); ++i) {
       const FileEntry& file = plan.files[i];
+      if (file.compression.value_or(plan.compression) != writer::Compression::kNone) {
+        try {
+          envelope.AddCompressedFileGroup(file.key, file.name, pipeline.NextContents());
+        } catch (const std::length_error&) {
+          throw ToolError("file " + Quoted(file.name) +
+                          ": compressed, it would take 4 GiB or more, more than an envelope "
+                          "record holds; pack it with compression = \"none\"");
+        }
+        continue;
+      }
       uint32_t size = 0;
       platform::File source =
           OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);

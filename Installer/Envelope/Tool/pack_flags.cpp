@@ -15,7 +15,7 @@ FileEntry ParseFileFlag(std::string_view flag) {
   }
   return {std::string(flag.substr(0, colon)),
           std::string(flag.substr(colon + 1, equals - colon - 1)),
-          PathFromUtf8(flag.substr(equals + 1))};
+          PathFromUtf8(flag.substr(equals + 1)), std::nullopt};
 }
 
 ValueEntry ParseValueFlag(std::string_view flag) {
@@ -24,6 +24,37 @@ ValueEntry ParseValueFlag(std::string_view flag) {
     throw ToolError("--value " + Quoted(flag) + ": expected KEY=TEXT");
   }
   return {std::string(flag.substr(0, equals)), std::string(flag.substr(equals + 1))};
+}
+
+namespace {
+
+struct NamedCompression {
+  std::string_view name;
+  writer::Compression compression;
+};
+constexpr NamedCompression kCompressions[] = {{"none", writer::Compression::kNone},
+                                              {"fast", writer::Compression::kFast},
+                                              {"best", writer::Compression::kBest}};
+
+}  // namespace
+
+std::optional<writer::Compression> CompressionNamed(std::string_view name) {
+  for (const NamedCompression& entry : kCompressions) {
+    if (entry.name == name) return entry.compression;
+  }
+  return std::nullopt;
+}
+
+std::string_view CompressionName(writer::Compression compression) {
+  for (const NamedCompression& entry : kCompressions) {
+    if (entry.compression == compression) return entry.name;
+  }
+  return "none";
+}
+
+writer::Compression ParseCompressionFlag(std::string_view flag) {
+  if (const auto compression = CompressionNamed(flag)) return *compression;
+  throw ToolError("--compression " + Quoted(flag) + ": expected " + std::string(kCompressionNames));
 }
 
 }  // namespace tool
