@@ -15,7 +15,7 @@ FileEntry ParseFileFlag(std::string_view flag) {
   }
   return {std::string(flag.substr(0, colon)),
           std::string(flag.substr(colon + 1, equals - colon - 1)),
-          PathFromUtf8(flag.substr(equals + 1)), std::nullopt};
+          PathFromUtf8(flag.substr(equals + 1))};
 }
 
 ValueEntry ParseValueFlag(std::string_view flag) {

@@ -17,7 +17,7 @@ struct FileEntry {
   std::string name;
   std::filesystem::path source;
   // How this file is packed, when it says (else as the plan's compression).
-  std::optional<writer::Compression> compression;
+  std::optional<writer::Compression> compression = std::nullopt;
 };
 
 struct ValueEntry {
