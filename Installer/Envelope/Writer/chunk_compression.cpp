@@ -95,7 +95,8 @@ void ChunkCompressor::AppendChunk(std::string_view chunk, std::string& out) {
   if (WorthDeflating(chunk)) {
     Deflater& deflater = state_->deflater;
     deflateReset(&deflater.stream);
-    const size_t room = deflateBound(&deflater.stream, chunk.size());
+    // A chunk is at most 1 MiB, so its size fits in zlib's uLong (32 bits on Windows).
+    const size_t room = deflateBound(&deflater.stream, static_cast<uLong>(chunk.size()));
     out.resize(data_at + room);
     const size_t stored = deflater.Deflate(chunk, out.data() + data_at, room, Z_FINISH);
     if (Worthwhile(stored, chunk.size())) {
