@@ -13,9 +13,15 @@ namespace writer {
 namespace {
 
 // Raw DEFLATE (no zlib wrapper: the record's digest checks the bytes) with
-// the largest window, and zlib's largest hash tables for the best matches.
+// the largest window. zlib's memory level sets its hash table and, more
+// important here, its block size (4 Ki symbols at level 6, 32 Ki at 9):
+// smaller blocks let each block's Huffman codes follow the mix of code,
+// tables and resources in Windows programs. At level 9 in 1 MiB chunks, 261
+// Wine DLLs (208.5 MB) took 0.3475 of their size at memory level 9, 0.3456
+// at 8, 0.3441 at 7, 0.3433 at 6 and 0.3448 at 5 (gzip -9 of their tar:
+// 0.3460); text (C headers) 0.1990 at 9 and 0.1994 at 6.
 constexpr int kRawDeflateWindowBits = -15;
-constexpr int kMemoryLevel = 9;
+constexpr int kMemoryLevel = 6;
 constexpr int kFastLevel = 1;
 constexpr int kBestLevel = 9;
 
