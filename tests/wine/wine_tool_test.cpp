@@ -146,26 +146,26 @@ TEST_F(WineToolTest, CompressesToTheBytesTheLinuxToolPacks) {
   test::WriteFile(manifest(),
                   test::ReadFile(manifest()) +
                       "[[file]]\nname = \"notes.txt\"\nsource = \"inputs/notes.txt\"\n");
-  for (const std::vector<std::string> level :
+  for (const std::vector<std::string>& level :
        {std::vector<std::string>{}, {"--compression", "fast"}}) {
-    std::vector<std::string> linux = {"pack",
-                                      "--stub",
-                                      READER_EXE,
-                                      "--manifest",
-                                      manifest().string(),
-                                      "--output",
-                                      (root() / "linux.exe").string()};
-    std::vector<std::string> windows = {"pack",
-                                        "--stub",
-                                        wine::WindowsPath(READER_EXE),
-                                        "--manifest",
-                                        wine::WindowsPath(manifest()),
-                                        "--output",
-                                        wine::WindowsPath(root() / "Setup.exe")};
-    linux.insert(linux.end(), level.begin(), level.end());
-    windows.insert(windows.end(), level.begin(), level.end());
-    ASSERT_EQ(LinuxTool(linux).exit_code, 0);
-    const ToolRun packed = WindowsTool(windows);
+    std::vector<std::string> on_linux = {"pack",
+                                         "--stub",
+                                         READER_EXE,
+                                         "--manifest",
+                                         manifest().string(),
+                                         "--output",
+                                         (root() / "linux.exe").string()};
+    std::vector<std::string> on_windows = {"pack",
+                                           "--stub",
+                                           wine::WindowsPath(READER_EXE),
+                                           "--manifest",
+                                           wine::WindowsPath(manifest()),
+                                           "--output",
+                                           wine::WindowsPath(root() / "Setup.exe")};
+    on_linux.insert(on_linux.end(), level.begin(), level.end());
+    on_windows.insert(on_windows.end(), level.begin(), level.end());
+    ASSERT_EQ(LinuxTool(on_linux).exit_code, 0);
+    const ToolRun packed = WindowsTool(on_windows);
     ASSERT_EQ(packed.exit_code, 0) << packed.errors;
     EXPECT_TRUE(test::ReadFile(root() / "Setup.exe") == test::ReadFile(root() / "linux.exe"))
         << level.size();

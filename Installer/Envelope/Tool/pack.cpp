@@ -85,15 +85,20 @@ class FileOutput : public writer::Output {
   std::string pending_;
 };
 
+// Reads the next `size` bytes of the input `what` into `buffer`, or throws.
+void ReadInput(platform::File& source, char* buffer, size_t size, const std::string& what) {
+  if (!source.Read(buffer, size)) {
+    throw ToolError(what + ": read failed (" +
+                    platform::SystemErrorText(platform::LastErrorCode()) +
+                    "); did it change while being packed?");
+  }
+}
+
 // The `size` bytes of `source` from its current position, as a record's
 // payload.
 writer::Payload FileContents(platform::File& source, uint32_t size, const std::string& what) {
   return writer::Payload(size, [&source, what](char* buffer, size_t piece) {
-    if (!source.Read(buffer, piece)) {
-      throw ToolError(what + ": read failed (" +
-                      platform::SystemErrorText(platform::LastErrorCode()) +
-                      "); did it change while being packed?");
-    }
+    ReadInput(source, buffer, piece, what);
   });
 }
 
@@ -111,13 +116,7 @@ writer::CompressionInput CompressedInput(const FileEntry& file, uint32_t size,
         OpenInput(source, "file " + Quoted(name) + ": source", now));
     if (now != size) throw ToolError("file " + Quoted(name) + ": source changed while packing");
     const std::string what = "file " + Quoted(name);
-    return [opened, what](char* buffer, size_t piece) {
-      if (!opened->Read(buffer, piece)) {
-        throw ToolError(what + ": read failed (" +
-                        platform::SystemErrorText(platform::LastErrorCode()) +
-                        "); did it change while being packed?");
-      }
-    };
+    return [opened, what](char* buffer, size_t piece) { ReadInput(*opened, buffer, piece, what); };
   };
   return input;
 }
