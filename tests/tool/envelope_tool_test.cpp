@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -84,7 +85,7 @@ text = 'ALLUSERS=2 USER_SOURCE_DIRECTORY=\"%source%\\\"'
 
 TEST_F(EnvelopeToolTest, PackedInstallersListVerifyExtractAndRun) {
   const fs::path installer = root() / "installer";
-  const test::ProgramResult packed = Pack(installer);
+  const test::ProgramResult packed = Pack(installer, {"--compression", "none"});
   ASSERT_EQ(packed.exit_code, 0) << packed.errors;
   EXPECT_EQ(packed.errors, "");
   EXPECT_EQ(fs::status(installer).permissions(), fs::status(READER_PATH).permissions());
@@ -301,7 +302,7 @@ TEST_F(EnvelopeToolTest, FailuresGoToStandardErrorAndLeaveStandardOutputEmpty) {
 
 TEST_F(EnvelopeToolTest, VerifyNamesTheGroupWhoseRecordWasDamaged) {
   const fs::path installer = root() / "installer";
-  ASSERT_EQ(Pack(installer).exit_code, 0);
+  ASSERT_EQ(Pack(installer, {"--compression", "none"}).exit_code, 0);
   const std::string good = test::ReadFile(installer);
 
   // Damages one byte of the first occurrence of `payload` after the reader.
@@ -385,6 +386,116 @@ TEST_F(EnvelopeToolTest, ListShowsTextsAsTheWindowsReaderReadsThem) {
                             "parameters: \"/street=Straß-1\""}) {
     EXPECT_NE(text.output.find(shown), std::string::npos) << shown << "\n" << text.output;
   }
+}
+
+// "none" packs today's "file" groups; "fast" and "best" pack "zfile" groups
+// compressed as the writer compresses them, a file's own level before the
+// flag's, the flag's before the manifest's.
+TEST_F(EnvelopeToolTest, CompressionLevelsComeFromTheFileTheFlagOrTheManifest) {
+  using writer::Compression;
+  std::string notes;
+  for (int line = 0; notes.size() < 3 * kChunk + 100; ++line) {
+    notes += "note " + std::to_string(line) + ": nothing to report\n";
+  }
+  test::WriteFile(root() / "inputs/notes.txt", notes);
+  const std::string& data = data_["data5.bin"];  // random bytes
+  const std::string files = R"([[file]]
+key = "installer"
+name = "Setup.exe"
+source = "inputs/setup.sh"
+compression = "none"
+[[file]]
+name = "notes.txt"
+source = "inputs/notes.txt"
+[[file]]
+name = "data5.bin"
+source = "inputs/data5.bin"
+compression = "fast"
+[[value]]
+key = "executable"
+text = "%installer%"
+)";
+  const struct {
+    const char* manifest;  // the top-level line
+    std::vector<std::string> flag;
+    std::optional<Compression> notes_level;  // nothing: packed as it is
+  } cases[] = {
+      {"", {}, Compression::kBest},
+      {"compression = \"none\"\n", {}, std::nullopt},
+      {"compression = \"fast\"\n", {}, Compression::kFast},
+      {"compression = \"fast\"\n", {"--compression", "best"}, Compression::kBest},
+      {"compression = \"best\"\n", {"--compression", "none"}, std::nullopt},
+      {"", {"--compression", "fast"}, Compression::kFast},
+  };
+  for (const auto& [top, flag, notes_level] : cases) {
+    test::WriteFile(manifest_path(), top + files);
+    const fs::path installer = root() / "installer";
+    const test::ProgramResult packed = Pack(installer, flag);
+    ASSERT_EQ(packed.exit_code, 0) << top << packed.errors;
+
+    std::string expected = test::Stub(READER_PATH, "reader");
+    writer::AppendFileGroup(expected, "installer", "Setup.exe", kRecordingSetup);
+    if (notes_level) {
+      writer::AppendCompressedFileGroup(expected, "", "notes.txt", notes, *notes_level);
+    } else {
+      writer::AppendFileGroup(expected, "", "notes.txt", notes);
+    }
+    writer::AppendCompressedFileGroup(expected, "", "data5.bin", data, Compression::kFast);
+    writer::AppendValueGroup(expected, "executable", "%installer%");
+    writer::AppendTail(expected);
+    EXPECT_TRUE(test::ReadFile(installer) == expected) << top;
+
+    // Stored and original sizes, in JSON and in the table.
+    const json document = json::parse(Envelope({"list", "--json", installer.string()}).output);
+    std::vector<std::string> seen;
+    for (const json& group : document["groups"]) {
+      if (!group.contains("original_size")) continue;
+      seen.push_back(group["type"].get<std::string>() + ":" + group["name"].get<std::string>() +
+                     ":" + std::to_string(group["original_size"].get<uint64_t>()) +
+                     (group["size"] < group["original_size"]   ? ":stored smaller"
+                      : group["size"] > group["original_size"] ? ":stored larger"
+                                                               : ""));
+    }
+    const std::string notes_seen = "notes.txt:" + std::to_string(notes.size());
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{
+                  "zfile:data5.bin:" + std::to_string(data.size()) + ":stored larger",
+                  notes_level ? "zfile:" + notes_seen + ":stored smaller" : "file:" + notes_seen,
+                  "file:Setup.exe:" + std::to_string(std::string_view(kRecordingSetup).size())}))
+        << top;
+    const std::string listed = Envelope({"list", installer.string()}).output;
+    EXPECT_NE(listed.find("size     original  digests"), std::string::npos) << listed;
+    EXPECT_NE(listed.find(" " + std::to_string(data.size()) + "  ok"), std::string::npos) << listed;
+  }
+
+  // An unknown level is refused, naming the ones there are.
+  test::WriteFile(manifest_path(), files);
+  const test::ProgramResult refused = Pack(root() / "refused", {"--compression", "max"});
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_EQ(refused.errors,
+            "envelope: error: --compression \"max\": expected none, fast or best\n");
+}
+
+// With compression off, pack writes the bytes it wrote before compression
+// existed: the writer's "file" groups.
+TEST_F(EnvelopeToolTest, CompressionNoneWritesPlainFileGroups) {
+  const fs::path installer = root() / "installer";
+  ASSERT_EQ(Envelope({"pack", "--stub", READER_PATH, "--stub-name", "Reader.exe", "--file",
+                      "installer:Setup.exe=" + (root() / "inputs/setup.sh").string(), "--file",
+                      ":data4.bin=" + (root() / "inputs/data4.bin").string(), "--file",
+                      ":data0.bin=" + (root() / "inputs/data0.bin").string(), "--value",
+                      "executable=%installer%", "--exit-codes", "--compression", "none", "--output",
+                      installer.string()})
+                .exit_code,
+            0);
+  std::string expected = test::Stub(READER_PATH, "Reader.exe");
+  writer::AppendFileGroup(expected, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendFileGroup(expected, "", "data4.bin", data_["data4.bin"]);
+  writer::AppendFileGroup(expected, "", "data0.bin", "");
+  writer::AppendValueGroup(expected, "executable", "%installer%");
+  writer::AppendOptionGroup(expected, "exit-codes");
+  writer::AppendTail(expected);
+  EXPECT_TRUE(test::ReadFile(installer) == expected);
 }
 
 }  // namespace

@@ -88,6 +88,53 @@ TEST_F(ManifestTest, MistakesArePointedAtWithFileAndLine) {
   EXPECT_EQ(ErrorOf("text = 'unterminated\n").rfind(where + ":1:", 0), 0u);
 }
 
+TEST_F(ManifestTest, CompressionIsBestUnlessTheManifestOrAFileSaysOtherwise) {
+  using writer::Compression;
+  const std::string files =
+      "[[file]]\nname = \"a\"\nsource = \"a\"\n"
+      "[[file]]\nname = \"b\"\nsource = \"b\"\ncompression = \"none\"\n";
+  const struct {
+    const char* top;
+    Compression default_level;
+  } cases[] = {
+      {"", Compression::kBest},
+      {"compression = \"none\"\n", Compression::kNone},
+      {"compression = \"fast\"\n", Compression::kFast},
+      {"compression = \"best\"\n", Compression::kBest},
+  };
+  for (const auto& [top, default_level] : cases) {
+    const PackPlan plan = Read(top + files);
+    EXPECT_EQ(plan.compression, default_level) << top;
+    ASSERT_EQ(plan.files.size(), 2u);
+    EXPECT_EQ(plan.files[0].compression, std::nullopt) << top;
+    EXPECT_EQ(plan.files[1].compression, Compression::kNone) << top;
+  }
+
+  const std::string where = (scratch_.path() / "installer.toml").string();
+  EXPECT_EQ(ErrorOf("compression = \"gzip\"\n"),
+            where + ":1:15: compression \"gzip\" is unknown: use none, fast or best");
+  EXPECT_EQ(ErrorOf("[[file]]\nname = \"c\"\nsource = \"c\"\ncompression = \"Best\"\n"),
+            where + ":4:15: compression \"Best\" is unknown: use none, fast or best");
+  EXPECT_EQ(ErrorOf("compression = 9\n"), where + ":1:15: compression must be a string");
+}
+
+TEST(ManifestFlags, CompressionNamesTheThreeLevels) {
+  using writer::Compression;
+  for (const Compression level : {Compression::kNone, Compression::kFast, Compression::kBest}) {
+    EXPECT_EQ(ParseCompressionFlag(CompressionName(level)), level);
+  }
+  EXPECT_EQ(CompressionName(Compression::kFast), "fast");
+  for (const char* wrong : {"", "zlib", "9", "NONE"}) {
+    try {
+      ParseCompressionFlag(wrong);
+      ADD_FAILURE() << wrong;
+    } catch (const ToolError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "--compression \"" + std::string(wrong) + "\": expected none, fast or best");
+    }
+  }
+}
+
 TEST(ManifestFlags, SplitAtTheFirstColonAndEqualsSign) {
   const FileEntry file = ParseFileFlag("installer:Setup.exe=build/a=b.exe");
   EXPECT_EQ(file.key, "installer");

@@ -4,6 +4,7 @@
 // for byte with what this build's envelope packs from the same inputs.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -75,16 +76,17 @@ text = '/source "%source%"'
 
 TEST_F(WineToolTest, PacksListsVerifiesAndExtractsTheBytesTheLinuxToolPacks) {
   const std::string stub = wine::WindowsPath(READER_EXE);
-  ASSERT_EQ(LinuxTool({"pack", "--stub", READER_EXE, "--manifest", manifest().string(), "--output",
-                       (root() / "linux.exe").string()})
+  ASSERT_EQ(LinuxTool({"pack", "--stub", READER_EXE, "--manifest", manifest().string(),
+                       "--compression", "none", "--output", (root() / "linux.exe").string()})
                 .exit_code,
             0);
   const std::string linux_installer = test::ReadFile(root() / "linux.exe");
 
   // From the manifest, and from flags naming the inputs the Windows way.
   const std::string installer = wine::WindowsPath(root() / "Setup.exe");
-  const ToolRun packed = WindowsTool(
-      {"pack", "--stub", stub, "--manifest", wine::WindowsPath(manifest()), "--output", installer});
+  const ToolRun packed =
+      WindowsTool({"pack", "--stub", stub, "--manifest", wine::WindowsPath(manifest()),
+                   "--compression", "none", "--output", installer});
   ASSERT_EQ(packed.exit_code, 0) << packed.errors;
   EXPECT_EQ(packed.output + packed.errors, "");
   EXPECT_TRUE(test::ReadFile(root() / "Setup.exe") == linux_installer);
@@ -92,8 +94,8 @@ TEST_F(WineToolTest, PacksListsVerifiesAndExtractsTheBytesTheLinuxToolPacks) {
       {"pack", "--stub", stub, "--stub-name", "Reader.exe", "--file",
        "installer:Setup.cmd=" + wine::WindowsPath(root() / "inputs/setup.cmd"), "--file",
        ":data.bin=" + wine::WindowsPath(root() / "inputs/data.bin"), "--value",
-       "executable=%installer%", "--value", "parameters=/source \"%source%\"", "--output",
-       installer});  // over the first: replaced whole
+       "executable=%installer%", "--value", "parameters=/source \"%source%\"", "--compression",
+       "none", "--output", installer});  // over the first: replaced whole
   ASSERT_EQ(flags.exit_code, 0) << flags.errors;
   EXPECT_TRUE(test::ReadFile(root() / "Setup.exe") == linux_installer);
   EXPECT_EQ(test::EntryNames(root()),
@@ -131,6 +133,59 @@ TEST_F(WineToolTest, PacksListsVerifiesAndExtractsTheBytesTheLinuxToolPacks) {
   const ToolRun again = WindowsTool({"extract", installer, "--to", out});
   EXPECT_EQ(again.exit_code, 2);
   EXPECT_NE(again.errors.find("already exists"), std::string::npos) << again.errors;
+}
+
+// Compressed on Windows as on Linux: the same zlib, so the same bytes at
+// every level, and list shows the original sizes.
+TEST_F(WineToolTest, CompressesToTheBytesTheLinuxToolPacks) {
+  std::string text;
+  for (int line = 0; text.size() < 2 * 1024 * 1024 + 5; ++line) {
+    text += "line " + std::to_string(line) + " of the release notes\r\n";
+  }
+  test::WriteFile(root() / "inputs/notes.txt", text);
+  test::WriteFile(manifest(),
+                  test::ReadFile(manifest()) +
+                      "[[file]]\nname = \"notes.txt\"\nsource = \"inputs/notes.txt\"\n");
+  for (const std::vector<std::string>& level :
+       {std::vector<std::string>{}, {"--compression", "fast"}}) {
+    std::vector<std::string> on_linux = {"pack",
+                                         "--stub",
+                                         READER_EXE,
+                                         "--manifest",
+                                         manifest().string(),
+                                         "--output",
+                                         (root() / "linux.exe").string()};
+    std::vector<std::string> on_windows = {"pack",
+                                           "--stub",
+                                           wine::WindowsPath(READER_EXE),
+                                           "--manifest",
+                                           wine::WindowsPath(manifest()),
+                                           "--output",
+                                           wine::WindowsPath(root() / "Setup.exe")};
+    on_linux.insert(on_linux.end(), level.begin(), level.end());
+    on_windows.insert(on_windows.end(), level.begin(), level.end());
+    ASSERT_EQ(LinuxTool(on_linux).exit_code, 0);
+    const ToolRun packed = WindowsTool(on_windows);
+    ASSERT_EQ(packed.exit_code, 0) << packed.errors;
+    EXPECT_TRUE(test::ReadFile(root() / "Setup.exe") == test::ReadFile(root() / "linux.exe"))
+        << level.size();
+  }
+  const ToolRun listed = WindowsTool({"list", "--json", wine::WindowsPath(root() / "Setup.exe")});
+  ASSERT_EQ(listed.exit_code, 0) << listed.errors;
+  const json document = json::parse(listed.output);
+  std::vector<std::string> files;
+  for (const json& group : document["groups"]) {
+    if (group.contains("original_size")) {
+      files.push_back(group["type"].get<std::string>() + ":" + group["name"].get<std::string>() +
+                      ":" + std::to_string(group["original_size"].get<uint64_t>()));
+    }
+  }
+  EXPECT_EQ(files,
+            (std::vector<std::string>{
+                "zfile:notes.txt:" + std::to_string(text.size()),
+                "zfile:data.bin:" + std::to_string(data_.size()),
+                "zfile:Setup.cmd:" + std::to_string(fs::file_size(root() / "inputs/setup.cmd"))}));
+  EXPECT_LT(document["groups"][3]["size"].get<uint64_t>(), text.size() / 4);
 }
 
 // Names beyond ASCII and outside the ANSI code page, in every place a path or

@@ -138,11 +138,12 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     entry["type"] = KindName(group.kind);
     if (group.kind == GroupKind::kOther) entry["type_text"] = group.type;
     if (group.kind != GroupKind::kTail) entry["key"] = group.key;
-    if (group.kind == GroupKind::kFile || group.kind == GroupKind::kStub) {
+    if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kStub) {
       entry["name"] = group.name;
     }
     if (group.kind == GroupKind::kValue) entry["value"] = group.value;
     entry["size"] = group.size;
+    if (format::IsFileGroup(group.kind)) entry["original_size"] = group.original_size;
     entry["digests_match"] = !group.bad_record;
     if (group.bad_record) entry["bad_record"] = format::RecordRoleName(*group.bad_record);
     groups.push_back(std::move(entry));
@@ -175,17 +176,23 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   if (scan.signed_program()) std::cout << ", code-signed";
   std::cout << "\n";
   if (scan.certificate_table && scan.tail_found) std::cout << SignatureFacts(scan) << "\n";
+  // "size" is what the envelope stores; "original" what a file is once
+  // extracted (for a compressed file, as its contents declare).
   if (!scan.groups.empty()) {
-    std::printf("%5s  %-6s %-24s %-24s %12s  %s\n", "#", "type", "key", "name", "size", "digests");
+    std::printf("%5s  %-6s %-24s %-24s %12s %12s  %s\n", "#", "type", "key", "name", "size",
+                "original", "digests");
   }
   int row = 0;
   for (const ScannedGroup& group : scan.groups) {
     const std::string type =
         group.kind == GroupKind::kOther ? Quoted(group.type) : std::string(KindName(group.kind));
-    std::printf("%5d  %-6s %-24s %-24s %12llu  %s\n", ++row, type.c_str(),
+    const std::string original =
+        format::IsFileGroup(group.kind) ? std::to_string(group.original_size) : "";
+    std::printf("%5d  %-6s %-24s %-24s %12llu %12s  %s\n", ++row, type.c_str(),
                 group.kind == GroupKind::kTail ? "" : Quoted(group.key).c_str(),
                 group.name.empty() ? "" : Quoted(group.name).c_str(),
-                static_cast<unsigned long long>(group.size), Status(group, scan).c_str());
+                static_cast<unsigned long long>(group.size), original.c_str(),
+                Status(group, scan).c_str());
   }
   std::fflush(stdout);
   if (!scan.Valid()) return;  // what is wrong goes to standard error

@@ -14,10 +14,11 @@ namespace tool {
 namespace {
 
 struct Options {
-  std::string stub, manifest, output, stub_name, installer, directory;
+  std::string stub, manifest, output, stub_name, installer, directory, compression;
   std::vector<std::string> files, values;
   bool json = false;
   bool exit_codes = false;
+  bool compression_given = false;
 };
 
 int Pack(const Options& options) {
@@ -27,6 +28,9 @@ int Pack(const Options& options) {
   for (const std::string& flag : options.values) plan.values.push_back(ParseValueFlag(flag));
   if (!options.stub_name.empty()) plan.stub_name = options.stub_name;
   if (options.exit_codes) plan.exit_codes = true;
+  // The flag replaces the manifest's top-level level; a file's own level
+  // still applies to it.
+  if (options.compression_given) plan.compression = ParseCompressionFlag(options.compression);
   if (plan.files.empty() && plan.values.empty()) {
     throw ToolError("nothing to pack: give --manifest, --file or --value");
   }
@@ -51,6 +55,12 @@ int Run(int argc, char** argv) {
   pack->add_flag("--exit-codes", options.exit_codes,
                  "Make the reader return the setup program's exit code, and codes of its own "
                  "failures, instead of 0 (also: exit_codes = true in the manifest)");
+  CLI::Option* compression =
+      pack->add_option("--compression", options.compression,
+                       "none: files stored as they are (\"file\" groups); fast or best (the "
+                       "default): compressed in 1 MiB chunks on every processor (\"zfile\" "
+                       "groups), for speed or for size. Replaces the manifest's top-level "
+                       "compression; a [[file]]'s own compression still applies to it");
   pack->add_option("--output,-o", options.output, "The installer to write")->required();
 
   CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");
@@ -72,6 +82,7 @@ int Run(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     return app.exit(error) == 0 ? kExitSuccess : kExitError;
   }
+  options.compression_given = compression->count() > 0;
 
   try {
     if (pack->parsed()) return Pack(options);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pack_flags.h"
 #include "tool_error.h"
 #include "utf8_path.h"
 
@@ -56,6 +57,15 @@ class EntryReader {
                       " must be true or false");
     }
     return node->as_boolean()->get();
+  }
+
+  // A compression level by its name.
+  std::optional<writer::Compression> OptionalCompression(std::string_view key) const {
+    const std::optional<std::string> name = Optional(key);
+    if (!name) return std::nullopt;
+    if (const auto compression = CompressionNamed(*name)) return compression;
+    throw ToolError(Where(manifest_, table_.get(key)->source()) + ": " + std::string(key) + " " +
+                    Quoted(*name) + " is unknown: use " + std::string(kCompressionNames));
   }
 
   std::string Required(std::string_view key) const {
@@ -104,13 +114,16 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   const std::filesystem::path base = manifest.parent_path();
 
   PackPlan plan;
-  EntryReader top(manifest, root, {"stub_name", "exit_codes", "file", "value"}, "the manifest");
+  EntryReader top(manifest, root, {"stub_name", "exit_codes", "compression", "file", "value"},
+                  "the manifest");
   plan.stub_name = top.Optional("stub_name");
   plan.exit_codes = top.OptionalFlag("exit_codes").value_or(false);
+  plan.compression = top.OptionalCompression("compression").value_or(plan.compression);
   for (const toml::table* table : Tables(manifest, root, "file")) {
-    EntryReader entry(manifest, *table, {"key", "name", "source"}, "a [[file]]");
+    EntryReader entry(manifest, *table, {"key", "name", "source", "compression"}, "a [[file]]");
     plan.files.push_back({entry.Optional("key").value_or(""), entry.Required("name"),
-                          base / PathFromUtf8(entry.Required("source"))});
+                          base / PathFromUtf8(entry.Required("source")),
+                          entry.OptionalCompression("compression")});
   }
   for (const toml::table* table : Tables(manifest, root, "value")) {
     EntryReader entry(manifest, *table, {"key", "text"}, "a [[value]]");

@@ -4,11 +4,15 @@
 //   exit_codes = true               # optional; default false: the reader
 //                                   # returns the setup program's exit code
 //                                   # and codes of its own failures
+//   compression = "best"            # optional: "none", "fast" or "best"
+//                                   # (the default), for every file that
+//                                   # does not say otherwise
 //
 //   [[file]]
 //   key = "installer"               # optional; a variable naming the file
 //   name = "Setup.exe"              # the name it is extracted under
 //   source = "build/setup.exe"      # relative to the manifest
+//   compression = "none"            # optional: this file's own level
 //
 //   [[value]]
 //   key = "executable"

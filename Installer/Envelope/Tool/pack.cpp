@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "compression_pipeline.h"
 #include "envelope_writer.h"
 #include "options.h"
 #include "plan_rules.h"
@@ -81,16 +85,40 @@ class FileOutput : public writer::Output {
   std::string pending_;
 };
 
+// Reads the next `size` bytes of the input `what` into `buffer`, or throws.
+void ReadInput(platform::File& source, char* buffer, size_t size, const std::string& what) {
+  if (!source.Read(buffer, size)) {
+    throw ToolError(what + ": read failed (" +
+                    platform::SystemErrorText(platform::LastErrorCode()) +
+                    "); did it change while being packed?");
+  }
+}
+
 // The `size` bytes of `source` from its current position, as a record's
 // payload.
 writer::Payload FileContents(platform::File& source, uint32_t size, const std::string& what) {
   return writer::Payload(size, [&source, what](char* buffer, size_t piece) {
-    if (!source.Read(buffer, piece)) {
-      throw ToolError(what + ": read failed (" +
-                      platform::SystemErrorText(platform::LastErrorCode()) +
-                      "); did it change while being packed?");
-    }
+    ReadInput(source, buffer, piece, what);
   });
+}
+
+// What reads a file to compress: opened when the pipeline reaches it (so
+// that only one input is open at a time), refused when its size is no longer
+// `size`, read with the same complaints as an uncompressed file.
+writer::CompressionInput CompressedInput(const FileEntry& file, uint32_t size,
+                                         writer::Compression compression) {
+  writer::CompressionInput input;
+  input.size = size;
+  input.compression = compression;
+  input.open = [source = file.source, name = file.name, size]() -> writer::ReadNext {
+    uint32_t now = 0;
+    auto opened = std::make_shared<platform::File>(
+        OpenInput(source, "file " + Quoted(name) + ": source", now));
+    if (now != size) throw ToolError("file " + Quoted(name) + ": source changed while packing");
+    const std::string what = "file " + Quoted(name);
+    return [opened, what](char* buffer, size_t piece) { ReadInput(*opened, buffer, piece, what); };
+  };
+  return input;
 }
 
 std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
@@ -137,12 +165,34 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   try {
+    // The compressed files are compressed on every processor from here on,
+    // ahead of the writing.
+    std::vector<writer::CompressionInput> compressed;
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+      const writer::Compression compression = plan.files[i].compression.value_or(plan.compression);
+      if (compression != writer::Compression::kNone) {
+        compressed.push_back(CompressedInput(plan.files[i], sizes[i], compression));
+      }
+    }
+    writer::CompressionPipeline pipeline(std::move(compressed),
+                                         writer::CompressionPipeline::DefaultThreads());
+
     FileOutput installer(out);
     writer::EnvelopeWriter envelope(installer);
     envelope.AddStubGroup(FileContents(stub_file, stub_size, "stub " + Quoted(Utf8FromPath(stub))),
                           stub_name);
     for (size_t i = 0; i < plan.files.size(); ++i) {
       const FileEntry& file = plan.files[i];
+      if (file.compression.value_or(plan.compression) != writer::Compression::kNone) {
+        try {
+          envelope.AddCompressedFileGroup(file.key, file.name, pipeline.NextContents());
+        } catch (const std::length_error&) {
+          throw ToolError("file " + Quoted(file.name) +
+                          ": compressed, it would take 4 GiB or more, more than an envelope "
+                          "record holds; pack it with compression = \"none\"");
+        }
+        continue;
+      }
       uint32_t size = 0;
       platform::File source =
           OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);

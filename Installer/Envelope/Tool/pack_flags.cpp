@@ -26,4 +26,35 @@ ValueEntry ParseValueFlag(std::string_view flag) {
   return {std::string(flag.substr(0, equals)), std::string(flag.substr(equals + 1))};
 }
 
+namespace {
+
+struct NamedCompression {
+  std::string_view name;
+  writer::Compression compression;
+};
+constexpr NamedCompression kCompressions[] = {{"none", writer::Compression::kNone},
+                                              {"fast", writer::Compression::kFast},
+                                              {"best", writer::Compression::kBest}};
+
+}  // namespace
+
+std::optional<writer::Compression> CompressionNamed(std::string_view name) {
+  for (const NamedCompression& entry : kCompressions) {
+    if (entry.name == name) return entry.compression;
+  }
+  return std::nullopt;
+}
+
+std::string_view CompressionName(writer::Compression compression) {
+  for (const NamedCompression& entry : kCompressions) {
+    if (entry.compression == compression) return entry.name;
+  }
+  return "none";
+}
+
+writer::Compression ParseCompressionFlag(std::string_view flag) {
+  if (const auto compression = CompressionNamed(flag)) return *compression;
+  throw ToolError("--compression " + Quoted(flag) + ": expected " + std::string(kCompressionNames));
+}
+
 }  // namespace tool

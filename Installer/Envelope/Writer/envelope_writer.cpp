@@ -17,6 +17,19 @@ void EnvelopeWriter::AddRecord(const Payload& payload) {
     throw std::length_error("record payload of 4 GiB or more");
   }
   format::Md5Hasher hasher;
+  if (payload.produce_) {
+    uint64_t size = 0;
+    payload.produce_([&](std::string_view piece) {
+      if (piece.size() > format::kMaxPayloadSize - size) {
+        throw std::length_error("record payload of 4 GiB or more");
+      }
+      size += piece.size();
+      hasher.Update(piece);
+      output_.Write(piece);
+    });
+    output_.Write(format::RecordTrailer(static_cast<uint32_t>(size), hasher.Digest()));
+    return;
+  }
   if (!payload.read_) {
     hasher.Update(payload.bytes_);
     output_.Write(payload.bytes_);

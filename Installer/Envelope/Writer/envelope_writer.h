@@ -28,24 +28,34 @@ class Output {
   virtual void Write(std::string_view bytes) = 0;
 };
 
-// A record's payload: bytes held in memory, or `size` bytes that `read`
+// A record's payload: bytes held in memory; or `size` bytes that `read`
 // delivers in order, a piece at a time (it fills exactly the buffer it is
-// given, or throws).
+// given, or throws); or bytes of a size not known in advance, which
+// `produce` hands, in order, to the function it is given, piece by piece
+// (pieces may be empty; it throws on failure).
 class Payload {
  public:
+  using Emit = std::function<void(std::string_view piece)>;
+  using Producer = std::function<void(const Emit& emit)>;
+
   Payload(std::string_view bytes) : size_(bytes.size()), bytes_(bytes) {}  // NOLINT: implicit
   Payload(const char* bytes) : Payload(std::string_view(bytes)) {}         // NOLINT: implicit
   Payload(const std::string& bytes) : Payload(std::string_view(bytes)) {}  // NOLINT: implicit
   Payload(uint64_t size, std::function<void(char* buffer, size_t size)> read)
       : size_(size), read_(std::move(read)) {}
+  explicit Payload(Producer produce) : produce_(std::move(produce)) {}
 
+  // Whether the size is known before the bytes are written.
+  bool size_known() const { return !produce_; }
+  // The size, when it is known (else 0).
   uint64_t size() const { return size_; }
 
  private:
   friend class EnvelopeWriter;
-  uint64_t size_;
+  uint64_t size_ = 0;
   std::string_view bytes_;
   std::function<void(char*, size_t)> read_;
+  Producer produce_;
 };
 
 // The records of a group, by their role; a group takes those its kind holds
@@ -62,8 +72,11 @@ class EnvelopeWriter {
   explicit EnvelopeWriter(Output& output) : output_(output) {}
 
   // Writes one record: the payload, its length and its MD5 digest. A payload
-  // given as a reader is passed through in chunks, never held whole. Throws
-  // std::length_error, before writing anything, for 4 GiB or more.
+  // given as a reader or a producer is passed through as it comes, never
+  // held whole. Throws std::length_error for 4 GiB or more: before writing
+  // anything when the size is known, else as soon as the produced bytes pass
+  // format::kMaxPayloadSize (what was written already is then the caller's
+  // to discard).
   void AddRecord(const Payload& payload);
 
   // Writes a group: the records that follow its type, given in the order the
