@@ -186,7 +186,7 @@ if wants compressed; then
     corpus_arguments+=(--file ":$name=corpus/$name")
     corpus_bytes=$((corpus_bytes + size))
   done < <(find "$corpus_source" -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort)
-  corpus_files=${#corpus_arguments[@]}
+  corpus_files=$((${#corpus_arguments[@]} / 2))  # two arguments a file
   if ((corpus_files == 0)); then
     echo "No file of $corpus_source fits in $CORPUS_MIB MiB." >&2
     exit 2

@@ -12,7 +12,7 @@ constexpr int kMostDecodingSlots = 4;
 
 }  // namespace
 
-int DecodingSlots() { return std::min(platform::ProcessorCount(), kMostDecodingSlots); }
+int DecodingSlots() { return std::min(platform::ProcessorCount() * 2, kMostDecodingSlots); }
 
 struct DecodingThreads::Slot {
   platform::Thread thread;

@@ -74,7 +74,9 @@ class DecodingThreads {
   uint64_t unwritten_bytes_ = 0;
 };
 
-// The slots a reader uses: one per processor, at most 4 (8 MiB of buffers).
+// The slots a reader uses: two per processor, so that a thread always has
+// the next chunk waiting when it finishes one, and at most 4 (8 MiB of
+// buffers).
 int DecodingSlots();
 
 }  // namespace reader
