@@ -28,15 +28,21 @@ constexpr int64_t kFileTimeToUnixSeconds = 11644473600;
 
 HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// An OVERLAPPED that names `offset`, for a positioned read or write.
+OVERLAPPED OverlappedAt(int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  return at;
+}
+
 // Reads `size` bytes, at `offset` or, when it is negative, at the current
 // position. A positioned read names its offset in an OVERLAPPED, which on a
 // handle opened for synchronous reading makes ReadFile read there (the
 // position follows it). Fails at the end of the file (kErrorEndOfFile).
 bool ReadWhole(HANDLE file, char* bytes, size_t size, int64_t offset) {
   while (size > 0) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    OVERLAPPED at = OverlappedAt(offset);
     const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
     DWORD got = 0;
     if (!ReadFile(file, bytes, chunk, &got, offset < 0 ? nullptr : &at)) return false;
@@ -299,9 +305,7 @@ bool File::Write(const void* data, size_t size) {
 bool File::WriteAt(int64_t offset, const void* data, size_t size) {
   auto bytes = static_cast<const char*>(data);
   while (size > 0) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    OVERLAPPED at = OverlappedAt(offset);
     const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
     DWORD written = 0;
     if (!WriteFile(ToHandle(handle_), bytes, chunk, &written, &at)) return false;
