@@ -40,7 +40,7 @@ bool Thread::Start(void (*body)(void*), void* argument) {
   if (state_ != nullptr) return false;
   state_ = new State{nullptr, {body, argument}};
   state_->thread = CreateThread(nullptr, kThreadStackSize, RunWork, &state_->work,
-                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (state_->thread == nullptr) {
     delete state_;
     state_ = nullptr;
