@@ -19,6 +19,7 @@
 
 #include "compressed_contents.h"
 #include "envelope_writer.h"
+#include "file_extraction.h"
 #include "little_endian.h"
 #include "platform.h"
 #include "record.h"
@@ -514,6 +515,23 @@ TEST(ContainedFileNameTest, AcceptsOnlyRelativeNamesWithoutParentSteps) {
            "..", "../x", "x/..", "x\\..\\y", "/abs", "\\abs", "C:\\x", "c:x", "a/b/../../..",
            "..\0x"s, "x\0"s, "\0/abs"s}) {
     EXPECT_FALSE(IsContainedFileName(name)) << name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A name that may stand for a temporary file, in any case or as Windows' short
+// 8.3 name of one, in any component; no other name does.
+TEST(TemporaryFileNameTest, TellsTheNamesThatMayStandForATemporaryFile) {
+  for (const char* name : {"~extracting-1", "~EXTRACTING-12", "~Extra~1", "./~extracting-0",
+                           "sub\\~extracting-3", "~extracting-1/.", "~extract"}) {
+    EXPECT_TRUE(MayNameTemporaryFile(name)) << name;
+  }
+  for (const char* name :
+       {"Setup.exe", "~extr", "x~extracting-1", " ~extracting-1", "~ex/tracting", ""}) {
+    EXPECT_FALSE(MayNameTemporaryFile(name)) << name;
   }
 }
 

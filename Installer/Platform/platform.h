@@ -43,6 +43,9 @@ extern const char kPathSeparator;
 // The error code reported for a file name the reader refuses to write.
 extern const int kErrorInvalidName;
 
+// The error code reported for a file name longer than the system accepts.
+extern const int kErrorNameTooLong;
+
 // The error code of a read that met the end of the file.
 extern const int kErrorEndOfFile;
 

@@ -26,6 +26,7 @@ namespace platform {
 
 const char kPathSeparator = '/';
 const int kErrorInvalidName = EINVAL;
+const int kErrorNameTooLong = ENAMETOOLONG;
 const int kErrorEndOfFile = ENODATA;
 
 namespace {

@@ -16,6 +16,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const int kErrorInvalidName = ERROR_INVALID_NAME;
+const int kErrorNameTooLong = ERROR_FILENAME_EXCED_RANGE;
 const int kErrorEndOfFile = ERROR_HANDLE_EOF;
 const int kErrorFileExists = ERROR_FILE_EXISTS;
 

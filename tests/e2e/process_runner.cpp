@@ -60,6 +60,10 @@ RunningProgram::RunningProgram(const std::string& path, const LaunchOptions& opt
       const rlimit limit{options.address_space_limit, options.address_space_limit};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.open_files_limit != RLIM_INFINITY) {
+      const rlimit limit{options.open_files_limit, options.open_files_limit};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (options.user != static_cast<uid_t>(-1)) {
       if (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0) {
         _exit(126);

@@ -22,6 +22,7 @@ struct LaunchOptions {
   bool ignore_child_signals = false;       // start with SIGCHLD ignored
   rlim_t file_size_limit = RLIM_INFINITY;  // with SIGXFSZ ignored
   rlim_t address_space_limit = RLIM_INFINITY;
+  rlim_t open_files_limit = RLIM_INFINITY;
   uid_t user = static_cast<uid_t>(-1);  // run as this user (needs root)
   // Standard error on a pseudo-terminal (raw: no line-end translation)
   // rather than a pipe; what it shows is collected all the same.

@@ -247,6 +247,83 @@ TEST_F(HostileRunTest, FileNamesThatCannotBeExtracted) {
   }
 }
 
+// A name no system could hold is refused from its length: the reader holds
+// no more of it than it takes to tell (the run stays within the memory
+// limit), and the message shows only its start.
+TEST_F(HostileRunTest, ANameLongerThanAnyPathIsRefusedFromItsLength) {
+  const std::string name(50 << 20, 'n');
+  std::string bytes = Stub();
+  writer::AppendFileGroup(bytes, "", name, "contents");
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  writer::AppendTail(bytes);
+  EXPECT_EQ(
+      RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() + std::string(256, 'n') +
+                              "...\nError: " + std::strerror(ENAMETOOLONG) + "\n"),
+      "ran\n");
+}
+
+// While a compressed file's chunks are decoded, the next files are read:
+// none of them may lose its bytes to the name the compressed one then takes,
+// whatever the names (a temporary file's name among them), and the setup
+// program that runs is the one packed as such.
+TEST_F(HostileRunTest, APendingFileTakesNoOtherFilesBytes) {
+  const std::string text = test::RandomBytes(3 << 20, 7);
+  const struct {
+    std::vector<std::string> names;  // compressed files read before Setup.exe, in reading order
+    bool compressed_setup;
+  } cases[] = {
+      {{"~extracting-1"}, true},
+      {{"~extracting-1"}, false},
+      {{"./~extracting-1"}, true},
+      {{"~extracting-2", "b.txt"}, true},
+      {{"a.txt", "~extracting-1", "b.txt"}, false},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = Stub();
+    if (c.compressed_setup) {
+      writer::AppendCompressedFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+    } else {
+      writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+    }
+    for (auto name = c.names.rbegin(); name != c.names.rend(); ++name) {
+      writer::AppendCompressedFileGroup(bytes, "", *name, *name + text);
+    }
+    AppendLaunch(bytes, "ran");
+    writer::AppendTail(bytes);
+    const std::string context = c.names.front() + (c.compressed_setup ? " zfile" : " file");
+    fs::remove_all(record_ / "files");
+    EXPECT_EQ(RunExpecting(bytes, "", context), "ran\n") << context;
+    EXPECT_EQ(test::ReadFile(record_ / "files" / "Setup.exe"), kRecordingSetup) << context;
+    for (const std::string& name : c.names) {
+      EXPECT_TRUE(test::ReadFile(record_ / "files" / name) == name + text) << context << name;
+    }
+  }
+}
+
+// Empty compressed files hand over no chunks; queued behind a large one they
+// still hold no file open each: the reader keeps a few files open, whatever
+// the envelope holds.
+TEST_F(HostileRunTest, ManyEmptyCompressedFilesBehindALargeOneNeedFewOpenFiles) {
+  std::string bytes = Stub();
+  writer::AppendCompressedFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  for (int i = 0; i < 300; ++i) {
+    writer::AppendCompressedFileGroup(bytes, "", "e" + std::to_string(i), "");
+  }
+  writer::AppendCompressedFileGroup(bytes, "", "large.bin", test::RandomBytes(6 << 20, 9));
+  AppendLaunch(bytes, "ran");
+  writer::AppendTail(bytes);
+  WriteInstaller(bytes);
+  test::LaunchOptions options = Options();
+  options.open_files_limit = 32;
+  fs::remove(record_ / "args");
+  const test::ProgramResult result = Run(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(test::ReadFile(record_ / "args"), "ran\n");
+  EXPECT_EQ(test::EntryNames(record_ / "files").size(), 302u);
+}
+
 TEST_F(HostileRunTest, ARepeatedNameHoldsTheGroupReadLast) {
   // Read from the end: the second Setup.exe is written first and then
   // overwritten by the first, while the key keeps the name read first.

@@ -217,6 +217,31 @@ TEST_F(WineInstallerTest, ACompressedInstallerRunsWithEveryFileWholeAndADamagedO
   EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
 }
 
+// A compressed file named as a temporary file is (in any case, as Windows
+// compares names) placed before the next file's temporary file is made: the
+// setup program read after it runs, and both files keep their bytes.
+TEST_F(WineInstallerTest, ACompressedFileNamedAsATemporaryFileTakesNoOtherFilesBytes) {
+  const std::string other = test::RandomBytes(3 * kMaxChunkOriginalSize, 5);
+  for (const std::string name : {"~extracting-1", "~EXTRACTING-1"}) {
+    std::string bytes = Stub();
+    writer::AppendCompressedFileGroup(bytes, "installer", "Setup.exe", GuiSetup());
+    writer::AppendCompressedFileGroup(bytes, "", name, other);
+    writer::AppendValueGroup(bytes, "executable", "%installer%");
+    writer::AppendTail(bytes);
+    WriteInstaller(bytes);
+    fs::remove_all(record_);
+    fs::create_directory(record_);
+    const wine::Result result = Run();
+    EXPECT_EQ(result.exit_code, 0) << name;
+    EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{}) << name;
+    ASSERT_TRUE(SetupRan()) << name;
+    EXPECT_EQ(RecordedFiles(), (std::set<std::string>{"Setup.exe", name})) << name;
+    EXPECT_TRUE(test::ReadFile(record_ / "files" / "Setup.exe") == GuiSetup()) << name;
+    EXPECT_TRUE(test::ReadFile(record_ / "files" / name) == other) << name;
+    EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{}) << name;
+  }
+}
+
 TEST_F(WineInstallerTest, AReaderWithoutEnvelopeSaysSoAndAsksForTheWholeDownload) {
   WriteInstaller(WindowsProgram("reader.exe"));
   const wine::Result result = Run();

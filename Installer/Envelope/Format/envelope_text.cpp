@@ -1,5 +1,7 @@
 #include "envelope_text.h"
 
+#include <algorithm>
+
 #include "platform.h"
 
 namespace format {
@@ -64,6 +66,16 @@ bool IsValidUtf8(std::string_view text) {
     at += length;
   }
   return true;
+}
+
+std::string_view Utf8Prefix(std::string_view text, size_t most_bytes) {
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t length = std::max<size_t>(Utf8SequenceLength(text.substr(at)), 1);
+    if (at + length > most_bytes) break;
+    at += length;
+  }
+  return text.substr(0, at);
 }
 
 std::string DecodeEnvelopeText(std::string bytes) {

@@ -27,6 +27,10 @@ void AppendUtf8(std::string& text, char32_t code_point);
 // byte is ASCII, and so valid.
 bool IsValidUtf8(std::string_view text);
 
+// The longest start of `text` of at most `most_bytes` bytes that cuts no
+// well-formed UTF-8 sequence in two (a byte that starts none counts alone).
+std::string_view Utf8Prefix(std::string_view text, size_t most_bytes);
+
 // The envelope text `bytes` as UTF-8: itself when it is valid UTF-8, else
 // read in the system's ANSI code page (POSIX: unchanged).
 std::string DecodeEnvelopeText(std::string bytes);

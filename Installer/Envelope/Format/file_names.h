@@ -1,9 +1,19 @@
 // Which file names an envelope may extract.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace format {
+
+// The longest file name, in UTF-8 bytes, that either system could accept as
+// a path: Windows' 32,767 UTF-16 units, each at most 3 bytes of UTF-8 (POSIX
+// paths are shorter still). A longer name can never be extracted, so a
+// reader holds no more of it than this and one byte, enough to tell.
+inline constexpr size_t kMostFileNameBytes = 32767 * 3;
+
+// Whether `name` is longer than any path either system accepts.
+constexpr bool IsFileNameTooLong(std::string_view name) { return name.size() > kMostFileNameBytes; }
 
 // Whether `name` stays inside the directory it is extracted to: not absolute
 // (no leading separator, no drive), no ".." component, split on "/" and "\",

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "envelope_text.h"
+#include "file_names.h"
 #include "tail.h"
 
 namespace format {
@@ -82,9 +83,11 @@ RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
     group.contents = failure_.record;
     return RecordStatus::kOk;
   }
-  // A type is kept long enough to tell the tail marker from other texts.
-  const size_t kept =
-      role == RecordRole::kType ? std::max(kept_text_size_, TailMarker().size()) : kept_text_size_;
+  // A type is kept long enough to tell the tail marker from other texts; a
+  // name only long enough to tell that no system could hold it.
+  size_t kept = kept_text_size_;
+  if (role == RecordRole::kType) kept = std::max(kept, TailMarker().size());
+  if (role == RecordRole::kName) kept = kMostFileNameBytes + 1;
   const RecordStatus status = ReadRecordBackward(reader_, *text, kept, failure_.record);
   // Decoded once, here, after the digest has covered the stored bytes. The
   // type is compared with ASCII texts only, and keeps its bytes.

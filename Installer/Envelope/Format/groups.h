@@ -91,9 +91,11 @@ struct GroupReadFailure {
 // at record boundaries; a record that cannot be read whole ends the reading.
 class GroupReader {
  public:
-  // Texts (keys, names, values) longer than `kept_text_size` bytes are kept
-  // only in part, though hashed whole; a type is always kept as long as the
-  // tail marker.
+  // Keys and values longer than `kept_text_size` bytes are kept only in
+  // part, though hashed whole; a type is always kept as long as the tail
+  // marker, and a name up to kMostFileNameBytes + 1 bytes (see
+  // file_names.h): whole when some system could hold it, else enough for
+  // IsFileNameTooLong to tell.
   explicit GroupReader(platform::File& file, size_t kept_text_size = SIZE_MAX)
       : reader_(file), kept_text_size_(kept_text_size) {}
 

@@ -5,6 +5,7 @@
 
 #include "compressed_contents.h"
 #include "decoding_threads.h"
+#include "envelope_text.h"
 #include "extraction_progress.h"
 #include "file_extraction.h"
 #include "file_names.h"
@@ -33,6 +34,26 @@ void ReportFileError(const MessageDestination& messages, const char* caption,
                 caption);
 }
 
+// How much of a name too long for any system a message shows.
+constexpr size_t kShownNameBytes = 256;
+
+// Refuses on `file`, before anything is created, a name that would lead out
+// of `work_directory` or that no system could hold; true when it did. A name
+// too long is shown only in part, so that the message stays short.
+bool RefuseUnextractableName(const std::string& work_directory, const std::string& name,
+                             PendingFile& file) {
+  if (format::IsFileNameTooLong(name)) {
+    file.Refuse(work_directory + std::string(format::Utf8Prefix(name, kShownNameBytes)) + "...",
+                platform::kErrorNameTooLong);
+    return true;
+  }
+  if (!format::IsContainedFileName(name)) {
+    file.Refuse(work_directory + name, platform::kErrorInvalidName);
+    return true;
+  }
+  return false;
+}
+
 // Extracts a file group's contents: hashed and written to a temporary file
 // in one pass, a name refused (it would lead out of the work directory) only
 // hashed. The file takes its name later, in PlaceFile.
@@ -40,11 +61,8 @@ format::RecordStatus ExtractFile(const std::string& work_directory, const format
                                  format::BackwardReader& archive, PendingFile& file,
                                  int& next_temporary_number, WritingThread& writing_thread,
                                  ExtractionProgress& progress) {
-  const std::string path = work_directory + group.name;
-  if (format::IsContainedFileName(group.name)) {
-    file.Create(work_directory, path, next_temporary_number);
-  } else {
-    file.Refuse(path, platform::kErrorInvalidName);
+  if (!RefuseUnextractableName(work_directory, group.name, file)) {
+    file.Create(work_directory, work_directory + group.name, next_temporary_number);
   }
   return ExtractContents(archive, group.contents, file, writing_thread, progress);
 }
@@ -69,13 +87,20 @@ bool PlaceFile(PendingFile& file, RunState& state) {
 // whose chunks may still be decoding while the next groups are read.
 using DecodingFiles = std::vector<std::unique_ptr<PendingFile>>;
 
-// Places the files of `decoding` in order: every one, or only those at the
-// front whose chunks have all come back when `ready_only`. On the first that
-// fails the rest are discarded; false then.
-bool PlaceDecodedFiles(DecodingFiles& decoding, bool ready_only, RunState& state) {
+// The most files left decoding, each with its temporary file open, while the
+// next groups are read: as many as there can be decoding slots, so that the
+// reader holds a small, fixed number of files open whatever the envelope
+// holds (empty files, which hand over no chunks, included).
+constexpr size_t kMostFilesDecoding = 4;
+
+// Places the files of `decoding` in order, from the front: each whose chunks
+// have all come back, and, waiting for their chunks, as many more as it
+// takes to leave at most `most_left` behind. On the first that fails the rest
+// are discarded; false then.
+bool PlaceDecodedFiles(DecodingFiles& decoding, size_t most_left, RunState& state) {
   size_t placed = 0;
   for (; placed < decoding.size(); ++placed) {
-    if (ready_only && decoding[placed]->chunks_in_flight() > 0) break;
+    if (decoding.size() - placed <= most_left && decoding[placed]->chunks_in_flight() > 0) break;
     if (!PlaceFile(*decoding[placed], state)) {
       decoding.clear();
       return false;
@@ -100,8 +125,8 @@ format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
                            : archive.View(group.contents.start, format::kCompressedHeaderSize);
   const uint64_t declared =
       header == nullptr ? 0 : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
-  if (!format::IsContainedFileName(group.name)) {
-    file.Refuse(path, platform::kErrorInvalidName);
+  if (RefuseUnextractableName(work_directory, group.name, file)) {
+    // Only hashed and parsed.
   } else if (!RoomForFile(work_directory, declared, threads)) {
     file.Refuse(path, platform::kErrorDiskFull);
   } else {
@@ -168,9 +193,9 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     }
     if (status != format::RecordStatus::kOk || group.bad_record) file->Discard();
     // The files read before this group come first, with their own failures.
-    const bool ready_only = status == format::RecordStatus::kOk && !group.bad_record &&
-                            group.kind == format::GroupKind::kCompressedFile;
-    if (!PlaceDecodedFiles(decoding, ready_only, state)) return;
+    const bool read_whole = status == format::RecordStatus::kOk && !group.bad_record;
+    const bool still_decoding = read_whole && group.kind == format::GroupKind::kCompressedFile;
+    if (!PlaceDecodedFiles(decoding, still_decoding ? kMostFilesDecoding : 0, state)) return;
     // A read failure ends the walk silently; a digest mismatch is reported.
     if (status != format::RecordStatus::kOk && !group.bad_record) return;
     const bool goes_on = walk.Take(group);
@@ -182,8 +207,12 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
     }
     if (group.kind == format::GroupKind::kFile && !PlaceFile(*file, state)) return;
     if (group.kind == format::GroupKind::kCompressedFile) {
+      // A file that is to take a name a temporary file may have is placed
+      // before the next temporary file is made, so that it never takes that
+      // file's name from under it.
+      const bool keeps_decoding = goes_on && !MayNameTemporaryFile(group.name);
       decoding.push_back(std::move(file));
-      if (!PlaceDecodedFiles(decoding, goes_on, state)) return;
+      if (!PlaceDecodedFiles(decoding, keeps_decoding ? kMostFilesDecoding : 0, state)) return;
     }
     if (!goes_on) return;
   }

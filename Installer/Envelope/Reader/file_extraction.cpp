@@ -9,7 +9,30 @@ namespace {
 // How many taken temporary names one file tries before it gives up.
 constexpr int kTemporaryNameTries = 1000;
 
+// The part of kTemporaryFilePrefix that a short 8.3 name keeps.
+constexpr std::string_view kTemporaryNameStem(kTemporaryFilePrefix, 6);
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
+  if (text.size() < start.size()) return false;
+  for (size_t i = 0; i < start.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != start[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool MayNameTemporaryFile(std::string_view name) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("/\\", start);
+    if (StartsWithIgnoringCase(name.substr(start, end - start), kTemporaryNameStem)) return true;
+    if (end == std::string_view::npos) return false;
+    start = end + 1;
+  }
+}
 
 void PendingFile::Create(const std::string& work_directory, const std::string& path,
                          int& next_number) {

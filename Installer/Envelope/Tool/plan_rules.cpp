@@ -129,6 +129,7 @@ std::string RecordedStubName(const PackPlan& plan, const std::string& stub_file_
 
 std::string RefusedFileName(std::string_view name) {
   if (name.empty()) return "is empty";
+  if (format::IsFileNameTooLong(name)) return "is longer than any path Windows or Linux accepts";
   if (!format::IsContainedFileName(name)) return "leaves the work directory";
   if (name.find_first_of("/\\") != std::string_view::npos) {
     return "has a directory part, and the reader creates no directories";
