@@ -9,8 +9,8 @@ set -euo pipefail
 usage() {
   cat <<'EOF'
 Usage: bench/compare.sh [--cases LIST] [--runs N] [--size MIB] [--files N]
-                        [--corpus MIB] [--random MIB] [--before DIR]
-                        [--no-build] [--help]
+                        [--corpus MIB] [--random MIB] [--tiny N]
+                        [--before DIR] [--no-build] [--help]
 
 Builds the `bench` preset, prepares the inputs of the chosen cases in a
 scratch directory under ${TMPDIR:-/tmp} and times every contender of a case
@@ -40,6 +40,11 @@ Cases (--cases, comma-separated; default warm,cold,many,compressed):
          makeself --gzip. Pack: envelope pack --compression best against
          gzip -9 of the tar; pack of the random bytes by default against
          --compression none. Left out when the folder is missing.
+  extract
+         TINY_FILES files of 100 bytes (not in the default list): envelope
+         extract of an installer of them compressed (best) against the
+         same files stored (--compression none), and against the envelope
+         tool before a change (--before) on the compressed installer.
 
 Options (or the environment variables in brackets):
   --cases LIST  [CASES]     the cases to run
@@ -48,9 +53,10 @@ Options (or the environment variables in brackets):
   --files N     [FILES=10000]    files of the many case
   --corpus MIB  [CORPUS_MIB=200] Windows programs of the compressed case
   --random MIB  [RANDOM_MIB=256] random bytes of the compressed case
+  --tiny N      [TINY_FILES=100000] files of the extract case
   --before DIR  [BEFORE_BIN]     a bin directory holding another build's
-                                 `reader` (the one before a change): its
-                                 reader runs as one more contender
+                                 `reader` and `envelope` (the ones before a
+                                 change): they run as one more contender
   --no-build    [BUILD=0]   use build-bench/ as it is
 
 A quick look: --cases many --runs 3 --files 2000 (about a minute). The cases
@@ -66,6 +72,7 @@ SIZE_MIB=${SIZE_MIB:-1024}
 FILES=${FILES:-10000}
 CORPUS_MIB=${CORPUS_MIB:-200}
 RANDOM_MIB=${RANDOM_MIB:-256}
+TINY_FILES=${TINY_FILES:-100000}
 BEFORE_BIN=${BEFORE_BIN:-}
 BUILD=${BUILD:-1}
 while (($# > 0)); do
@@ -77,6 +84,7 @@ while (($# > 0)); do
     --files) FILES=$2; shift 2 ;;
     --corpus) CORPUS_MIB=$2; shift 2 ;;
     --random) RANDOM_MIB=$2; shift 2 ;;
+    --tiny) TINY_FILES=$2; shift 2 ;;
     --before) BEFORE_BIN=$2; shift 2 ;;
     --no-build) BUILD=0; shift ;;
     *) usage >&2; exit 2 ;;
@@ -205,6 +213,23 @@ if wants compressed; then
   cp setup.sh corpus/
   makeself_archive archive-gzip.run corpus --gzip
   rm corpus/setup.sh
+fi
+if wants extract; then
+  echo "Preparing $TINY_FILES files of 100 bytes in $scratch ..." >&2
+  # Too many for the command line: a manifest lists them.
+  mkdir tiny
+  {
+    echo 'stub_name = "reader"'
+    for ((i = 0; i < TINY_FILES; i++)); do
+      name=$(printf 't%06d.txt' "$i")
+      printf 'file %06d, %s\n' "$i" "$(printf '%089d' "$i")" >"tiny/$name"
+      printf '[[file]]\nname = "%s"\nsource = "tiny/%s"\n' "$name" "$name"
+    done
+  } >tiny.toml
+  for level in best none; do
+    "$bin/envelope" pack --stub "$bin/reader" --manifest tiny.toml --compression "$level" \
+      --output "installer-tiny-$level" >/dev/null
+  done
 fi
 sync
 
@@ -536,6 +561,25 @@ if wants compressed; then
   check "pack of random bytes ≤ 1.1× --compression none" \
     "$(calc "$(s 'envelope pack, random') / $(s 'envelope pack --compression none, random')")×" \
     "$(s 'envelope pack, random') <= 1.1 * $(s 'envelope pack --compression none, random')"
+  print_targets
+fi
+
+if wants extract; then
+  echo "Extract, $TINY_FILES files of 100 bytes:" >&2
+  contender "envelope extract, stored" silent "rm -rf extracted" \
+    "$bin/envelope extract installer-tiny-none --to extracted"
+  contender "envelope extract, compressed" silent "rm -rf extracted" \
+    "$bin/envelope extract installer-tiny-best --to extracted"
+  [ -z "$BEFORE_BIN" ] || [ ! -x "$BEFORE_BIN/envelope" ] ||
+    contender "envelope extract before, compressed" silent "rm -rf extracted" \
+      "$BEFORE_BIN/envelope extract installer-tiny-best --to extracted"
+  run_case 0
+  echo
+  echo "**Extract:** envelope extract of $TINY_FILES files of 100 bytes into a new directory, page cache warm, median of $RUNS alternating rounds after a warm-up. Floor: the same files stored."
+  table "envelope extract, stored"
+  check "extract, compressed ≤ 1.5× stored" \
+    "$(calc "$(s 'envelope extract, compressed') / $(s 'envelope extract, stored')")×" \
+    "$(s 'envelope extract, compressed') <= 1.5 * $(s 'envelope extract, stored')"
   print_targets
 fi
 

@@ -313,13 +313,14 @@ int ExtractInstaller(const std::filesystem::path& installer,
     }
     files.push_back(&group);
   }
+  InstallerFiles contents(installer);
   for (const ScannedGroup* file : files) {
     const std::filesystem::path target = directory / PathFromUtf8(file->name);
     std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
     if (file->kind == GroupKind::kCompressedFile) {
-      ExtractCompressedFile(installer, *file, target);
+      contents.ExtractCompressedFile(*file, target);
     } else {
-      CopyRecordToFile(installer, file->contents, target);
+      contents.CopyRecordToFile(file->contents, target);
     }
     std::cout << "extracted " << Quoted(file->name) << " (" << file->original_size << " bytes)\n";
   }

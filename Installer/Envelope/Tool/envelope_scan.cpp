@@ -15,8 +15,8 @@ namespace tool {
 
 namespace {
 
-// Texts longer than 64 KiB are kept only in part; they are still hashed
-// whole.
+// Keys and values longer than 64 KiB are kept only in part; they are still
+// hashed whole (names: see GroupReader).
 constexpr size_t kKeptTextSize = 64 * 1024;
 
 // The original size a compressed file group's contents declare, or 0.
@@ -164,25 +164,37 @@ format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::strin
   return table;
 }
 
-void ExtractCompressedFile(const std::filesystem::path& installer, const ScannedGroup& group,
-                           const std::filesystem::path& target) {
-  platform::File file = platform::File::OpenForReading(Utf8FromPath(installer));
-  if (!file.IsOpen() || !file.SeekToEnd()) {
-    throw ToolError("cannot read the installer for " + Quoted(Utf8FromPath(target)) + ": " +
-                    platform::SystemErrorText(platform::LastErrorCode()));
-  }
+namespace {
+
+// Fails when `target` exists already, even as a dangling link.
+void RequireAbsent(const std::filesystem::path& target) {
   std::error_code error;
   if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
     throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
   }
-  format::BackwardReader archive(file);
-  reader::DecodingThreads threads(reader::DecodingSlots());
+}
+
+}  // namespace
+
+InstallerFiles::InstallerFiles(const std::filesystem::path& installer)
+    : file_(platform::File::OpenForReading(Utf8FromPath(installer))),
+      threads_(reader::DecodingSlots()) {
+  if (!file_.IsOpen() || !file_.SeekToEnd()) {
+    throw ToolError("cannot read the installer " + Quoted(Utf8FromPath(installer)) + ": " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  archive_.emplace(file_);
+}
+
+void InstallerFiles::ExtractCompressedFile(const ScannedGroup& group,
+                                           const std::filesystem::path& target) {
+  RequireAbsent(target);
   reader::PendingFile extracted;
   int next_temporary_number = 0;
   extracted.Create(Utf8FromPath(target.parent_path() / ""), Utf8FromPath(target),
                    next_temporary_number);
   const format::RecordStatus status =
-      reader::ExtractCompressedContents(archive, group.contents, extracted, threads, nullptr);
+      reader::ExtractCompressedContents(*archive_, group.contents, extracted, threads_, nullptr);
   if (status == format::RecordStatus::kOk && extracted.MoveToName()) return;
   extracted.Discard();
   if (status == format::RecordStatus::kReadFailed) {
@@ -197,28 +209,21 @@ void ExtractCompressedFile(const std::filesystem::path& installer, const Scanned
                   platform::SystemErrorText(extracted.error()));
 }
 
-void CopyRecordToFile(const std::filesystem::path& installer, const format::RecordLocation& record,
-                      const std::filesystem::path& target) {
-  auto fail = [&](const std::string& what) {
-    throw ToolError(what + " " + Quoted(Utf8FromPath(target)) + ": " +
-                    platform::SystemErrorText(platform::LastErrorCode()));
-  };
-  platform::File file = platform::File::OpenForReading(Utf8FromPath(installer));
-  if (!file.IsOpen()) fail("cannot read the installer for");
-  std::error_code error;
-  if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
-    throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
-  }
+void InstallerFiles::CopyRecordToFile(const format::RecordLocation& record,
+                                      const std::filesystem::path& target) {
+  RequireAbsent(target);
   platform::File out = platform::File::CreateForWriting(Utf8FromPath(target));
-  if (!out.IsOpen()) fail("cannot create");
-  file.SeekToEnd();
-  format::BackwardReader reader(file);
-  const bool copied = format::ReadPayloadInChunks(reader, record, [&](std::string_view chunk) {
+  if (!out.IsOpen()) {
+    throw ToolError("cannot create " + Quoted(Utf8FromPath(target)) + ": " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  const bool copied = format::ReadPayloadInChunks(*archive_, record, [&](std::string_view chunk) {
     return out.Write(chunk.data(), chunk.size());
   });
   if (!copied || !out.Close()) {
     const int code = platform::LastErrorCode();
     out.Close();
+    std::error_code error;
     std::filesystem::remove(target, error);
     throw ToolError("cannot write " + Quoted(Utf8FromPath(target)) + ": " +
                     platform::SystemErrorText(code));

@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "backward_reader.h"
+#include "decoding_threads.h"
 #include "groups.h"
 #include "options.h"
+#include "platform.h"
 #include "record.h"
 #include "variables.h"
 #include "windows_program.h"
@@ -61,16 +64,29 @@ format::ReaderOptions ReaderOptions(const EnvelopeScan& scan);
 // a separator) standing in for its per-run directory and no arguments.
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory);
 
-// Extracts the compressed file group `group` of the installer at `installer`
-// to `target`, which must not exist yet, the way the reader does: decoded on
-// helper threads into a temporary file beside it, which takes the name only
-// when the contents are whole. Throws ToolError.
-void ExtractCompressedFile(const std::filesystem::path& installer, const ScannedGroup& group,
-                           const std::filesystem::path& target);
+// An installer opened once to extract its files the way the reader does,
+// with one set of decoding threads for all of them.
+class InstallerFiles {
+ public:
+  // Opens the installer at `installer`; throws ToolError when it cannot.
+  explicit InstallerFiles(const std::filesystem::path& installer);
+  InstallerFiles(const InstallerFiles&) = delete;
+  InstallerFiles& operator=(const InstallerFiles&) = delete;
 
-// Copies a located record's payload to `target`, which must not exist yet; a
-// file that cannot be written whole is removed. Throws ToolError.
-void CopyRecordToFile(const std::filesystem::path& installer, const format::RecordLocation& record,
-                      const std::filesystem::path& target);
+  // Extracts the compressed file group `group` to `target`, which must not
+  // exist yet: decoded on the helper threads into a temporary file beside
+  // it, which takes the name only when the contents are whole. Throws
+  // ToolError.
+  void ExtractCompressedFile(const ScannedGroup& group, const std::filesystem::path& target);
+
+  // Copies a located record's payload to `target`, which must not exist yet;
+  // a file that cannot be written whole is removed. Throws ToolError.
+  void CopyRecordToFile(const format::RecordLocation& record, const std::filesystem::path& target);
+
+ private:
+  platform::File file_;
+  std::optional<format::BackwardReader> archive_;
+  reader::DecodingThreads threads_;
+};
 
 }  // namespace tool
