@@ -527,11 +527,11 @@ namespace {
 TEST(TemporaryFileNameTest, TellsTheNamesThatMayStandForATemporaryFile) {
   for (const char* name : {"~extracting-1", "~EXTRACTING-12", "~Extra~1", "./~extracting-0",
                            "sub\\~extracting-3", "~extracting-1/.", "~extract"}) {
-    EXPECT_TRUE(MayNameTemporaryFile(name)) << name;
+    EXPECT_TRUE(extraction::MayNameTemporaryFile(name)) << name;
   }
   for (const char* name :
        {"Setup.exe", "~extr", "x~extracting-1", " ~extracting-1", "~ex/tracting", ""}) {
-    EXPECT_FALSE(MayNameTemporaryFile(name)) << name;
+    EXPECT_FALSE(extraction::MayNameTemporaryFile(name)) << name;
   }
 }
 

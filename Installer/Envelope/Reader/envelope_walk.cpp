@@ -19,6 +19,15 @@
 
 namespace reader {
 
+using extraction::DecodingSlots;
+using extraction::DecodingThreads;
+using extraction::ExtractCompressedContents;
+using extraction::ExtractContents;
+using extraction::MayNameTemporaryFile;
+using extraction::PendingFile;
+using extraction::RoomForFile;
+using extraction::WritingThread;
+
 namespace {
 
 // A message box ends its text at a zero byte, so a zero byte in a path is

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "file_extraction.h"
 #include "platform.h"
 #include "reporting.h"
 
@@ -43,7 +44,7 @@ class ProgressSchedule {
 // when the object goes away, however the extraction ends, so always before
 // the setup program starts. While it lives, it is the progress display of
 // `messages`, which closes it before any message.
-class ExtractionProgress {
+class ExtractionProgress final : public extraction::ProgressCounter {
  public:
   ExtractionProgress(int64_t total_bytes, MessageDestination& messages);
   ~ExtractionProgress();
@@ -54,7 +55,7 @@ class ExtractionProgress {
   void Reached(int64_t processed_bytes);
 
   // `bytes` more are done.
-  void Advance(int64_t bytes) { Reached(processed_bytes_ + bytes); }
+  void Advance(int64_t bytes) override { Reached(processed_bytes_ + bytes); }
 
   // Closes the display now; the schedule may show it again later.
   void Close() { display_.Close(); }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform.h"
+#include "retry_times.h"
 
 namespace reader {
 
@@ -19,16 +20,9 @@ inline constexpr size_t kTemporaryPathLimit = 260;
 inline constexpr const char* kFallbackTemporaryPath =
     platform::kSystemKind == platform::SystemKind::kWindows ? "C:\\Temp\\" : "/tmp/";
 
-// How long one removal (of a tree, or of a directory's entries) may spend, in
-// all, trying again deletions that failed, and the pause between two tries;
-// a rename into place is tried again as long. Windows: right after the setup
-// program has ended, other processes (its console host, virus scanners,
-// indexers) may hold its files or directories for a moment. POSIX: an entry
-// is removed or renamed whoever holds it open, so a failure there stays, and
-// nothing is tried again.
-inline constexpr int kRemovalRetryMilliseconds =
-    platform::kSystemKind == platform::SystemKind::kWindows ? 2000 : 0;
-inline constexpr int kRemovalRetryPauseMilliseconds = 50;
+// How long a removal tries again, and a rename into place: see retry_times.h.
+using extraction::kRemovalRetryMilliseconds;
+using extraction::kRemovalRetryPauseMilliseconds;
 
 // temporary_path + "SF" + the low 32 bits of `seconds` as a signed decimal +
 // the path separator. Two runs in the same second get the same name.

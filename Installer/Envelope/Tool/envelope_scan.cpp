@@ -31,12 +31,12 @@ uint64_t DeclaredOriginalSize(format::BackwardReader& reader,
 // Reads compressed contents through the reader's extraction, writing
 // nothing, and notes whether they matched their digest and decode.
 format::RecordStatus CheckCompressedContents(format::BackwardReader& archive,
-                                             reader::DecodingThreads& threads,
+                                             extraction::DecodingThreads& threads,
                                              ScannedGroup& group) {
-  reader::PendingFile check;
+  extraction::PendingFile check;
   check.CheckOnly(group.name);
   const format::RecordStatus status =
-      reader::ExtractCompressedContents(archive, group.contents, check, threads, nullptr);
+      extraction::ExtractCompressedContents(archive, group.contents, check, threads, nullptr);
   if (status == format::RecordStatus::kReadFailed) return status;
   if (!check.MoveToName() || status != format::RecordStatus::kOk) {
     if (!group.bad_record) group.bad_record = format::RecordRole::kContents;
@@ -91,7 +91,7 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
   // and compressed contents decoded as the reader decodes them; mismatches
   // are noted and the reading goes on.
   format::GroupReader reader(file, kKeptTextSize);
-  reader::DecodingThreads decoding_threads(reader::DecodingSlots());
+  extraction::DecodingThreads decoding_threads(extraction::DecodingSlots());
   for (;;) {
     ScannedGroup group;
     format::RecordStatus read = reader.Next(group);
@@ -178,7 +178,7 @@ void RequireAbsent(const std::filesystem::path& target) {
 
 InstallerFiles::InstallerFiles(const std::filesystem::path& installer)
     : file_(platform::File::OpenForReading(Utf8FromPath(installer))),
-      threads_(reader::DecodingSlots()) {
+      threads_(extraction::DecodingSlots()) {
   if (!file_.IsOpen() || !file_.SeekToEnd()) {
     throw ToolError("cannot read the installer " + Quoted(Utf8FromPath(installer)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
@@ -189,12 +189,12 @@ InstallerFiles::InstallerFiles(const std::filesystem::path& installer)
 void InstallerFiles::ExtractCompressedFile(const ScannedGroup& group,
                                            const std::filesystem::path& target) {
   RequireAbsent(target);
-  reader::PendingFile extracted;
+  extraction::PendingFile extracted;
   int next_temporary_number = 0;
   extracted.Create(Utf8FromPath(target.parent_path() / ""), Utf8FromPath(target),
                    next_temporary_number);
-  const format::RecordStatus status =
-      reader::ExtractCompressedContents(*archive_, group.contents, extracted, threads_, nullptr);
+  const format::RecordStatus status = extraction::ExtractCompressedContents(
+      *archive_, group.contents, extracted, threads_, nullptr);
   if (status == format::RecordStatus::kOk && extracted.MoveToName()) return;
   extracted.Discard();
   if (status == format::RecordStatus::kReadFailed) {

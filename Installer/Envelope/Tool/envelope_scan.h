@@ -86,7 +86,7 @@ class InstallerFiles {
  private:
   platform::File file_;
   std::optional<format::BackwardReader> archive_;
-  reader::DecodingThreads threads_;
+  extraction::DecodingThreads threads_;
 };
 
 }  // namespace tool

@@ -1,8 +1,8 @@
 #include "file_extraction.h"
 
-#include "work_directory.h"
+#include "retry_times.h"
 
-namespace reader {
+namespace extraction {
 
 namespace {
 
@@ -128,7 +128,7 @@ void PendingFile::Discard() {
 
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     WritingThread& writing_thread, ExtractionProgress& progress) {
+                                     WritingThread& writing_thread, ProgressCounter& progress) {
   if (contents.length > format::kPayloadChunkSize) file.WriteThrough(writing_thread);
   return format::HashPayloadInChunks(archive, contents, [&](std::string_view chunk) {
     file.Write(chunk);
@@ -171,7 +171,7 @@ class ChunkSubmitter : public format::ChunkSink {
 format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
                                                const format::RecordLocation& contents,
                                                PendingFile& file, DecodingThreads& threads,
-                                               ExtractionProgress* progress) {
+                                               ProgressCounter* progress) {
   file.DecodeThrough(threads);
   ChunkSubmitter submitter(file, threads);
   format::ChunkedContentsParser parser(submitter);
@@ -198,4 +198,4 @@ bool RoomForFile(const std::string& directory, uint64_t original_size,
          free_bytes - threads.UnwrittenBytes() >= original_size;
 }
 
-}  // namespace reader
+}  // namespace extraction

@@ -3,8 +3,9 @@
 #include <algorithm>
 
 #include "file_extraction.h"
+#include "worker.h"
 
-namespace reader {
+namespace extraction {
 
 namespace {
 
@@ -15,16 +16,10 @@ constexpr int kMostDecodingSlots = 4;
 int DecodingSlots() { return std::min(platform::ProcessorCount() * 2, kMostDecodingSlots); }
 
 struct DecodingThreads::Slot {
-  platform::Thread thread;
-  platform::Semaphore work_ready;
-  platform::Semaphore work_done;
-  bool threaded = false;
-  bool stopping = false;
   format::ChunkDecoder decoder;
   std::unique_ptr<char[]> stored;
   std::unique_ptr<char[]> decoded;
-  // The chunk, handed to the thread with work_ready, its result back with
-  // work_done.
+  // The chunk, handed to the worker with the job, its result back.
   PendingFile* file = nullptr;
   platform::File* output = nullptr;  // nullptr: decode only
   uint32_t stored_size = 0;
@@ -32,20 +27,13 @@ struct DecodingThreads::Slot {
   uint64_t file_offset = 0;
   ChunkResult result = ChunkResult::kWritten;
   int error = 0;
+  Worker worker;  // last: it ends, and the chunk in flight with it, first
 };
 
 DecodingThreads::DecodingThreads(int slots) : slot_count_(slots < 1 ? 1 : slots) {}
 
 DecodingThreads::~DecodingThreads() {
-  if (!set_up_) return;
-  SettleAll();
-  for (int i = 0; i < slot_count_; ++i) {
-    Slot& slot = slots_[i];
-    if (!slot.threaded) continue;
-    slot.stopping = true;
-    slot.work_ready.Post();
-    slot.thread.Join();
-  }
+  if (set_up_) SettleAll();
 }
 
 void DecodingThreads::SetUp() {
@@ -54,8 +42,7 @@ void DecodingThreads::SetUp() {
     Slot& slot = slots_[i];
     slot.stored = std::make_unique<char[]>(format::kMaxChunkOriginalSize);
     slot.decoded = std::make_unique<char[]>(format::kMaxChunkOriginalSize);
-    slot.threaded =
-        slot.work_ready.IsUsable() && slot.work_done.IsUsable() && slot.thread.Start(Serve, &slot);
+    slot.worker.Start(Decode, &slot);
   }
   set_up_ = true;
 }
@@ -78,16 +65,12 @@ void DecodingThreads::Submit(PendingFile& file, uint32_t stored_size, uint32_t o
   unwritten_bytes_ += original_size;
   ++in_flight_;
   next_ = (next_ + 1) % slot_count_;
-  if (slot.threaded) {
-    slot.work_ready.Post();
-  } else {
-    Decode(slot);
-  }
+  slot.worker.Post();
 }
 
 void DecodingThreads::Deliver() {
   Slot& slot = slots_[(next_ - in_flight_ + slot_count_) % slot_count_];
-  if (slot.threaded) slot.work_done.Wait();
+  slot.worker.Wait();
   --in_flight_;
   unwritten_bytes_ -= slot.original_size;
   slot.file->ChunkDone(slot.result, slot.error);
@@ -101,7 +84,8 @@ void DecodingThreads::SettleAll() {
   while (in_flight_ > 0) Deliver();
 }
 
-void DecodingThreads::Decode(Slot& slot) {
+void DecodingThreads::Decode(void* argument) {
+  Slot& slot = *static_cast<Slot*>(argument);
   slot.error = 0;
   const std::string_view bytes = slot.decoder.Decode({slot.stored.get(), slot.stored_size},
                                                      slot.original_size, slot.decoded.get());
@@ -116,14 +100,4 @@ void DecodingThreads::Decode(Slot& slot) {
   }
 }
 
-void DecodingThreads::Serve(void* argument) {
-  Slot& slot = *static_cast<Slot*>(argument);
-  for (;;) {
-    slot.work_ready.Wait();
-    if (slot.stopping) return;
-    Decode(slot);
-    slot.work_done.Post();
-  }
-}
-
-}  // namespace reader
+}  // namespace extraction

@@ -3,17 +3,27 @@
 // file's own name only once the whole digest has matched.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "backward_reader.h"
 #include "decoding_threads.h"
-#include "extraction_progress.h"
 #include "platform.h"
 #include "record.h"
 #include "writing_thread.h"
 
-namespace reader {
+namespace extraction {
+
+// Told how many bytes of the envelope an extraction has read, as it reads
+// them: the reader shows its progress with it.
+class ProgressCounter {
+ public:
+  virtual void Advance(int64_t bytes) = 0;
+
+ protected:
+  ~ProgressCounter() = default;
+};
 
 // Temporary files are named this, followed by a number, in the work
 // directory itself.
@@ -121,7 +131,7 @@ class PendingFile {
 // not be read. Contents of more than one chunk are written through `writing_thread`.
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     WritingThread& writing_thread, ExtractionProgress& progress);
+                                     WritingThread& writing_thread, ProgressCounter& progress);
 
 // Reads the contents record `contents` of a compressed file group once, a
 // piece at a time, hashing each piece, parsing its chunks (see
@@ -135,7 +145,7 @@ format::RecordStatus ExtractContents(format::BackwardReader& archive,
 format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
                                                const format::RecordLocation& contents,
                                                PendingFile& file, DecodingThreads& threads,
-                                               ExtractionProgress* progress);
+                                               ProgressCounter* progress);
 
 // Whether the disk of `directory` has room for the `original_size` bytes of
 // a compressed file, beside the chunks `threads` have yet to write; true
@@ -143,4 +153,4 @@ format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
 bool RoomForFile(const std::string& directory, uint64_t original_size,
                  const DecodingThreads& threads);
 
-}  // namespace reader
+}  // namespace extraction

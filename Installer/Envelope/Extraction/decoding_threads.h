@@ -11,7 +11,7 @@
 #include "compressed_contents.h"
 #include "platform.h"
 
-namespace reader {
+namespace extraction {
 
 class PendingFile;
 
@@ -63,8 +63,7 @@ class DecodingThreads {
   struct Slot;
   void SetUp();
   void Deliver();  // waits for the oldest chunk in flight, delivers its result
-  static void Serve(void* slot);
-  static void Decode(Slot& slot);
+  static void Decode(void* slot);
 
   int slot_count_;
   std::unique_ptr<Slot[]> slots_;
@@ -79,4 +78,4 @@ class DecodingThreads {
 // buffers).
 int DecodingSlots();
 
-}  // namespace reader
+}  // namespace extraction

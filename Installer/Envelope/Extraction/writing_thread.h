@@ -9,8 +9,9 @@
 
 #include "platform.h"
 #include "record.h"
+#include "worker.h"
 
-namespace reader {
+namespace extraction {
 
 // One write in flight at a time, from a buffer of the thread's own: Write
 // returns as soon as the chunk is copied there, and the caller may reuse its
@@ -19,7 +20,7 @@ namespace reader {
 class WritingThread {
  public:
   WritingThread() = default;
-  ~WritingThread();  // waits for the write in flight, ends the thread
+  ~WritingThread() = default;  // waits for the write in flight, ends the thread
   WritingThread(const WritingThread&) = delete;
   WritingThread& operator=(const WritingThread&) = delete;
 
@@ -38,19 +39,15 @@ class WritingThread {
   static constexpr size_t kCapacity = format::kPayloadChunkSize;
 
  private:
-  static void Serve(void* self);
+  static void WriteBuffer(void* self);
 
-  platform::Thread thread_;
-  platform::Semaphore work_ready_;
-  platform::Semaphore work_done_;
   bool started_ = false;
-  bool stopping_ = false;
-  bool in_flight_ = false;
   std::unique_ptr<char[]> buffer_;
-  // Handed to the thread with work_ready_, back with work_done_.
+  // Handed to the worker with the job.
   platform::File* file_ = nullptr;
   size_t size_ = 0;
   int error_ = 0;
+  Worker worker_;  // last: it ends, and the write in flight with it, first
 };
 
-}  // namespace reader
+}  // namespace extraction
