@@ -11,6 +11,12 @@ namespace {
 
 constexpr int kMostDecodingSlots = 4;
 
+// A chunk that decodes to at most this many bytes (a small file, or the end
+// of one) costs less to decode at once than to hand to a thread and wait
+// for: it is decoded when it is handed over, and its result still delivered
+// in turn.
+constexpr uint32_t kDecodedAtOnceSize = 64 * 1024;
+
 }  // namespace
 
 int DecodingSlots() { return std::min(platform::ProcessorCount() * 2, kMostDecodingSlots); }
@@ -65,7 +71,11 @@ void DecodingThreads::Submit(PendingFile& file, uint32_t stored_size, uint32_t o
   unwritten_bytes_ += original_size;
   ++in_flight_;
   next_ = (next_ + 1) % slot_count_;
-  slot.worker.Post();
+  if (original_size <= kDecodedAtOnceSize) {
+    Decode(&slot);
+  } else {
+    slot.worker.Post();
+  }
 }
 
 void DecodingThreads::Deliver() {

@@ -25,8 +25,9 @@ enum class ChunkResult {
 // A ring of slots, each with a helper thread, a decoder and room for one
 // chunk stored and decoded (so at most 2 MiB a slot). The slots are taken in
 // turn, so chunks finish in the order they were handed over; their results
-// are delivered to their files on the main thread, in that order. Where no
-// thread can be had, a chunk is decoded and written when it is handed over.
+// are delivered to their files on the main thread, in that order. A small
+// chunk (64 KiB or less decoded), and every chunk where no thread can be had,
+// is decoded and written when it is handed over.
 // Not for use from several threads; every PendingFile that has chunks here
 // must go before this object does.
 class DecodingThreads {
