@@ -218,14 +218,15 @@ if wants extract; then
   echo "Preparing $TINY_FILES files of 100 bytes in $scratch ..." >&2
   # Too many for the command line: a manifest lists them.
   mkdir tiny
-  {
-    echo 'stub_name = "reader"'
-    for ((i = 0; i < TINY_FILES; i++)); do
-      name=$(printf 't%06d.txt' "$i")
-      printf 'file %06d, %s\n' "$i" "$(printf '%089d' "$i")" >"tiny/$name"
-      printf '[[file]]\nname = "%s"\nsource = "tiny/%s"\n' "$name" "$name"
-    done
-  } >tiny.toml
+  awk -v n="$TINY_FILES" 'BEGIN {
+    print "stub_name = \"reader\""
+    for (i = 0; i < n; i++) {
+      name = sprintf("t%06d.txt", i)
+      printf "file %06d, %086d\n", i, i > ("tiny/" name)
+      close("tiny/" name)
+      printf "[[file]]\nname = \"%s\"\nsource = \"tiny/%s\"\n", name, name
+    }
+  }' >tiny.toml
   for level in best none; do
     "$bin/envelope" pack --stub "$bin/reader" --manifest tiny.toml --compression "$level" \
       --output "installer-tiny-$level" >/dev/null
