@@ -70,11 +70,13 @@ apt_get() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get "$@"; }
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-# Why apt could not install something, in one line: the first unmet
-# dependency it names, else its first error.
+# apt_reason LOG STATUS [PACKAGE]: why apt could not do something, in one
+# line: the unmet dependency of PACKAGE it names, else the first one it
+# names, else its first error.
 apt_reason() {
-  local line
-  line=$(grep -m1 -E '^ *[^ ]+ : (Pre)?Depends:|^ *[^ ]+ : (Conflicts|Breaks):' "$1" || true)
+  local line="" unmet='[^ ]+ : (Pre)?Depends:|[^ ]+ : (Conflicts|Breaks):'
+  if [ -n "${3:-}" ]; then line=$(grep -m1 -F " $3 : " "$1" || true); fi
+  if [ -z "$line" ]; then line=$(grep -m1 -E "^ *($unmet)" "$1" || true); fi
   if [ -z "$line" ]; then line=$(grep -m1 '^E: ' "$1" || true); fi
   if [ -z "$line" ]; then line="apt-get exited with status $2"; fi
   echo "$line" | sed -e 's/^ *//' -e 's/^E: //' -e 's/  */ /g'
@@ -89,12 +91,14 @@ fi
 # few seconds later. When one still fails, go on: what is needed may well
 # come from the others, and the install below says so if it does not.
 pause=${INSTALL_DEPS_RETRY_SECONDS:-5}
+stale_i386=""
 for try in 1 2 3; do
   status=0
   apt_get update -qq >"$log" 2>&1 || status=$?
   if ((status == 0)); then break; fi
   if ((try == 3)); then
     echo "$name: apt-get update failed 3 times, going on with the indexes apt has ($(apt_reason "$log" "$status"))" >&2
+    stale_i386=$(grep -m1 -o 'http[^ ]*binary-i386[^ ]*' "$log" || true)
   else
     sleep "$pause"
     pause=$((pause * 2))
@@ -110,9 +114,9 @@ if ((${#missing[@]} > 0)); then
     culprit="the needed packages" reason=$(apt_reason "$log" "$status")
     for package in "${missing[@]}"; do
       simulation=0
-      apt_get install -s -qq --no-install-recommends "$package" >"$log" 2>&1 || simulation=$?
+      apt_get install -s -q --no-install-recommends "$package" >"$log" 2>&1 || simulation=$?
       if ((simulation != 0)); then
-        culprit=$package reason=$(apt_reason "$log" "$simulation")
+        culprit=$package reason=$(apt_reason "$log" "$simulation" "$package")
         break
       fi
     done
@@ -121,11 +125,15 @@ if ((${#missing[@]} > 0)); then
   fi
 fi
 
+# Its i386 libraries must be at the very versions of their amd64 twins; an
+# i386 index that did not refresh leaves them behind those just installed.
 if ((want_wine32)); then
   status=0
-  apt_get install -y -qq --no-install-recommends wine32:i386 >"$log" 2>&1 || status=$?
+  apt_get install -y -q --no-install-recommends wine32:i386 >"$log" 2>&1 || status=$?
   if ((status != 0)); then
-    echo "$name: 32-bit Wine (wine32:i386) not installed, the Wine tests will run the 64-bit build: $(apt_reason "$log" "$status")" >&2
+    reason=$(apt_reason "$log" "$status" wine32:i386)
+    if [ -n "$stale_i386" ]; then reason="the i386 index $stale_i386 did not refresh; apt: $reason"; fi
+    echo "$name: 32-bit Wine (wine32:i386) not installed, the Wine tests will run the 64-bit build: $reason" >&2
   fi
 fi
 exit 0
