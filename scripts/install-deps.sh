@@ -132,7 +132,9 @@ if ((want_wine32)); then
   apt_get install -y -q --no-install-recommends wine32:i386 >"$log" 2>&1 || status=$?
   if ((status != 0)); then
     reason=$(apt_reason "$log" "$status" wine32:i386)
-    if [ -n "$stale_i386" ]; then reason="the i386 index $stale_i386 did not refresh; apt: $reason"; fi
+    if [ -n "$stale_i386" ]; then
+      reason="the i386 index $stale_i386 did not refresh, so i386 libraries lag behind their amd64 twins (apt says: $reason)"
+    fi
     echo "$name: 32-bit Wine (wine32:i386) not installed, the Wine tests will run the 64-bit build: $reason" >&2
   fi
 fi
