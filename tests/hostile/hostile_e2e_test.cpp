@@ -434,6 +434,31 @@ TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
   EXPECT_EQ(umount(temp_.c_str()), 0);
 }
 
+// Compressed files that fit one at a time but not all together: the room
+// the disk had is counted down as files are declared (the system is asked
+// again only when that count runs short), so the two that fit are written
+// whole and the one that no longer fits is refused with the disk-full text.
+TEST_F(HostileRunTest, ACompressedFileThatNoLongerFitsIsRefusedBeforeItIsWritten) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+            "size=256k,mode=0700") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  std::string bytes = Stub();
+  for (const char* name : {"c.bin", "b.bin", "a.bin"}) {
+    writer::AppendCompressedFileGroup(bytes, "", name, test::RandomBytes(100 * 1024, name[0]));
+  }
+  writer::AppendCompressedFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  writer::AppendTail(bytes);
+  EXPECT_EQ(RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() +
+                                    "c.bin\nError: " + std::strerror(ENOSPC) + "\n"),
+            "ran\n");
+  EXPECT_EQ(test::EntryNames(record_ / "files"),
+            (std::set<std::string>{"Setup.exe", "a.bin", "b.bin"}));
+  EXPECT_EQ(umount(temp_.c_str()), 0);
+}
+
 TEST_F(HostileRunTest, AMissingOrUnwritableTemporaryDirectory) {
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);

@@ -190,12 +190,40 @@ format::RecordStatus ExtractCompressedContents(format::BackwardReader& archive,
   return status;
 }
 
-bool RoomForFile(const std::string& directory, uint64_t original_size,
-                 const DecodingThreads& threads) {
+namespace {
+
+// A file takes whole blocks of the disk: a size is counted rounded up to
+// this, the usual block, so that many small files do not make the room
+// counted larger than the room there is.
+constexpr uint64_t kCountedBlockSize = 4096;
+
+uint64_t CountedSize(uint64_t size) {
+  return size > UINT64_MAX - kCountedBlockSize
+             ? UINT64_MAX
+             : (size + kCountedBlockSize - 1) / kCountedBlockSize * kCountedBlockSize;
+}
+
+}  // namespace
+
+bool DiskRoom::Take(uint64_t size, uint64_t unwritten) {
+  const uint64_t counted = CountedSize(size);
+  if (known_ && left_ >= counted) {
+    left_ -= counted;
+    return true;
+  }
   uint64_t free_bytes = 0;
-  if (!platform::FreeDiskSpace(directory, free_bytes)) return true;
-  return free_bytes >= threads.UnwrittenBytes() &&
-         free_bytes - threads.UnwrittenBytes() >= original_size;
+  known_ = platform::FreeDiskSpace(directory_, free_bytes);
+  if (!known_) return true;
+  // What the threads have yet to write is not yet missing from the disk.
+  left_ = free_bytes > unwritten ? free_bytes - unwritten : 0;
+  if (left_ < size) return false;
+  left_ = left_ > counted ? left_ - counted : 0;
+  return true;
+}
+
+void DiskRoom::Spend(uint64_t size) {
+  const uint64_t counted = CountedSize(size);
+  left_ = left_ > counted ? left_ - counted : 0;
 }
 
 }  // namespace extraction

@@ -21,11 +21,11 @@ namespace reader {
 
 using extraction::DecodingSlots;
 using extraction::DecodingThreads;
+using extraction::DiskRoom;
 using extraction::ExtractCompressedContents;
 using extraction::ExtractContents;
 using extraction::MayNameTemporaryFile;
 using extraction::PendingFile;
-using extraction::RoomForFile;
 using extraction::WritingThread;
 
 namespace {
@@ -69,9 +69,10 @@ bool RefuseUnextractableName(const std::string& work_directory, const std::strin
 format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
                                  format::BackwardReader& archive, PendingFile& file,
                                  int& next_temporary_number, WritingThread& writing_thread,
-                                 ExtractionProgress& progress) {
+                                 DiskRoom& room, ExtractionProgress& progress) {
   if (!RefuseUnextractableName(work_directory, group.name, file)) {
     file.Create(work_directory, work_directory + group.name, next_temporary_number);
+    room.Spend(group.contents.length);
   }
   return ExtractContents(archive, group.contents, file, writing_thread, progress);
 }
@@ -127,7 +128,7 @@ format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
                                            const format::Group& group,
                                            format::BackwardReader& archive, PendingFile& file,
                                            int& next_temporary_number, DecodingThreads& threads,
-                                           ExtractionProgress& progress) {
+                                           DiskRoom& room, ExtractionProgress& progress) {
   const std::string path = work_directory + group.name;
   const char* header = group.contents.length < format::kCompressedHeaderSize
                            ? nullptr
@@ -136,7 +137,7 @@ format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
       header == nullptr ? 0 : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
   if (RefuseUnextractableName(work_directory, group.name, file)) {
     // Only hashed and parsed.
-  } else if (!RoomForFile(work_directory, declared, threads)) {
+  } else if (!room.Take(declared, threads.UnwrittenBytes())) {
     file.Refuse(path, platform::kErrorDiskFull);
   } else {
     file.Create(work_directory, path, next_temporary_number);
@@ -177,6 +178,7 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   // Both outlive every PendingFile below.
   WritingThread writing_thread;
   DecodingThreads decoding_threads(DecodingSlots());
+  DiskRoom room(state.work_directory);
   DecodingFiles decoding;
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
@@ -192,9 +194,9 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
         format::IsFileGroup(group.kind)) {
       status = group.kind == format::GroupKind::kFile
                    ? ExtractFile(state.work_directory, group, groups.reader(), *file,
-                                 next_temporary_number, writing_thread, progress)
+                                 next_temporary_number, writing_thread, room, progress)
                    : ExtractCompressedFile(state.work_directory, group, groups.reader(), *file,
-                                           next_temporary_number, decoding_threads, progress);
+                                           next_temporary_number, decoding_threads, room, progress);
       if (status == format::RecordStatus::kDigestMismatch) {
         group.bad_record = format::RecordRole::kContents;
         status = format::RecordStatus::kOk;
