@@ -111,6 +111,17 @@ class HostileRunTest : public testing::Test {
     return fs::exists(record_ / "args") ? test::ReadFile(record_ / "args") : "-";
   }
 
+  // Mounts a 256 KiB tmpfs on the temporary directory, for a disk that fills
+  // up; the test unmounts it. Why it could not, or empty.
+  std::string MountSmallTemporaryDirectory() {
+    if (geteuid() != 0) return "mounting a small file system needs root";
+    if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+              "size=256k,mode=0700") != 0) {
+      return std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+    }
+    return "";
+  }
+
   std::string InstallerPath() { return (fs::canonical(scratch_.path()) / "installer").string(); }
   std::string WorkPath() { return temp_.string() + "/SF#/"; }
 
@@ -408,11 +419,7 @@ TEST_F(HostileRunTest, ARecordTooLargeToHoldEndsTheWalkLikeAFailedRead) {
 // which declares its size, is refused before anything of it is written.
 // Either way the message is the same and the run goes on to the setup program.
 TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
-  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-            "size=256k,mode=0700") != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-  }
+  if (const std::string why = MountSmallTemporaryDirectory(); !why.empty()) GTEST_SKIP() << why;
   using AppendFile = void (*)(std::string&, std::string_view, std::string_view, std::string_view);
   const AppendFile plain = writer::AppendFileGroup;
   const AppendFile compressed = [](std::string& out, std::string_view key, std::string_view name,
@@ -438,12 +445,8 @@ TEST_F(HostileRunTest, ADiskThatFillsUpMidFile) {
 // the disk had is counted down as files are declared (the system is asked
 // again only when that count runs short), so the two that fit are written
 // whole and the one that no longer fits is refused with the disk-full text.
-TEST_F(HostileRunTest, ACompressedFileThatNoLongerFitsIsRefusedBeforeItIsWritten) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
-  if (mount("quillmarrow-test", temp_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-            "size=256k,mode=0700") != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-  }
+TEST_F(HostileRunTest, ACompressedFileThatNoLongerFitsIsRefused) {
+  if (const std::string why = MountSmallTemporaryDirectory(); !why.empty()) GTEST_SKIP() << why;
   std::string bytes = Stub();
   for (const char* name : {"c.bin", "b.bin", "a.bin"}) {
     writer::AppendCompressedFileGroup(bytes, "", name, test::RandomBytes(100 * 1024, name[0]));

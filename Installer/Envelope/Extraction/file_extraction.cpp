@@ -1,5 +1,6 @@
 #include "file_extraction.h"
 
+#include "file_names.h"
 #include "retry_times.h"
 
 namespace extraction {
@@ -25,13 +26,8 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
 }  // namespace
 
 bool MayNameTemporaryFile(std::string_view name) {
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("/\\", start);
-    if (StartsWithIgnoringCase(name.substr(start, end - start), kTemporaryNameStem)) return true;
-    if (end == std::string_view::npos) return false;
-    start = end + 1;
-  }
+  return format::AnyNameComponent(
+      name, [](std::string_view part) { return StartsWithIgnoringCase(part, kTemporaryNameStem); });
 }
 
 void PendingFile::Create(const std::string& work_directory, const std::string& path,
@@ -206,18 +202,15 @@ uint64_t CountedSize(uint64_t size) {
 }  // namespace
 
 bool DiskRoom::Take(uint64_t size, uint64_t unwritten) {
-  const uint64_t counted = CountedSize(size);
-  if (known_ && left_ >= counted) {
-    left_ -= counted;
-    return true;
+  if (!known_ || left_ < CountedSize(size)) {
+    uint64_t free_bytes = 0;
+    known_ = platform::FreeDiskSpace(directory_, free_bytes);
+    if (!known_) return true;
+    // What the threads have yet to write is not yet missing from the disk.
+    left_ = free_bytes > unwritten ? free_bytes - unwritten : 0;
+    if (left_ < size) return false;
   }
-  uint64_t free_bytes = 0;
-  known_ = platform::FreeDiskSpace(directory_, free_bytes);
-  if (!known_) return true;
-  // What the threads have yet to write is not yet missing from the disk.
-  left_ = free_bytes > unwritten ? free_bytes - unwritten : 0;
-  if (left_ < size) return false;
-  left_ = left_ > counted ? left_ - counted : 0;
+  Spend(size);
   return true;
 }
 

@@ -8,13 +8,7 @@ bool IsContainedFileName(std::string_view name) {
   if (name.find('\0') != std::string_view::npos) return false;
   if (!name.empty() && (name.front() == '/' || name.front() == '\\')) return false;
   if (name.size() >= 2 && name[1] == ':') return false;  // a drive, as in "C:x"
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("/\\", start);
-    if (name.substr(start, end - start) == "..") return false;
-    if (end == std::string_view::npos) return true;
-    start = end + 1;
-  }
+  return !AnyNameComponent(name, [](std::string_view part) { return part == ".."; });
 }
 
 }  // namespace format

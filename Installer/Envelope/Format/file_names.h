@@ -15,6 +15,19 @@ inline constexpr size_t kMostFileNameBytes = 32767 * 3;
 // Whether `name` is longer than any path either system accepts.
 constexpr bool IsFileNameTooLong(std::string_view name) { return name.size() > kMostFileNameBytes; }
 
+// Whether `test` holds for any component of `name`, split on "/" and "\"
+// as both systems' paths are (empty components included).
+template <typename Test>
+bool AnyNameComponent(std::string_view name, Test test) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("/\\", start);
+    if (test(name.substr(start, end - start))) return true;
+    if (end == std::string_view::npos) return false;
+    start = end + 1;
+  }
+}
+
 // Whether `name` stays inside the directory it is extracted to: not absolute
 // (no leading separator, no drive), no ".." component, split on "/" and "\",
 // and no zero byte.
