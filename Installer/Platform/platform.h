@@ -117,6 +117,10 @@ int64_t CurrentSeconds();
 // Creates one directory, private to this user where the system has modes.
 bool MakeDirectory(const std::string& path);
 
+// Whether `path` names a real directory: a symbolic link to one (Windows: any
+// reparse point, such as a junction) is none. Keeps the last error.
+bool IsRealDirectory(const std::string& path);
+
 // Makes `path` the current directory, if it is a real directory: never a
 // symbolic link (Windows: no reparse point, such as a junction). On POSIX,
 // where the temporary directory is shared between users, only one owned by

@@ -230,6 +230,14 @@ int64_t CurrentSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
 bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
 
+bool IsRealDirectory(const std::string& path) {
+  const int error = errno;
+  struct stat status;
+  const bool directory = lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  errno = error;
+  return directory;
+}
+
 bool EnterDirectory(const std::string& path) {
   const int fd = OpenDirectoryWithoutFollowing(path);
   if (fd < 0) return false;

@@ -151,6 +151,14 @@ bool MakeDirectory(const std::string& path) {
   return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0;
 }
 
+bool IsRealDirectory(const std::string& path) {
+  const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+  SetLastError(error);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 bool EnterDirectory(const std::string& path) {
   // The entry itself is opened, not what a link or junction leads to, and held
   // without sharing deletion while it is checked and entered, so that it

@@ -10,25 +10,7 @@ namespace {
 // How many taken temporary names one file tries before it gives up.
 constexpr int kTemporaryNameTries = 1000;
 
-// The part of kTemporaryFilePrefix that a short 8.3 name keeps.
-constexpr std::string_view kTemporaryNameStem(kTemporaryFilePrefix, 6);
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
-  if (text.size() < start.size()) return false;
-  for (size_t i = 0; i < start.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != start[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool MayNameTemporaryFile(std::string_view name) {
-  return format::AnyNameComponent(
-      name, [](std::string_view part) { return StartsWithIgnoringCase(part, kTemporaryNameStem); });
-}
 
 void PendingFile::Create(const std::string& work_directory, const std::string& path,
                          int& next_number) {

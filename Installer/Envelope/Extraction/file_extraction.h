@@ -10,6 +10,7 @@
 
 #include "backward_reader.h"
 #include "decoding_threads.h"
+#include "file_names.h"
 #include "platform.h"
 #include "record.h"
 #include "writing_thread.h"
@@ -26,16 +27,10 @@ class ProgressCounter {
   ~ProgressCounter() = default;
 };
 
-// Temporary files are named this, followed by a number, in the work
-// directory itself.
-inline constexpr char kTemporaryFilePrefix[] = "~extracting-";
-
-// Whether the file name `name` may stand for a temporary file: a component
-// of it begins with the prefix's first six characters, in any case. That
-// covers the temporary names themselves, in any spelling a case-blind file
-// system takes for them, and the short 8.3 names Windows may give them
-// ("~EXTRA~1").
-bool MayNameTemporaryFile(std::string_view name);
+// Temporary files are named as file_names.h says, in the directory extracted
+// to.
+using format::kTemporaryFilePrefix;
+using format::MayNameTemporaryFile;
 
 // A file's contents on their way into the work directory. Written under a
 // temporary name; moved to the file's own name only by MoveToName. Whatever

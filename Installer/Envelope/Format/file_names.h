@@ -28,6 +28,17 @@ bool AnyNameComponent(std::string_view name, Test test) {
   }
 }
 
+// Extraction writes a file's bytes under a temporary name first, in the
+// directory it extracts to: this prefix followed by a number.
+inline constexpr char kTemporaryFilePrefix[] = "~extracting-";
+
+// Whether the file name `name` may stand for a temporary file: a component
+// of it begins with the prefix's first six characters, in any case. That
+// covers the temporary names themselves, in any spelling a case-blind file
+// system takes for them, and the short 8.3 names Windows may give them
+// ("~EXTRA~1").
+bool MayNameTemporaryFile(std::string_view name);
+
 // Whether `name` stays inside the directory it is extracted to: not absolute
 // (no leading separator, no drive), no ".." component, split on "/" and "\",
 // and no zero byte.

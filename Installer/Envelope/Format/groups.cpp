@@ -12,6 +12,7 @@ namespace {
 
 constexpr RecordRole kValueRecords[] = {RecordRole::kKey, RecordRole::kValue};
 constexpr RecordRole kFileRecords[] = {RecordRole::kKey, RecordRole::kName, RecordRole::kContents};
+constexpr RecordRole kArchiveRecords[] = {RecordRole::kKey, RecordRole::kCatalog};
 constexpr RecordRole kOtherRecords[] = {RecordRole::kKey};
 
 // Where each text record's payload goes.
@@ -21,6 +22,7 @@ std::string* TextOf(RecordRole role, Group& group) {
     case RecordRole::kKey: return &group.key;
     case RecordRole::kName: return &group.name;
     case RecordRole::kValue: return &group.value;
+    case RecordRole::kCatalog: return &group.catalog;
     case RecordRole::kContents: return nullptr;
   }
   return nullptr;
@@ -33,6 +35,7 @@ GroupKind KindOfGroupType(std::string_view type) {
   if (type == kValueGroupType) return GroupKind::kValue;
   if (type == kFileGroupType) return GroupKind::kFile;
   if (type == kCompressedFileGroupType) return GroupKind::kCompressedFile;
+  if (type == kArchiveGroupType) return GroupKind::kArchive;
   if (type == kStubGroupType) return GroupKind::kStub;
   if (type == kOptionGroupType) return GroupKind::kOption;
   return GroupKind::kOther;
@@ -44,6 +47,7 @@ const char* RecordRoleName(RecordRole role) {
     case RecordRole::kKey: return "key";
     case RecordRole::kName: return "name";
     case RecordRole::kValue: return "value";
+    case RecordRole::kCatalog: return "catalog";
     case RecordRole::kContents: return "contents";
   }
   return "record";
@@ -56,6 +60,7 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind) {
     case GroupKind::kFile:
     case GroupKind::kCompressedFile:
     case GroupKind::kStub: return kFileRecords;
+    case GroupKind::kArchive: return kArchiveRecords;
     case GroupKind::kOption:
     case GroupKind::kOther: return kOtherRecords;
   }
@@ -68,6 +73,7 @@ std::string_view GroupType(GroupKind kind) {
     case GroupKind::kValue: return kValueGroupType;
     case GroupKind::kFile: return kFileGroupType;
     case GroupKind::kCompressedFile: return kCompressedFileGroupType;
+    case GroupKind::kArchive: return kArchiveGroupType;
     case GroupKind::kStub: return kStubGroupType;
     case GroupKind::kOption: return kOptionGroupType;
     case GroupKind::kOther: return {};
@@ -88,10 +94,14 @@ RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
   size_t kept = kept_text_size_;
   if (role == RecordRole::kType) kept = std::max(kept, TailMarker().size());
   if (role == RecordRole::kName) kept = kMostFileNameBytes + 1;
+  // A catalog is held whole up to its limit; a longer one is only hashed.
+  if (role == RecordRole::kCatalog) kept = kMostCatalogBytes;
   const RecordStatus status = ReadRecordBackward(reader_, *text, kept, failure_.record);
+  if (role == RecordRole::kCatalog) group.contents = failure_.record;
   // Decoded once, here, after the digest has covered the stored bytes. The
-  // type is compared with ASCII texts only, and keeps its bytes.
-  if (role != RecordRole::kType &&
+  // type is compared with ASCII texts only, and keeps its bytes; a catalog
+  // is bytes, not text.
+  if (role != RecordRole::kType && role != RecordRole::kCatalog &&
       (status == RecordStatus::kOk || status == RecordStatus::kDigestMismatch)) {
     *text = DecodeEnvelopeText(std::move(*text));
   }
@@ -131,6 +141,13 @@ RecordStatus GroupReader::ReadBody(Group& group) {
 RecordStatus GroupReader::Next(Group& group) {
   const RecordStatus status = ReadHead(group);
   return status == RecordStatus::kOk ? ReadBody(group) : status;
+}
+
+RecordStatus GroupReader::LocateFrame(RecordLocation& frame) {
+  failure_ = {RecordRole::kContents, reader_.Position(), {}};
+  if (!LocateRecordBackward(reader_, failure_.record)) return RecordStatus::kOutsideFile;
+  frame = failure_.record;
+  return RecordStatus::kOk;
 }
 
 RecordStatus GroupReader::VerifyContents(Group& group) {

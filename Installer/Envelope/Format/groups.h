@@ -7,6 +7,8 @@
 //   "file"       -> key, name, contents (the file's bytes)
 //   "zfile"      -> key, name, contents (the file's bytes compressed in
 //                   chunks; see compressed_contents.h)
+//   "archive"    -> key, catalog, then one contents record per frame (a
+//                   folder tree; see archive_catalog.h)
 //   "stub"       -> key, name, contents (the reader program); the envelope's
 //                   first group, and the end of the reader's walk
 //   "option"     -> key (a setting of the reader itself; see options.h)
@@ -22,6 +24,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive_catalog.h"
 #include "platform.h"
 #include "record.h"
 
@@ -32,9 +35,10 @@ inline constexpr std::string_view kValueGroupType = "value";
 inline constexpr std::string_view kFileGroupType = "file";
 inline constexpr std::string_view kCompressedFileGroupType = "zfile";
 inline constexpr std::string_view kStubGroupType = "stub";
+// kArchiveGroupType is in archive_catalog.h.
 inline constexpr std::string_view kOptionGroupType = "option";
 
-enum class GroupKind { kTail, kValue, kFile, kCompressedFile, kStub, kOption, kOther };
+enum class GroupKind { kTail, kValue, kFile, kCompressedFile, kArchive, kStub, kOption, kOther };
 
 // Whether a group of `kind` is a file for the work directory: "file" or
 // "zfile".
@@ -46,9 +50,9 @@ constexpr bool IsFileGroup(GroupKind kind) {
 GroupKind KindOfGroupType(std::string_view type);
 
 // The records of a group, by what they hold.
-enum class RecordRole { kType, kKey, kName, kValue, kContents };
+enum class RecordRole { kType, kKey, kName, kValue, kCatalog, kContents };
 
-// "type", "key", "name", "value" or "contents".
+// "type", "key", "name", "value", "catalog" or "contents".
 const char* RecordRoleName(RecordRole role);
 
 // The records a group of `kind` holds after its type, in reading order.
@@ -66,7 +70,10 @@ struct Group {
   std::string key;
   std::string name;         // file, compressed file and stub groups
   std::string value;        // value groups
-  RecordLocation contents;  // file, compressed file and stub groups: located, not kept
+  std::string catalog;      // archive groups: the catalog's payload, when it is small
+                            // enough to hold (see kMostCatalogBytes)
+  RecordLocation contents;  // file, compressed file and stub groups: located, not kept;
+                            // archive groups: where the catalog lies
   // The first of the group's records whose digest does not match.
   std::optional<RecordRole> bad_record;
 };
@@ -118,6 +125,12 @@ class GroupReader {
   // mismatch noted in group.bad_record. kOk when they were read whole; the
   // position does not move.
   RecordStatus VerifyContents(Group& group);
+
+  // Locates the record that ends at the current position as the next frame
+  // of the archive group whose catalog ReadBody read (see
+  // archive_catalog.h), and moves to its start; neither read nor checked.
+  // kOk, or kOutsideFile when it does not fit in the file.
+  RecordStatus LocateFrame(RecordLocation& frame);
 
   const GroupReadFailure& failure() const { return failure_; }
 

@@ -12,6 +12,7 @@ void OptionCollector::Add(const Group& group) {
     case GroupKind::kValue:
     case GroupKind::kFile:
     case GroupKind::kCompressedFile:
+    case GroupKind::kArchive:
     case GroupKind::kStub:
     case GroupKind::kOther: done_ = true; break;
   }

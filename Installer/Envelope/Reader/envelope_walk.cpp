@@ -1,10 +1,14 @@
 #include "envelope_walk.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "archive_catalog.h"
+#include "archive_extraction.h"
 #include "compressed_contents.h"
 #include "decoding_threads.h"
+#include "directory_maker.h"
 #include "envelope_text.h"
 #include "extraction_progress.h"
 #include "file_extraction.h"
@@ -21,6 +25,7 @@ namespace reader {
 
 using extraction::DecodingSlots;
 using extraction::DecodingThreads;
+using extraction::DirectoryMaker;
 using extraction::DiskRoom;
 using extraction::ExtractCompressedContents;
 using extraction::ExtractContents;
@@ -145,6 +150,60 @@ format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
   return ExtractCompressedContents(archive, group.contents, file, threads, &progress);
 }
 
+// Extracts an archive group whose catalog has been read: a catalog that
+// breaks its rules, a frame whose digest does not match or that does not
+// decode as declared is a damaged envelope (noted in group.bad_record, for
+// the walk to report); a disk without room for the sizes the catalog
+// declares, or a directory or file that cannot be made, is reported as a
+// file that cannot be extracted. Whether the walk goes on.
+bool ExtractArchiveGroup(format::GroupReader& groups, format::Group& group, RunState& state,
+                         DirectoryMaker& directories, int& next_temporary_number, DiskRoom& room,
+                         ExtractionProgress& progress) {
+  const std::optional<format::ArchiveCatalog> catalog =
+      group.contents.length > format::kMostCatalogBytes ? std::nullopt
+                                                        : format::ParseCatalog(group.catalog);
+  if (!catalog) {
+    group.bad_record = format::RecordRole::kCatalog;
+    return true;
+  }
+  if (!room.Take(catalog->stream_size, 0)) {
+    ReportFileError(state.messages, kFailedToExtractFile, state.work_directory,
+                    platform::kErrorDiskFull);
+    state.failure = RunFailure::kInstallFailure;
+    return false;
+  }
+  const extraction::ArchiveResult result =
+      extraction::ExtractArchive(groups, *catalog, &directories, next_temporary_number, &progress);
+  if (result.failed()) {
+    ReportFileError(state.messages, kFailedToExtractFile, result.failed_path, result.error);
+    state.failure = RunFailure::kInstallFailure;
+    return false;
+  }
+  if (result.status == format::RecordStatus::kDigestMismatch) {
+    group.bad_record = format::RecordRole::kContents;
+    return true;
+  }
+  // A read failure ends the walk silently.
+  return result.status == format::RecordStatus::kOk;
+}
+
+// Hands the directories the walk made to the run's state, whenever the walk
+// ends.
+class MadeDirectories {
+ public:
+  MadeDirectories(const DirectoryMaker& directories, RunState& state)
+      : directories_(directories), state_(state) {}
+  ~MadeDirectories() {
+    state_.extracted_directories.insert(directories_.made().begin(), directories_.made().end());
+  }
+  MadeDirectories(const MadeDirectories&) = delete;
+  MadeDirectories& operator=(const MadeDirectories&) = delete;
+
+ private:
+  const DirectoryMaker& directories_;
+  RunState& state_;
+};
+
 }  // namespace
 void WalkEnvelope(const std::string& program_path, RunState& state) {
   platform::File archive = platform::File::OpenForReading(program_path);
@@ -179,6 +238,8 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   WritingThread writing_thread;
   DecodingThreads decoding_threads(DecodingSlots());
   DiskRoom room(state.work_directory);
+  DirectoryMaker directories(state.work_directory);
+  const MadeDirectories made(directories, state);
   DecodingFiles decoding;
   for (;;) {
     progress.Reached(envelope_end - groups.reader().Position());
@@ -200,6 +261,16 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
       if (status == format::RecordStatus::kDigestMismatch) {
         group.bad_record = format::RecordRole::kContents;
         status = format::RecordStatus::kOk;
+      }
+    }
+    if (status == format::RecordStatus::kOk && !group.bad_record &&
+        group.kind == format::GroupKind::kArchive) {
+      // The files read before come first, and no temporary file of theirs
+      // is left for the archive's files to meet.
+      if (!PlaceDecodedFiles(decoding, 0, state)) return;
+      if (!ExtractArchiveGroup(groups, group, state, directories, next_temporary_number, room,
+                               progress)) {
+        return;
       }
     }
     if (status != format::RecordStatus::kOk || group.bad_record) file->Discard();

@@ -67,7 +67,7 @@ int RunSequence(const std::string& command_line, RunState& state) {
   // Step out first: a directory that is a process's current directory cannot
   // be removed on Windows.
   platform::ChangeDirectory(temporary_path);
-  RemoveDirectoryTree(state.work_directory);
+  RemoveDirectoryTree(state.work_directory, state.extracted_directories);
   if (const int signal = platform::CaughtInterruption()) return platform::ExitCodeOfSignal(signal);
   return ChooseExitCode(state.options, kExitCompleted, state.failure, state.setup_exit_code);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 #include "exit_codes.h"
 #include "options.h"
@@ -23,6 +24,9 @@ struct RunState {
   RunFailure failure = RunFailure::kNone;
   // The setup program's exit code, once it has ended.
   int setup_exit_code = 0;
+  // The directories the walk made in the work directory (full paths): the
+  // end-of-run removal takes them whatever their names.
+  std::unordered_set<std::string> extracted_directories;
   // Where the run's messages go.
   MessageDestination messages;
 };

@@ -46,30 +46,40 @@ class RetryTime {
 };
 
 // Which subdirectories a removal goes into: the end-of-run removal keeps
-// those whose names begin with "."; emptying the work directory keeps none.
+// those whose names begin with ".", but for those the walk made (`extracted`);
+// emptying the work directory keeps none.
 enum class DotDirectories { kKept, kRemoved };
+
+struct RemovalRule {
+  DotDirectories dots;
+  const std::unordered_set<std::string>& extracted;
+
+  bool Removes(const std::string& path, const std::string& name) const {
+    return dots == DotDirectories::kRemoved || !name.starts_with('.') || extracted.contains(path);
+  }
+};
 
 std::string WithSeparator(const std::string& path) {
   if (path.ends_with('\\') || path.ends_with('/')) return path;
   return path + platform::kPathSeparator;
 }
 
-bool RemoveTree(const std::string& path, RetryTime& retry, DotDirectories dots);
+bool RemoveTree(const std::string& path, RetryTime& retry, const RemovalRule& rule);
 
 // Removes `entries`, the listing of `directory` (ending in a separator):
 // files and links at once, subdirectories with everything in them. True when
 // every one is gone; a kept dot-directory counts as one that stays.
 bool RemoveEntries(const std::string& directory,
                    const std::vector<platform::DirectoryEntry>& entries, RetryTime& retry,
-                   DotDirectories dots) {
+                   const RemovalRule& rule) {
   bool removed = true;
   for (const platform::DirectoryEntry& entry : entries) {
     if (entry.name == "." || entry.name == "..") continue;
     const std::string entry_path = directory + entry.name;
     if (!entry.is_directory) {
       removed = retry.Remove([&] { return platform::RemoveFile(entry_path); }) && removed;
-    } else if (dots == DotDirectories::kRemoved || !entry.name.starts_with('.')) {
-      removed = RemoveTree(entry_path, retry, dots) && removed;
+    } else if (rule.Removes(entry_path, entry.name)) {
+      removed = RemoveTree(entry_path, retry, rule) && removed;
     } else {
       removed = false;
     }
@@ -77,11 +87,11 @@ bool RemoveEntries(const std::string& directory,
   return removed;
 }
 
-bool RemoveTree(const std::string& path, RetryTime& retry, DotDirectories dots) {
+bool RemoveTree(const std::string& path, RetryTime& retry, const RemovalRule& rule) {
   const std::string directory = WithSeparator(path);
   std::vector<platform::DirectoryEntry> entries;
   if (!platform::ListDirectory(directory, entries)) return false;
-  RemoveEntries(directory, entries, retry, dots);
+  RemoveEntries(directory, entries, retry, rule);
   return retry.Remove([&] { return platform::RemoveEmptyDirectory(directory); });
 }
 
@@ -97,12 +107,14 @@ bool EmptyDirectory(const std::string& path) {
   std::vector<platform::DirectoryEntry> entries;
   if (!platform::ListDirectory(directory, entries)) return false;
   RetryTime retry;
-  return RemoveEntries(directory, entries, retry, DotDirectories::kRemoved);
+  const std::unordered_set<std::string> none;
+  return RemoveEntries(directory, entries, retry, {DotDirectories::kRemoved, none});
 }
 
-bool RemoveDirectoryTree(const std::string& path) {
+bool RemoveDirectoryTree(const std::string& path,
+                         const std::unordered_set<std::string>& extracted) {
   RetryTime retry;
-  return RemoveTree(path, retry, DotDirectories::kKept);
+  return RemoveTree(path, retry, {DotDirectories::kKept, extracted});
 }
 
 }  // namespace reader

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "platform.h"
 #include "retry_times.h"
@@ -52,10 +53,12 @@ bool EmptyDirectory(const std::string& path);
 // Deletes the directory `path` with its files and subdirectories, depth-first,
 // then the directory itself; true when that final removal succeeded. A
 // separator is appended when the path ends in neither "/" nor "\". Directories
-// whose names begin with "." are skipped (and so keep their parents); files
+// whose names begin with "." are skipped (and so keep their parents), but for
+// those `extracted` names (full paths, as the walk made them); files
 // that cannot be deleted stay. Links are removed as links, never followed, so
 // nothing outside the tree is touched. A failed deletion is retried while
 // kRemovalRetryMilliseconds last (Windows only). No messages.
-bool RemoveDirectoryTree(const std::string& path);
+bool RemoveDirectoryTree(const std::string& path,
+                         const std::unordered_set<std::string>& extracted = {});
 
 }  // namespace reader

@@ -34,6 +34,7 @@ const char* KindName(GroupKind kind) {
     case GroupKind::kValue: return "value";
     case GroupKind::kFile: return "file";
     case GroupKind::kCompressedFile: return "zfile";
+    case GroupKind::kArchive: return "archive";
     case GroupKind::kStub: return "stub";
     case GroupKind::kOption: return "option";
     case GroupKind::kOther: return "other";
@@ -143,7 +144,19 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     }
     if (group.kind == GroupKind::kValue) entry["value"] = group.value;
     entry["size"] = group.size;
-    if (format::IsFileGroup(group.kind)) entry["original_size"] = group.original_size;
+    if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive) {
+      entry["original_size"] = group.original_size;
+    }
+    if (group.kind == GroupKind::kArchive) {
+      nlohmann::ordered_json& tree = entry["entries"] = nlohmann::ordered_json::array();
+      for (const ListedEntry& listed : group.entries) {
+        tree.push_back({{"path", listed.path},
+                        {"type", listed.directory ? "directory" : "file"},
+                        {"size", listed.size},
+                        {"stored_size", listed.stored},
+                        {"executable", listed.executable}});
+      }
+    }
     entry["digests_match"] = !group.bad_record;
     if (group.bad_record) entry["bad_record"] = format::RecordRoleName(*group.bad_record);
     groups.push_back(std::move(entry));
@@ -164,6 +177,21 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
   }
   // Payload texts are bytes, not necessarily UTF-8: replace what is not.
   std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// An archive group's tree, a path a line below the group's row: "stored" is
+// a file's share of the frames its bytes lie in.
+void PrintTree(const ScannedGroup& group) {
+  for (const ListedEntry& entry : group.entries) {
+    const std::string path = Quoted(entry.path + (entry.directory ? "/" : ""));
+    if (entry.directory) {
+      std::printf("%5s  %-6s %-49s %12s %12s\n", "", "", path.c_str(), "", "");
+      continue;
+    }
+    std::printf("%5s  %-6s %-49s %12llu %12llu  %s\n", "", "", path.c_str(),
+                static_cast<unsigned long long>(entry.stored),
+                static_cast<unsigned long long>(entry.size), entry.executable ? "executable" : "");
+  }
 }
 
 void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
@@ -187,12 +215,15 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
     const std::string type =
         group.kind == GroupKind::kOther ? Quoted(group.type) : std::string(KindName(group.kind));
     const std::string original =
-        format::IsFileGroup(group.kind) ? std::to_string(group.original_size) : "";
+        format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive
+            ? std::to_string(group.original_size)
+            : "";
     std::printf("%5d  %-6s %-24s %-24s %12llu %12s  %s\n", ++row, type.c_str(),
                 group.kind == GroupKind::kTail ? "" : Quoted(group.key).c_str(),
                 group.name.empty() ? "" : Quoted(group.name).c_str(),
                 static_cast<unsigned long long>(group.size), original.c_str(),
                 Status(group, scan).c_str());
+    PrintTree(group);
   }
   std::fflush(stdout);
   if (!scan.Valid()) return;  // what is wrong goes to standard error
@@ -303,6 +334,7 @@ int ExtractInstaller(const std::filesystem::path& installer,
   // target is checked before the first is written.
   std::vector<const ScannedGroup*> files;
   for (const ScannedGroup& group : scan.groups) {
+    if (group.kind == GroupKind::kArchive) files.push_back(&group);
     if (!format::IsFileGroup(group.kind)) continue;
     if (const std::string refused = RefusedFileName(group.name); !refused.empty()) {
       throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
@@ -315,6 +347,15 @@ int ExtractInstaller(const std::filesystem::path& installer,
   }
   InstallerFiles contents(installer);
   for (const ScannedGroup* file : files) {
+    if (file->kind == GroupKind::kArchive) {
+      contents.ExtractArchive(*file, directory);
+      for (const ListedEntry& entry : file->entries) {
+        std::cout << "extracted " << Quoted(entry.path + (entry.directory ? "/" : ""));
+        if (!entry.directory) std::cout << " (" << entry.size << " bytes)";
+        std::cout << "\n";
+      }
+      continue;
+    }
     const std::filesystem::path target = directory / PathFromUtf8(file->name);
     std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
     if (file->kind == GroupKind::kCompressedFile) {

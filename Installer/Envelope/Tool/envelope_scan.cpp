@@ -1,7 +1,13 @@
 #include "envelope_scan.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "archive_catalog.h"
+#include "archive_extraction.h"
 #include "compressed_contents.h"
 #include "decoding_threads.h"
+#include "directory_maker.h"
 #include "file_extraction.h"
 #include "launch.h"
 #include "platform.h"
@@ -41,6 +47,64 @@ format::RecordStatus CheckCompressedContents(format::BackwardReader& archive,
   if (!check.MoveToName() || status != format::RecordStatus::kOk) {
     if (!group.bad_record) group.bad_record = format::RecordRole::kContents;
     group.undecodable = status == format::RecordStatus::kOk || check.damaged();
+  }
+  return format::RecordStatus::kOk;
+}
+
+// The share of the stored frames each file has, by the bytes it has in each.
+std::vector<uint64_t> StoredShares(const format::ArchiveCatalog& catalog,
+                                   const std::vector<uint32_t>& frame_sizes) {
+  std::vector<uint64_t> shares(catalog.entries.size(), 0);
+  for (size_t f = 0; f < catalog.frames.size(); ++f) {
+    const format::ArchiveFrame& frame = catalog.frames[f];
+    const uint64_t end = frame.offset + frame.original_size;
+    for (size_t e = catalog.FirstEntryEndingAfter(frame.offset);
+         e < catalog.entries.size() && catalog.entries[e].offset < end; ++e) {
+      const format::ArchiveEntry& entry = catalog.entries[e];
+      const uint64_t overlap =
+          std::min(end, entry.offset + entry.size) - std::max(frame.offset, entry.offset);
+      shares[e] += overlap * frame_sizes[f] / frame.original_size;
+    }
+  }
+  return shares;
+}
+
+// Reads an archive group's frames through the reader's extraction, writing
+// nothing, and notes whether its catalog keeps the rules and its frames
+// match their digests and decode; lists its tree.
+format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& group) {
+  const std::optional<format::ArchiveCatalog> catalog =
+      group.contents.length > format::kMostCatalogBytes ? std::nullopt
+                                                        : format::ParseCatalog(group.catalog);
+  group.size = group.contents.length;
+  if (!catalog) {
+    group.bad_record = format::RecordRole::kCatalog;
+    group.undecodable = true;
+    return format::RecordStatus::kOk;
+  }
+  int next_temporary_number = 0;
+  const extraction::ArchiveResult result =
+      extraction::ExtractArchive(reader, *catalog, nullptr, next_temporary_number, nullptr);
+  group.original_size = catalog->stream_size;
+  for (const uint32_t size : result.frame_sizes) group.size += size;
+  const std::vector<uint64_t> shares = StoredShares(*catalog, result.frame_sizes);
+  for (size_t e = 0; e < catalog->entries.size(); ++e) {
+    const format::ArchiveEntry& entry = catalog->entries[e];
+    group.entries.push_back({std::string(entry.path), entry.kind == format::EntryKind::kDirectory,
+                             entry.executable(), entry.size, shares[e]});
+  }
+  if (result.status != format::RecordStatus::kDigestMismatch) return result.status;
+  group.bad_record = format::RecordRole::kContents;
+  group.undecodable = result.damaged;
+  // The frames below the bad one are located only, so that the scan goes on
+  // with the next group.
+  for (size_t left = catalog->frames.size() - result.frames_located; left > 0; --left) {
+    format::RecordLocation frame;
+    if (const format::RecordStatus status = reader.LocateFrame(frame);
+        status != format::RecordStatus::kOk) {
+      return status;
+    }
+    group.size += frame.length;
   }
   return format::RecordStatus::kOk;
 }
@@ -102,6 +166,10 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
     if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
       read = CheckCompressedContents(reader.reader(), decoding_threads, group);
     }
+    if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kArchive &&
+        !group.bad_record) {
+      read = CheckArchive(reader, group);
+    }
     switch (group.kind) {
       case format::GroupKind::kTail: group.size = group.type.size(); break;
       case format::GroupKind::kValue: group.size = group.value.size(); break;
@@ -113,6 +181,7 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
         group.size = group.contents.length;
         group.original_size = DeclaredOriginalSize(reader.reader(), group.contents);
         break;
+      case format::GroupKind::kArchive:  // sized by CheckArchive
       case format::GroupKind::kOption:
       case format::GroupKind::kOther: break;
     }
@@ -207,6 +276,36 @@ void InstallerFiles::ExtractCompressedFile(const ScannedGroup& group,
   }
   throw ToolError("cannot write " + Quoted(Utf8FromPath(target)) + ": " +
                   platform::SystemErrorText(extracted.error()));
+}
+
+void InstallerFiles::ExtractArchive(const ScannedGroup& group,
+                                    const std::filesystem::path& directory) {
+  const std::optional<format::ArchiveCatalog> catalog = format::ParseCatalog(group.catalog);
+  if (!catalog) throw ToolError("the archive's catalog changed since it was verified");
+  for (const format::ArchiveEntry& entry : catalog->entries) {
+    RequireAbsent(directory / PathFromUtf8(entry.path));
+  }
+  // Read from the catalog's start down, as the reader's walk reads it.
+  if (!file_.Seek(group.contents.start - file_.Position())) {
+    throw ToolError("cannot read the installer: " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  format::GroupReader frames(file_);
+  extraction::DirectoryMaker directories(Utf8FromPath(directory / ""));
+  int next_temporary_number = 0;
+  const extraction::ArchiveResult result =
+      extraction::ExtractArchive(frames, *catalog, &directories, next_temporary_number, nullptr);
+  if (result.failed()) {
+    throw ToolError("cannot write " + Quoted(result.failed_path) + ": " +
+                    platform::SystemErrorText(result.error));
+  }
+  if (result.status == format::RecordStatus::kReadFailed) {
+    throw ToolError("reading the archive failed: " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  if (result.status != format::RecordStatus::kOk) {
+    throw ToolError("the archive changed since it was verified, or does not decode");
+  }
 }
 
 void InstallerFiles::CopyRecordToFile(const format::RecordLocation& record,

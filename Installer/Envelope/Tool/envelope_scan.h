@@ -20,15 +20,27 @@
 
 namespace tool {
 
+// An entry of an archive group's tree, as listed.
+struct ListedEntry {
+  std::string path;
+  bool directory = false;
+  bool executable = false;
+  uint64_t size = 0;    // a file's bytes once extracted
+  uint64_t stored = 0;  // its share of the stored frames, by the bytes it has in each
+};
+
 struct ScannedGroup : format::Group {
   uint64_t size = 0;  // bytes of the contents or the value, as stored
   // A file's size once extracted: `size` for a file group, the size a
   // compressed file group declares (0 when its contents are too short to
   // declare one).
   uint64_t original_size = 0;
-  // A compressed file's contents matched their digest but do not decode to
-  // the sizes they declare (bad_record is then kContents).
+  // A compressed file's or archive's contents matched their digest but do
+  // not decode to the sizes they declare, or an archive's catalog breaks its
+  // rules (bad_record is then kContents or kCatalog).
   bool undecodable = false;
+  // An archive group's tree, in catalog order.
+  std::vector<ListedEntry> entries;
 };
 
 struct EnvelopeScan {
@@ -78,6 +90,11 @@ class InstallerFiles {
   // it, which takes the name only when the contents are whole. Throws
   // ToolError.
   void ExtractCompressedFile(const ScannedGroup& group, const std::filesystem::path& target);
+
+  // Extracts the archive group `group` into the directory `directory`
+  // (which exists) through the reader's extraction: its directories, then
+  // its files, none of which may exist yet. Throws ToolError.
+  void ExtractArchive(const ScannedGroup& group, const std::filesystem::path& directory);
 
   // Copies a located record's payload to `target`, which must not exist yet;
   // a file that cannot be written whole is removed. Throws ToolError.

@@ -64,6 +64,7 @@ void EnvelopeWriter::AddGroup(format::GroupKind kind, const GroupRecords& record
       case format::RecordRole::kKey: payloads.push_back(records.key); break;
       case format::RecordRole::kName: payloads.push_back(records.name); break;
       case format::RecordRole::kValue: payloads.push_back(records.value); break;
+      case format::RecordRole::kCatalog: payloads.push_back(records.catalog); break;
       case format::RecordRole::kContents: payloads.push_back(records.contents); break;
     }
   }

@@ -64,6 +64,7 @@ struct GroupRecords {
   Payload key = "";
   Payload name = "";
   Payload value = "";
+  Payload catalog = "";
   Payload contents = "";
 };
 

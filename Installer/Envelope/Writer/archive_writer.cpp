@@ -1,0 +1,215 @@
+#include "archive_writer.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include <zstd.h>
+
+namespace writer {
+
+namespace {
+
+// The input is read this many bytes at a time.
+constexpr size_t kInputPieceSize = 1024 * 1024;
+
+// zstd's levels for each compression: level 19 (its best without the
+// "ultra" levels, whose larger tables cost much memory and time for little)
+// and level 9, at a fraction of the time.
+constexpr int kBestLevel = 19;
+constexpr int kFastLevel = 9;
+
+// The files' bytes as one stream, opening each file when the stream reaches
+// it.
+class StreamReader {
+ public:
+  StreamReader(const std::vector<ArchiveItem>& items, const std::function<void(uint64_t)>& advanced)
+      : items_(items), advanced_(advanced) {}
+
+  // Fills `buffer` with the stream's next `size` bytes.
+  void Read(char* buffer, size_t size) {
+    while (size > 0) {
+      while (left_ == 0) OpenNext();
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, left_));
+      file_.read(buffer, piece);
+      left_ -= piece;
+      if (left_ == 0) file_.finish();
+      if (advanced_) advanced_(piece);
+      buffer += piece;
+      size -= piece;
+    }
+  }
+
+ private:
+  void OpenNext() {
+    while (next_ < items_.size() &&
+           (items_[next_].kind != format::EntryKind::kFile || items_[next_].size == 0)) {
+      ++next_;
+    }
+    if (next_ == items_.size()) throw std::logic_error("the stream is longer than its files");
+    file_ = items_[next_].open();
+    left_ = items_[next_].size;
+    ++next_;
+  }
+
+  const std::vector<ArchiveItem>& items_;
+  const std::function<void(uint64_t)>& advanced_;
+  size_t next_ = 0;
+  ArchiveFileReader file_;
+  uint64_t left_ = 0;
+};
+
+// Compressing frames with one zstd context, set up once.
+class FrameCompressor {
+ public:
+  explicit FrameCompressor(const FrameSettings& settings) : context_(ZSTD_createCCtx()) {
+    if (context_ == nullptr) throw std::bad_alloc();
+    Set(ZSTD_c_compressionLevel, settings.level);
+    if (settings.long_window) {
+      Set(ZSTD_c_windowLog, format::kMaxFrameWindowLog);
+      Set(ZSTD_c_enableLongDistanceMatching, 1);
+    }
+    // The record's digest guards the bytes; the catalog declares the size.
+    Set(ZSTD_c_checksumFlag, 0);
+    Set(ZSTD_c_contentSizeFlag, 1);
+    // zstd works on this thread alone (Debian's static library has no
+    // workers): the bytes depend on the settings and the input only, on every
+    // system the tool runs on.
+  }
+  ~FrameCompressor() { ZSTD_freeCCtx(context_); }
+  FrameCompressor(const FrameCompressor&) = delete;
+  FrameCompressor& operator=(const FrameCompressor&) = delete;
+
+  // Compresses the stream's next `size` bytes as one frame, handing the
+  // compressed bytes to `emit` as they come.
+  void Compress(StreamReader& stream, uint32_t size, const Payload::Emit& emit) {
+    ZSTD_CCtx_reset(context_, ZSTD_reset_session_only);
+    Check(ZSTD_CCtx_setPledgedSrcSize(context_, size));
+    const auto input = std::make_unique<char[]>(kInputPieceSize);
+    const size_t output_size = ZSTD_CStreamOutSize();
+    const auto output = std::make_unique<char[]>(output_size);
+    uint32_t left = size;
+    for (;;) {
+      const size_t piece = std::min<size_t>(left, kInputPieceSize);
+      stream.Read(input.get(), piece);
+      left -= static_cast<uint32_t>(piece);
+      const ZSTD_EndDirective directive = left == 0 ? ZSTD_e_end : ZSTD_e_continue;
+      ZSTD_inBuffer in = {input.get(), piece, 0};
+      for (;;) {
+        ZSTD_outBuffer out = {output.get(), output_size, 0};
+        const size_t remaining = Check(ZSTD_compressStream2(context_, &out, &in, directive));
+        if (out.pos > 0) emit({output.get(), out.pos});
+        if (directive == ZSTD_e_end ? remaining == 0 : in.pos == in.size) break;
+      }
+      if (left == 0) return;
+    }
+  }
+
+ private:
+  void Set(ZSTD_cParameter parameter, int value) {
+    Check(ZSTD_CCtx_setParameter(context_, parameter, value));
+  }
+
+  static size_t Check(size_t result) {
+    if (ZSTD_isError(result)) {
+      throw std::runtime_error(std::string("zstd: ") + ZSTD_getErrorName(result));
+    }
+    return result;
+  }
+
+  ZSTD_CCtx* context_;
+};
+
+}  // namespace
+
+FrameSettings FrameSettingsFor(Compression compression) {
+  switch (compression) {
+    case Compression::kNone: return {};
+    case Compression::kFast: return {kFastLevel, true};
+    case Compression::kBest: return {kBestLevel, true};
+  }
+  return {};
+}
+
+format::ArchiveCatalog CatalogOf(const std::vector<ArchiveItem>& items, Compression compression,
+                                 uint32_t frame_size) {
+  format::ArchiveCatalog catalog;
+  for (const ArchiveItem& item : items) {
+    catalog.entries.push_back({item.kind, item.mode, item.path,
+                               item.kind == format::EntryKind::kFile ? item.size : 0,
+                               catalog.stream_size});
+    catalog.stream_size += catalog.entries.back().size;
+  }
+  const format::FrameMethod method =
+      compression == Compression::kNone ? format::FrameMethod::kStored : format::FrameMethod::kZstd;
+  for (uint64_t offset = 0; offset < catalog.stream_size;) {
+    const auto size =
+        static_cast<uint32_t>(std::min<uint64_t>(catalog.stream_size - offset, frame_size));
+    catalog.frames.push_back({method, size, offset});
+    offset += size;
+  }
+  return catalog;
+}
+
+void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
+                     const std::vector<ArchiveItem>& items, Compression compression,
+                     const std::function<void(uint64_t bytes)>& advanced, uint32_t frame_size) {
+  const format::ArchiveCatalog catalog = CatalogOf(items, compression, frame_size);
+  StreamReader stream(items, advanced);
+  std::unique_ptr<FrameCompressor> compressor;
+  if (compression != Compression::kNone) {
+    compressor = std::make_unique<FrameCompressor>(FrameSettingsFor(compression));
+  }
+  for (const format::ArchiveFrame& frame : catalog.frames) {
+    if (!compressor) {
+      envelope.AddRecord(Payload(frame.original_size, [&stream](char* buffer, size_t size) {
+        stream.Read(buffer, size);
+      }));
+      continue;
+    }
+    envelope.AddRecord(Payload([&](const Payload::Emit& emit) {
+      compressor->Compress(stream, frame.original_size, emit);
+    }));
+  }
+  envelope.AddGroup(format::GroupKind::kArchive,
+                    {.key = key, .catalog = format::EncodeCatalog(catalog)});
+}
+
+namespace {
+
+class StringOutput final : public Output {
+ public:
+  explicit StringOutput(std::string& out) : out_(out) {}
+  void Write(std::string_view bytes) override { out_ += bytes; }
+
+ private:
+  std::string& out_;
+};
+
+}  // namespace
+
+void AppendArchiveGroup(std::string& out, std::string_view key,
+                        const std::vector<ArchiveItem>& items, std::string_view contents,
+                        Compression compression, uint32_t frame_size) {
+  std::vector<ArchiveItem> readable = items;
+  size_t offset = 0;
+  for (ArchiveItem& item : readable) {
+    if (item.kind != format::EntryKind::kFile) continue;
+    const std::string_view bytes = contents.substr(offset, item.size);
+    offset += item.size;
+    item.open = [bytes]() {
+      auto position = std::make_shared<size_t>(0);
+      return ArchiveFileReader{[bytes, position](char* buffer, size_t size) {
+                                 bytes.copy(buffer, size, *position);
+                                 *position += size;
+                               },
+                               [] {}};
+    };
+  }
+  StringOutput output(out);
+  EnvelopeWriter envelope(output);
+  AddArchiveGroup(envelope, key, readable, compression, {}, frame_size);
+}
+
+}  // namespace writer
