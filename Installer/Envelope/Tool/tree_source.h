@@ -32,7 +32,9 @@ std::vector<TreeEntry> ListTree(const std::filesystem::path& root);
 // changed since: one that is no longer a regular file or of the listed size
 // when opened, that ends before the listed size while read, or that is
 // longer, of another size or modified when reading is finished. Every
-// refusal is a ToolError that names the file's source.
+// refusal is a ToolError that names the file's source. (On Windows the file
+// is open to other readers only, so that no one writes it while it is read;
+// what changed between listing and opening is still refused.)
 class TreeFileReader {
  public:
   // Opens the file `entry` lists (a file, not a directory).
