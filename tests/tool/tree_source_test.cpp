@@ -74,10 +74,12 @@ TEST(TreeSource, ListsFilesAndDirectoriesInByteOrderWithoutTheRoot) {
     bool executable;
     uint64_t size;
   } expected[] = {
-      {"Größe.txt", false, true, 7},  // "G" < "Z" < "a" < "\xC3"
-      {"Z.txt", false, false, 0},    {"a", true, false, 0},
-      {"a-b.txt", false, true, 2},  // "-" < "/": a directory's entries need not follow it
-      {"a/empty", true, false, 0},   {"a/z", false, true, 10},
+      {"Größe.txt", false, true, 7},  // "G" < "Z" < "a" < "\xC3"; the group's execute bit
+      {"Z.txt", false, false, 0},     // empty
+      {"a", true, false, 0},          // a directory comes before what lies in it
+      {"a-b.txt", false, true, 2},    // "-" < "/"; others' execute bit
+      {"a/empty", true, false, 0},    // an empty directory is listed
+      {"a/z", false, true, 10},       // the owner's execute bit
       {"über.txt", false, false, 2},
   };
   const std::vector<TreeEntry> entries = ListTree(root);
@@ -104,13 +106,6 @@ TEST(TreeSource, RefusesWhatIsNoFileOrFolderAndNamesWindowsCannotHold) {
     std::function<void(const fs::path&)> make;
     std::string error;  // with <root> for the tree's path
   } cases[] = {
-      {"a link to a file",
-       [](const fs::path& root) {
-         test::WriteFile(root / "target", "x");
-         fs::create_symlink("target", root / "link");
-       },
-       "\"<root>/link\" is a symbolic link; a tree holds only regular files and directories, and "
-       "links are not followed"},
       {"a link to a directory, below a directory",
        [](const fs::path& root) {
          fs::create_directories(root / "sub/dir");
@@ -129,15 +124,6 @@ TEST(TreeSource, RefusesWhatIsNoFileOrFolderAndNamesWindowsCannotHold) {
        },
        "\"<root>/README.txt\" and \"<root>/Readme.txt\" differ only in case, and Windows takes "
        "them for one"},
-      {"directories equal but for case",
-       [](const fs::path& root) {
-         fs::create_directories(root / "lib/Sub");
-         fs::create_directories(root / "lib/sub");
-       },
-       "\"<root>/lib/Sub\" and \"<root>/lib/sub\" differ only in case, and Windows takes them for "
-       "one"},
-      {"a device name", [](const fs::path& root) { test::WriteFile(root / "aux.h", ""); },
-       "\"<root>/aux.h\": the name is a device name on Windows"},
       {"a device name below a directory",
        [](const fs::path& root) {
          fs::create_directories(root / "sub");
@@ -146,8 +132,6 @@ TEST(TreeSource, RefusesWhatIsNoFileOrFolderAndNamesWindowsCannotHold) {
        "\"<root>/sub/CON\": the name is a device name on Windows"},
       {"a colon", [](const fs::path& root) { test::WriteFile(root / "a:b", ""); },
        "\"<root>/a:b\": the name contains a character Windows does not allow in file names"},
-      {"a trailing dot", [](const fs::path& root) { fs::create_directories(root / "dir."); },
-       "\"<root>/dir.\": the name ends in a dot or space, which Windows drops"},
       {"a backslash", [](const fs::path& root) { test::WriteFile(root / "a\\b", ""); },
        "\"<root>/a\\b\": the name contains \"\\\", which Windows takes for a directory "
        "separator"},
@@ -173,10 +157,6 @@ TEST(TreeSource, TheRootMustBeADirectory) {
   test::WriteFile(scratch.path() / "file", "x");
   EXPECT_EQ(ListError(scratch.path() / "file"),
             "tree \"" + (scratch.path() / "file").string() + "\" is not a directory");
-  EXPECT_EQ(
-      ListError(scratch.path() / "missing")
-          .rfind("tree \"" + (scratch.path() / "missing").string() + "\" is not a directory", 0),
-      0u);
 }
 
 class TreeFileReaderTest : public testing::Test {
@@ -216,14 +196,6 @@ TEST_F(TreeFileReaderTest, RefusesAFileThatChangedBeforeItWasOpened) {
   } cases[] = {
       {"grew", [](const fs::path& data) { test::WriteFile(data, test::RandomBytes(10001, 7)); },
        "10001 bytes now, 10000 when listed"},
-      {"shrank", [](const fs::path& data) { fs::resize_file(data, 10); },
-       "10 bytes now, 10000 when listed"},
-      {"became a directory",
-       [](const fs::path& data) {
-         fs::remove(data);
-         fs::create_directory(data);
-       },
-       "it is no longer a regular file"},
       {"became a link",
        [](const fs::path& data) {
          fs::rename(data, data.parent_path() / "elsewhere");
