@@ -193,8 +193,9 @@ TreeFileReader::TreeFileReader(const TreeEntry& entry) : source_(entry.source), 
     throw ToolError(Shown(source_) + ": " + platform::SystemErrorText(platform::LastErrorCode()));
   }
   const uint64_t size = SizeAtEnd(file_, source_);
-  if (size != size_)
+  if (size != size_) {
     throw ToolError(Shown(source_) + " changed while packing: " + SizeChange(size, size_));
+  }
   file_.Seek(-static_cast<int64_t>(size));
   modified_ = fs::last_write_time(source_, error);
   if (error) throw ToolError(Shown(source_) + ": " + error.message());
@@ -219,8 +220,9 @@ void TreeFileReader::Read(char* buffer, size_t size) {
 
 void TreeFileReader::Finish() {
   const uint64_t size = SizeAtEnd(file_, source_);
-  if (size != size_)
+  if (size != size_) {
     throw ToolError(Shown(source_) + " changed while packing: " + SizeChange(size, size_));
+  }
   std::error_code error;
   const fs::file_time_type modified = fs::last_write_time(source_, error);
   if (error) throw ToolError(Shown(source_) + " changed while packing: " + error.message());
