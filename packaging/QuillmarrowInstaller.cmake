@@ -1,5 +1,5 @@
 # quillmarrow_add_installer(NAME <target> MANIFEST <file.toml> STUB windows|linux
-#                           [OUTPUT <path>] [DEPENDS <file>...])
+#                           [OUTPUT <path>] [TREE <dir>...] [DEPENDS <file>...])
 #
 # Adds the target <target>, built by default, that packs an installer with the
 # installed `envelope pack`: the stub is the Windows reader.exe or the static
@@ -8,11 +8,18 @@
 # defaults to <target>.exe for Windows and <target>.run for Linux in the
 # current binary directory (a file named like the target itself would clash
 # with it); the target's QUILLMARROW_INSTALLER property holds it.
-# MANIFEST is relative to the current source directory.
+# MANIFEST is relative to the current source directory. Each TREE (relative
+# to the current source directory too) is a folder whose whole tree is packed
+# besides what the manifest lists, given to the tool as `--tree <dir>`, as
+# [[tree]] tables of the manifest are.
 #
 # The installer is packed again when the manifest, the stub, the tool, a file
 # in DEPENDS or a file named by a `source = "..."` line of the manifest
-# changes. Changing the manifest also re-runs CMake, so that the list of
+# changes, and when a file or folder in a TREE or in a folder named by such a
+# line is added, changed, removed or renamed: those trees are listed again at
+# each build (file(GLOB_RECURSE ... CONFIGURE_DEPENDS)), and each of their
+# folders is a dependency too, since a folder changes when an entry in it is
+# removed. Changing the manifest also re-runs CMake, so that the list of
 # source files follows it; sources written in other TOML forms (inline
 # tables) are not found this way and belong in DEPENDS.
 #
@@ -21,8 +28,23 @@
 
 set_property(GLOBAL PROPERTY QUILLMARROW_STUB_DIR "${Quillmarrow_STUB_DIR}")
 
+# Appends to the list variable `out` the folder `directory` and every file
+# and folder below it, listed again at each build, but no symbolic link: the
+# tool refuses those in a tree and says why, where a dependency on a broken
+# link would stop the build with a less helpful message.
+function(_quillmarrow_tree_dependencies directory out)
+  file(GLOB_RECURSE entries LIST_DIRECTORIES true CONFIGURE_DEPENDS "${directory}/*")
+  set(dependencies ${${out}} ${directory})
+  foreach(entry IN LISTS entries)
+    if(NOT IS_SYMLINK ${entry})
+      list(APPEND dependencies ${entry})
+    endif()
+  endforeach()
+  set(${out} ${dependencies} PARENT_SCOPE)
+endfunction()
+
 function(quillmarrow_add_installer)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;MANIFEST;STUB;OUTPUT" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;MANIFEST;STUB;OUTPUT" "TREE;DEPENDS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "quillmarrow_add_installer: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -72,16 +94,30 @@ function(quillmarrow_add_installer)
     endif()
     if(path)
       get_filename_component(source "${path}" ABSOLUTE BASE_DIR ${manifest_dir})
-      if(EXISTS ${source} AND NOT IS_DIRECTORY ${source})
+      if(IS_DIRECTORY ${source})
+        _quillmarrow_tree_dependencies(${source} sources)
+      elseif(EXISTS ${source})
         list(APPEND sources ${source})
       endif()
     endif()
   endforeach()
 
+  # The folder trees given here, each passed as --tree.
+  set(tree_arguments)
+  foreach(tree IN LISTS arg_TREE)
+    get_filename_component(tree_dir "${tree}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    if(NOT IS_DIRECTORY ${tree_dir})
+      message(FATAL_ERROR "quillmarrow_add_installer(${arg_NAME}): TREE ${tree_dir} is not a directory")
+    endif()
+    list(APPEND tree_arguments --tree ${tree_dir})
+    _quillmarrow_tree_dependencies(${tree_dir} sources)
+  endforeach()
+
   add_custom_command(
     OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
-    COMMAND Quillmarrow::envelope pack --stub ${stub} --manifest ${manifest} --output ${output}
+    COMMAND Quillmarrow::envelope pack --stub ${stub} --manifest ${manifest} ${tree_arguments}
+            --output ${output}
     DEPENDS ${manifest} ${stub} $<TARGET_FILE:Quillmarrow::envelope> ${sources} ${arg_DEPENDS}
     COMMENT "Packing the ${arg_STUB} installer ${arg_NAME}"
     VERBATIM)

@@ -15,7 +15,7 @@ namespace {
 
 struct Options {
   std::string stub, manifest, output, stub_name, installer, directory, compression;
-  std::vector<std::string> files, values;
+  std::vector<std::string> files, trees, values;
   bool json = false;
   bool exit_codes = false;
   bool compression_given = false;
@@ -25,14 +25,15 @@ int Pack(const Options& options) {
   PackPlan plan;
   if (!options.manifest.empty()) plan = ReadManifest(PathFromUtf8(options.manifest));
   for (const std::string& flag : options.files) plan.files.push_back(ParseFileFlag(flag));
+  for (const std::string& flag : options.trees) plan.trees.push_back(ParseTreeFlag(flag));
   for (const std::string& flag : options.values) plan.values.push_back(ParseValueFlag(flag));
   if (!options.stub_name.empty()) plan.stub_name = options.stub_name;
   if (options.exit_codes) plan.exit_codes = true;
-  // The flag replaces the manifest's top-level level; a file's own level
-  // still applies to it.
+  // The flag replaces the manifest's top-level level; a file's or tree's own
+  // level still applies to it.
   if (options.compression_given) plan.compression = ParseCompressionFlag(options.compression);
-  if (plan.files.empty() && plan.values.empty()) {
-    throw ToolError("nothing to pack: give --manifest, --file or --value");
+  if (plan.files.empty() && plan.trees.empty() && plan.values.empty()) {
+    throw ToolError("nothing to pack: give --manifest, --file, --tree or --value");
   }
   PackInstaller(PathFromUtf8(options.stub), plan, PathFromUtf8(options.output));
   return kExitSuccess;
@@ -45,10 +46,17 @@ int Run(int argc, char** argv) {
   app.require_subcommand(1);
   Options options;
 
-  CLI::App* pack = app.add_subcommand("pack", "Pack a reader, files and values into an installer");
+  CLI::App* pack =
+      app.add_subcommand("pack", "Pack a reader, files, trees and values into an installer");
   pack->add_option("--stub", options.stub, "The bare reader program")->required();
-  pack->add_option("--manifest", options.manifest, "TOML file listing the files and values");
-  pack->add_option("--file", options.files, "Add a file: KEY:NAME=PATH (KEY may be empty)");
+  pack->add_option("--manifest", options.manifest, "TOML file listing the files, trees and values");
+  pack->add_option("--file", options.files,
+                   "Add a file: KEY:NAME=PATH (KEY may be empty; NAME may hold folders, "
+                   "separated by \"/\": bin/setup.exe)");
+  pack->add_option("--tree", options.trees,
+                   "Add the whole tree of the folder DIR: its files and folders go to the top of "
+                   "the work directory (repeatable; symbolic links are refused)")
+      ->type_name("DIR");
   pack->add_option("--value", options.values, "Add a value: KEY=TEXT");
   pack->add_option("--stub-name", options.stub_name,
                    "Name recorded for the stub (default: its file name)");
@@ -60,7 +68,8 @@ int Run(int argc, char** argv) {
                        "none: files stored as they are (\"file\" groups); fast or best (the "
                        "default): compressed in 1 MiB chunks on every processor (\"zfile\" "
                        "groups), for speed or for size. Replaces the manifest's top-level "
-                       "compression; a [[file]]'s own compression still applies to it");
+                       "compression; a [[file]]'s or [[tree]]'s own compression still applies "
+                       "to it");
   pack->add_option("--output,-o", options.output, "The installer to write")->required();
 
   CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");

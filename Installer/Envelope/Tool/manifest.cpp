@@ -114,7 +114,8 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   const std::filesystem::path base = manifest.parent_path();
 
   PackPlan plan;
-  EntryReader top(manifest, root, {"stub_name", "exit_codes", "compression", "file", "value"},
+  EntryReader top(manifest, root,
+                  {"stub_name", "exit_codes", "compression", "file", "tree", "value"},
                   "the manifest");
   plan.stub_name = top.Optional("stub_name");
   plan.exit_codes = top.OptionalFlag("exit_codes").value_or(false);
@@ -124,6 +125,11 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
     plan.files.push_back({entry.Optional("key").value_or(""), entry.Required("name"),
                           base / PathFromUtf8(entry.Required("source")),
                           entry.OptionalCompression("compression")});
+  }
+  for (const toml::table* table : Tables(manifest, root, "tree")) {
+    EntryReader entry(manifest, *table, {"source", "compression"}, "a [[tree]]");
+    plan.trees.push_back(
+        {base / PathFromUtf8(entry.Required("source")), entry.OptionalCompression("compression")});
   }
   for (const toml::table* table : Tables(manifest, root, "value")) {
     EntryReader entry(manifest, *table, {"key", "text"}, "a [[value]]");

@@ -14,6 +14,12 @@
 //   source = "build/setup.exe"      # relative to the manifest
 //   compression = "none"            # optional: this file's own level
 //
+//   [[tree]]
+//   source = "dist/app"             # a directory, relative to the manifest:
+//                                   # its contents go to the work
+//                                   # directory's top
+//   compression = "fast"            # optional: its files' own level
+//
 //   [[value]]
 //   key = "executable"
 //   text = "%installer%"
@@ -25,7 +31,8 @@
 
 namespace tool {
 
-// Reads a manifest; source paths become relative to the current directory.
+// Reads a manifest; source paths (of files and trees) become relative to the
+// current directory.
 // Throws ToolError naming the file, line and column of what is wrong.
 PackPlan ReadManifest(const std::filesystem::path& manifest);
 

@@ -26,6 +26,11 @@ ValueEntry ParseValueFlag(std::string_view flag) {
   return {std::string(flag.substr(0, equals)), std::string(flag.substr(equals + 1))};
 }
 
+TreeSource ParseTreeFlag(std::string_view flag) {
+  if (flag.empty()) throw ToolError("--tree \"\": expected a directory");
+  return {PathFromUtf8(flag)};
+}
+
 namespace {
 
 struct NamedCompression {

@@ -1,5 +1,5 @@
-// The command-line forms of a plan's entries, --file KEY:NAME=PATH and
-// --value KEY=TEXT, and the names of the compression levels, which the
+// The command-line forms of a plan's entries, --file KEY:NAME=PATH,
+// --tree DIR and --value KEY=TEXT, and the names of the compression levels, which the
 // command line and the manifest share.
 #pragma once
 
@@ -14,6 +14,10 @@ namespace tool {
 // colon and the first equals sign after it. Throws ToolError.
 FileEntry ParseFileFlag(std::string_view flag);
 ValueEntry ParseValueFlag(std::string_view flag);
+
+// Parses the flag form DIR, a directory whose tree is packed at the plan's
+// compression. Throws ToolError for an empty one.
+TreeSource ParseTreeFlag(std::string_view flag);
 
 // The names of the compression levels, as written on the command line and
 // in manifests.

@@ -1,12 +1,14 @@
 #include "plan_rules.h"
 
 #include <cctype>
+#include <map>
 #include <set>
 
 #include "envelope_text.h"
 #include "file_names.h"
 #include "launch.h"
 #include "tool_error.h"
+#include "utf8_path.h"
 #include "variables.h"
 
 namespace tool {
@@ -60,18 +62,70 @@ void CheckKey(const std::string& key, const std::string& what, std::set<std::str
   }
 }
 
+// The paths that a plan's files and trees make in the work directory, each
+// with the directories it lies in, compared as Windows compares them
+// (ignoring case): two paths that Windows takes for one must be written
+// alike, and a path is a file or a directory, never both.
+class WorkDirectoryPaths {
+ public:
+  // Adds `path`, a file when `file` is set, else a directory, and the
+  // directories it lies in, all for `owner` (the entry, as messages name it).
+  // Throws ToolError naming `owner` and the owner of what it collides with.
+  void Add(std::string_view path, bool file, const std::string& owner) {
+    for (size_t slash = path.find('/'); slash != std::string_view::npos;
+         slash = path.find('/', slash + 1)) {
+      AddOne(path.substr(0, slash), false, owner);
+    }
+    AddOne(path, file, owner);
+  }
+
+ private:
+  struct Claim {
+    std::string path;
+    bool file;
+    std::string owner;
+  };
+
+  void AddOne(std::string_view path, bool file, const std::string& owner) {
+    const auto [entry, added] =
+        claims_.try_emplace(Lowercase(std::string(path)), Claim{std::string(path), file, owner});
+    if (added) return;
+    const Claim& claim = entry->second;
+    const std::string both = owner + " and " + claim.owner;
+    if (claim.path != path) {
+      throw ToolError(both + ": " + Quoted(path) + " and " + Quoted(claim.path) +
+                      " differ only in case, and Windows takes them for one");
+    }
+    if (file && claim.file) throw ToolError(both + " are both extracted as " + Quoted(path));
+    if (file || claim.file) {
+      throw ToolError(both + ": " + Quoted(path) + " would be both a file and a directory");
+    }
+  }
+
+  std::map<std::string, Claim> claims_;  // by the path lowercased
+};
+
 // A file's name: extractable, and not one of `names` (the names before it,
-// lowercased: Windows compares file names without case); then its key, if any.
-void CheckFile(const FileEntry& file, std::set<std::string>& names, std::set<std::string>& keys) {
+// lowercased: Windows compares file names without case), nor passing through
+// one of them; then its key, if any.
+void CheckFile(const FileEntry& file, std::set<std::string>& names, WorkDirectoryPaths& paths,
+               std::set<std::string>& keys) {
   const std::string what = "file " + Quoted(file.name);
   RequireUtf8(file.name, what + ": the name is not valid UTF-8");
-  if (const std::string refused = RefusedFileName(file.name); !refused.empty()) {
+  if (const std::string refused = RefusedFilePath(file.name); !refused.empty()) {
     throw ToolError(what + ": the name " + refused);
   }
   if (!names.insert(Lowercase(file.name)).second) {
     throw ToolError(what + ": the name is given twice");
   }
+  paths.Add(file.name, true, what);
   if (!file.key.empty()) CheckKey(file.key, what, keys);
+}
+
+// How messages name a tree's entry: by where it was found.
+std::string TreeEntryOwner(const TreeEntry& entry) {
+  const std::string where = entry.source.empty() ? entry.path : Utf8FromPath(entry.source);
+  return (entry.directory ? "tree directory " : "tree file ") + Quoted(where);
 }
 
 // A value: a key that can be referred to, and a UTF-8 text.
@@ -116,9 +170,18 @@ void CheckPlan(const PackPlan& plan) {
   if (plan.stub_name) CheckStubName(*plan.stub_name, "");
   std::set<std::string> keys;
   std::set<std::string> names;
-  for (const FileEntry& file : plan.files) CheckFile(file, names, keys);
+  WorkDirectoryPaths paths;
+  for (const FileEntry& file : plan.files) CheckFile(file, names, paths, keys);
   for (const ValueEntry& value : plan.values) CheckValue(value, keys);
   CheckLaunchExpansion(plan);
+}
+
+void CheckTreeEntries(const PackPlan& plan, const std::vector<TreeEntry>& entries) {
+  WorkDirectoryPaths paths;
+  for (const FileEntry& file : plan.files) paths.Add(file.name, true, "file " + Quoted(file.name));
+  for (const TreeEntry& entry : entries) {
+    paths.Add(entry.path, !entry.directory, TreeEntryOwner(entry));
+  }
 }
 
 std::string RecordedStubName(const PackPlan& plan, const std::string& stub_file_name) {
@@ -131,21 +194,48 @@ std::string RefusedFileName(std::string_view name) {
   if (name.empty()) return "is empty";
   if (format::IsFileNameTooLong(name)) return "is longer than any path Windows or Linux accepts";
   if (!format::IsContainedFileName(name)) return "leaves the work directory";
-  if (name.find_first_of("/\\") != std::string_view::npos) {
-    return "has a directory part, and the reader creates no directories";
-  }
-  if (name == "." || name == "..") return "names a directory";
-  for (const char c : name) {
+  if (name.find_first_of("/\\") != std::string_view::npos) return "has a directory part";
+  if (name == ".") return "names a directory";
+  return RefusedWindowsName(name);
+}
+
+std::string RefusedWindowsName(std::string_view part) {
+  if (part.empty()) return "is empty";
+  for (const char c : part) {
     if (static_cast<unsigned char>(c) < 0x20 ||
-        std::string_view("<>:\"|?*").find(c) != std::string_view::npos) {
+        std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos) {
       return "contains a character Windows does not allow in file names";
     }
   }
-  if (name.back() == '.' || name.back() == ' ') {
+  if (part.back() == '.' || part.back() == ' ') {
     return "ends in a dot or space, which Windows drops";
   }
-  if (IsReservedDeviceName(name)) return "is a device name on Windows";
+  if (IsReservedDeviceName(part)) return "is a device name on Windows";
   return {};
+}
+
+std::string RefusedFilePath(std::string_view path) {
+  if (path.empty()) return "is empty";
+  if (format::IsFileNameTooLong(path)) return "is longer than any path Windows or Linux accepts";
+  if (!format::IsContainedFileName(path)) return "leaves the work directory";
+  if (path.find('\\') != std::string_view::npos) {
+    return "contains \"\\\", which Windows takes for a directory separator; separate "
+           "directories with \"/\"";
+  }
+  if (path == ".") return "names a directory";
+  const bool one_part = path.find('/') == std::string_view::npos;
+  std::string refused;
+  format::AnyNameComponent(path, [&](std::string_view part) {
+    if (part.empty()) {
+      refused = "has an empty part (a trailing \"/\" or two in a row)";
+    } else if (part == ".") {
+      refused = "has a \".\" part";
+    } else if (const std::string why = RefusedWindowsName(part); !why.empty()) {
+      refused = one_part ? why : "has a part " + Quoted(part) + " that " + why;
+    }
+    return !refused.empty();
+  });
+  return refused;
 }
 
 }  // namespace tool
