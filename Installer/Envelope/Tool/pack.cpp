@@ -10,14 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "archive_writer.h"
 #include "compression_pipeline.h"
 #include "envelope_writer.h"
 #include "options.h"
+#include "pack_progress.h"
 #include "plan_rules.h"
 #include "platform.h"
 #include "record.h"
 #include "tail.h"
 #include "tool_error.h"
+#include "tree_source.h"
 #include "utf8_path.h"
 #include "windows_program.h"
 
@@ -121,6 +124,48 @@ writer::CompressionInput CompressedInput(const FileEntry& file, uint32_t size,
   return input;
 }
 
+// The permission bits a tree's entry is packed with: the same for every
+// file and directory but for the execute bits, so that the installer does
+// not depend on the packing user's umask.
+constexpr uint16_t kDirectoryMode = 0755;
+constexpr uint16_t kExecutableMode = 0755;
+constexpr uint16_t kFileMode = 0644;
+
+// A listed tree as the archive writer takes it: each file read, when the
+// writer reaches it, through a reader that refuses a file that changed.
+std::vector<writer::ArchiveItem> ArchiveItems(const std::vector<TreeEntry>& entries) {
+  std::vector<writer::ArchiveItem> items;
+  items.reserve(entries.size());
+  for (const TreeEntry& entry : entries) {
+    writer::ArchiveItem item;
+    item.kind = entry.directory ? format::EntryKind::kDirectory : format::EntryKind::kFile;
+    item.mode = entry.directory ? kDirectoryMode : entry.executable ? kExecutableMode : kFileMode;
+    item.path = entry.path;
+    item.size = entry.size;
+    item.open = [&entry]() {
+      auto reader = std::make_shared<TreeFileReader>(entry);
+      return writer::ArchiveFileReader{
+          [reader](char* buffer, size_t size) { reader->Read(buffer, size); },
+          [reader] { reader->Finish(); }};
+    };
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+// The trees of `plan`, listed and checked against each other and the plan's
+// files.
+std::vector<std::vector<TreeEntry>> ListTrees(const PackPlan& plan) {
+  std::vector<std::vector<TreeEntry>> trees;
+  std::vector<TreeEntry> all;
+  for (const TreeSource& tree : plan.trees) {
+    trees.push_back(ListTree(tree.source));
+    all.insert(all.end(), trees.back().begin(), trees.back().end());
+  }
+  CheckTreeEntries(plan, all);
+  return trees;
+}
+
 std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   std::random_device random;
   char suffix[16];
@@ -156,6 +201,11 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
   std::vector<uint32_t> sizes(plan.files.size());
   for (size_t i = 0; i < plan.files.size(); ++i) {
     OpenInput(plan.files[i].source, "file " + Quoted(plan.files[i].name) + ": source", sizes[i]);
+  }
+  const std::vector<std::vector<TreeEntry>> trees = ListTrees(plan);
+  uint64_t tree_bytes = 0;
+  for (const auto& tree : trees) {
+    for (const TreeEntry& entry : tree) tree_bytes += entry.size;
   }
 
   const std::filesystem::path temporary = TemporaryBeside(output);
@@ -201,6 +251,19 @@ void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
       }
       envelope.AddFileGroup(file.key, file.name,
                             FileContents(source, size, "file " + Quoted(file.name)));
+    }
+    // The trees go after the files, so that the reader, reading from the
+    // end, makes their directories before it meets a file put in one.
+    PackProgress progress(tree_bytes);
+    for (size_t t = 0; t < trees.size(); ++t) {
+      try {
+        writer::AddArchiveGroup(envelope, "", ArchiveItems(trees[t]),
+                                plan.trees[t].compression.value_or(plan.compression),
+                                [&progress](uint64_t bytes) { progress.Advance(bytes); });
+      } catch (const std::length_error&) {
+        throw ToolError("tree " + Quoted(Utf8FromPath(plan.trees[t].source)) +
+                        ": a frame would take 4 GiB or more, more than an envelope record holds");
+      }
     }
     for (const ValueEntry& value : plan.values) envelope.AddValueGroup(value.key, value.text);
     if (plan.exit_codes) envelope.AddOptionGroup(format::kExitCodesOption);

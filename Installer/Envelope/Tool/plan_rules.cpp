@@ -1,5 +1,7 @@
 #include "plan_rules.h"
 
+#include <unordered_set>
+
 #include <cctype>
 #include <map>
 #include <set>
@@ -179,8 +181,29 @@ void CheckPlan(const PackPlan& plan) {
 void CheckTreeEntries(const PackPlan& plan, const std::vector<TreeEntry>& entries) {
   WorkDirectoryPaths paths;
   for (const FileEntry& file : plan.files) paths.Add(file.name, true, "file " + Quoted(file.name));
+  std::unordered_set<std::string_view> directories;
   for (const TreeEntry& entry : entries) {
     paths.Add(entry.path, !entry.directory, TreeEntryOwner(entry));
+    // The reader writes files under temporary names at the work directory's
+    // top, and takes a tree whose top holds such a name for a damaged one.
+    const std::string_view top = std::string_view(entry.path).substr(0, entry.path.find('/'));
+    if (format::MayNameTemporaryFile(top)) {
+      throw ToolError(TreeEntryOwner(entry) + ": the name " + Quoted(top) +
+                      " begins as the reader's temporary files do (\"" +
+                      std::string(format::kTemporaryFilePrefix) + "\"), at the top of the tree");
+    }
+    if (entry.directory) directories.insert(entry.path);
+  }
+  // Only trees make directories: a file put in one must go where a tree has
+  // a directory.
+  for (const FileEntry& file : plan.files) {
+    const size_t slash = file.name.rfind('/');
+    if (slash == std::string::npos) continue;
+    const std::string_view parent = std::string_view(file.name).substr(0, slash);
+    if (!directories.contains(parent)) {
+      throw ToolError("file " + Quoted(file.name) + ": no tree has the directory " +
+                      Quoted(parent) + "; the reader makes directories for trees only");
+    }
   }
 }
 
