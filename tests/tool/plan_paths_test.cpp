@@ -109,7 +109,15 @@ TEST(PlanPaths, TreesMayNotCollideWithFilesOrEachOther) {
     std::vector<TreeEntry> other_tree;
     std::string error;
   } cases[] = {
-      {{"a/c", "a/sub/d", "y"}, {}, ""},  // inside the tree's directory "a"
+      {{"a/c", "y"}, {}, ""},  // inside the tree's directory "a"
+      {{"a/sub/d"},
+       {},
+       "file \"a/sub/d\": no tree has the directory \"a/sub\"; the reader makes directories for "
+       "trees only"},
+      {{},
+       Tree("/more", {"~Extracting-7"}),
+       "tree file \"/more/~Extracting-7\": the name \"~Extracting-7\" begins as the reader's "
+       "temporary files do (\"~extracting-\"), at the top of the tree"},
       {{"x"}, {}, "tree file \"/src/x\" and file \"x\" are both extracted as \"x\""},
       {{"X"},
        {},
