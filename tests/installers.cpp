@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "archive_writer.h"
 #include "envelope_writer.h"
 #include "options.h"
 #include "test_support.h"
@@ -51,6 +52,50 @@ std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
   if (exit_codes) writer::AppendOptionGroup(bytes, format::kExitCodesOption);
   writer::AppendTail(bytes);
   return bytes;
+}
+
+std::map<std::string, std::string> TreeInstallerFiles(std::string_view setup_name,
+                                                      std::string_view setup) {
+  return {{".config/", ""},
+          {".config/settings.ini", "[settings]\r\n"},
+          {"bin/", ""},
+          {"bin/" + std::string(setup_name), std::string(setup)},
+          {"empty/", ""},
+          {"empty.txt", ""},
+          {"lib/", ""},
+          {"lib/large.bin", RandomBytes(1500000, 7) + std::string(1500000, 'z')},
+          {"lib/r\xc3\xa9sum\xc3\xa9.txt", "\xc3\xa9t\xc3\xa9"}};
+}
+
+std::string TreeInstaller(std::string stub, std::string_view setup_name, std::string_view setup,
+                          writer::Compression compression, uint32_t frame_size) {
+  // In the catalog's order: by the paths' bytes, directories without their
+  // "/".
+  std::map<std::string, std::string> tree;
+  for (const auto& [path, bytes] : TreeInstallerFiles(setup_name, setup)) {
+    tree[path.ends_with('/') ? path.substr(0, path.size() - 1) : path] =
+        path.ends_with('/') ? std::string("/") : "=" + bytes;
+  }
+  std::vector<writer::ArchiveItem> items;
+  std::string contents;
+  for (const auto& [path, kind_and_bytes] : tree) {
+    writer::ArchiveItem item;
+    item.path = path;
+    if (kind_and_bytes == "/") {
+      item.kind = format::EntryKind::kDirectory;
+      item.mode = 0755;
+    } else {
+      item.mode = path.starts_with("bin/") ? 0755 : 0644;
+      item.size = kind_and_bytes.size() - 1;
+      contents += kind_and_bytes.substr(1);
+    }
+    items.push_back(std::move(item));
+  }
+  std::string installer = std::move(stub);
+  writer::AppendArchiveGroup(installer, "", items, contents, compression, frame_size);
+  writer::AppendValueGroup(installer, "executable", "bin/" + std::string(setup_name));
+  writer::AppendTail(installer);
+  return installer;
 }
 
 }  // namespace test

@@ -1,8 +1,12 @@
 // Installers the tests pack, shared by the native, hostile and Wine suites.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+
+#include "chunk_compression.h"
 
 namespace test {
 
@@ -27,5 +31,18 @@ std::string ReleaseShapedInstaller(std::string stub, std::string_view setup);
 // `exit_codes` is set.
 std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
                                std::string_view parameters, bool exit_codes = false);
+
+// The files and directories (with a trailing "/") of TreeInstaller's tree,
+// by path, with the bytes of each file.
+std::map<std::string, std::string> TreeInstallerFiles(std::string_view setup_name,
+                                                      std::string_view setup);
+
+// An installer on `stub` whose files are a folder tree in one archive group,
+// compressed at `compression` in frames of `frame_size` bytes: `setup` as
+// bin/`setup_name` (executable), started through the value "executable"; a
+// dot-named directory, an empty directory, an empty file, a name beyond
+// ASCII, and 3 MB that span frames of less.
+std::string TreeInstaller(std::string stub, std::string_view setup_name, std::string_view setup,
+                          writer::Compression compression, uint32_t frame_size);
 
 }  // namespace test

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <regex>
 #include <set>
@@ -148,6 +149,35 @@ TEST_F(ReaderRunTest, RunsAReleaseShapedInstallerSilentlyAndRemovesItsWorkDirect
 
   // ... and nothing is left behind.
   EXPECT_TRUE(Entries(temp_).empty());
+}
+
+// A folder tree in an archive group, its setup program in a subfolder: the
+// setup program runs in the work directory's top beside the whole tree,
+// executable bits and an empty directory included, and nothing is left
+// afterwards, the dot-named directory the tree made included.
+TEST_F(ReaderRunTest, AFolderTreeRunsItsSetupProgramFromASubfolderAndLeavesNothing) {
+  const auto expected = test::TreeInstallerFiles("setup", kRecordingSetup);
+  for (const auto compression : {writer::Compression::kNone, writer::Compression::kBest}) {
+    SCOPED_TRACE(static_cast<int>(compression));
+    fs::remove_all(record_);
+    fs::create_directory(record_);
+    WriteInstaller(test::TreeInstaller(Stub(), "setup", kRecordingSetup, compression, 1 << 20));
+    const test::ProgramResult result = Run();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.errors, "");
+    ASSERT_TRUE(SetupRan());
+    std::map<std::string, std::string> found;
+    const fs::path files = record_ / "files";
+    for (const auto& entry : fs::recursive_directory_iterator(files)) {
+      const std::string path = fs::relative(entry.path(), files).generic_string();
+      found[entry.is_directory() ? path + "/" : path] =
+          entry.is_directory() ? "" : test::ReadFile(entry.path());
+    }
+    EXPECT_TRUE(found == expected);
+    EXPECT_EQ(test::EntryNames(files),
+              (std::set<std::string>{".config", "bin", "empty", "empty.txt", "lib"}));
+    EXPECT_TRUE(Entries(temp_).empty());
+  }
 }
 
 // A program file of more than 4 GiB, sparse: the reader's bytes, a hole of

@@ -5,7 +5,8 @@
 //   commandline  its whole command line, as the system gave it
 //   tail         the command-line tail (the text after its own name)
 //   cwd          its current directory
-//   files\       a copy of every file in its current directory
+//   files\       a copy of every file in its current directory, and of every
+//                directory with everything in it
 //   entries      the name of every entry there, directories included, a line
 //                each
 // With %SETUP_RELEASE% set, it then creates "started" and waits until the
@@ -54,6 +55,29 @@ std::wstring Tail(const wchar_t* line) {
   return line;
 }
 
+// Copies the directory `from` (empty: the current one; else ending in "\")
+// into `to` (ending in "\"), directories with everything in them. Returns
+// the names of the entries in `from`, a line each.
+std::wstring CopyTree(const std::wstring& from, const std::wstring& to) {
+  CreateDirectoryW(to.c_str(), nullptr);
+  WIN32_FIND_DATAW entry;
+  std::wstring entries;
+  const HANDLE search = FindFirstFileW((from + L"*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    entries += name + L"\n";
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      CopyTree(from + name + L"\\", to + name + L"\\");
+    } else {
+      CopyFileW((from + name).c_str(), (to + name).c_str(), FALSE);
+    }
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return entries;
+}
+
 int Record() {
   const std::wstring record = Environment(L"SETUP_RECORD");
   if (record.empty()) return 2;
@@ -65,21 +89,7 @@ int Record() {
   const DWORD length = GetCurrentDirectoryW(MAX_PATH, cwd);
   WriteText(record + L"\\cwd", std::wstring(cwd, length < MAX_PATH ? length : 0));
 
-  const std::wstring files = record + L"\\files";
-  CreateDirectoryW(files.c_str(), nullptr);
-  WIN32_FIND_DATAW entry;
-  std::wstring entries;
-  const HANDLE search = FindFirstFileW(L"*", &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name != L"." && name != L"..") entries += name + L"\n";
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        CopyFileW(entry.cFileName, (files + L"\\" + entry.cFileName).c_str(), FALSE);
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
+  const std::wstring entries = CopyTree(L"", record + L"\\files\\");
   WriteText(record + L"\\entries", entries);
 
   const std::wstring release = Environment(L"SETUP_RELEASE");

@@ -217,6 +217,27 @@ TEST_F(WineInstallerTest, ACompressedInstallerRunsWithEveryFileWholeAndADamagedO
   EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
 }
 
+// A folder tree in an archive group, frames spanning files: the setup
+// program in a subfolder starts in the work directory's top, beside the
+// whole tree, and nothing is left afterwards.
+TEST_F(WineInstallerTest, AFolderTreeRunsItsSetupProgramFromASubfolderAndLeavesNothing) {
+  WriteInstaller(
+      test::TreeInstaller(Stub(), "setup.exe", GuiSetup(), writer::Compression::kBest, 1 << 20));
+  const wine::Result result = Run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.boxes, std::vector<wine::MessageBox>{});
+  ASSERT_TRUE(SetupRan());
+  for (const auto& [path, bytes] : test::TreeInstallerFiles("setup.exe", GuiSetup())) {
+    const fs::path copy = record_ / "files" / fs::u8path(path);
+    if (path.ends_with('/')) {
+      EXPECT_TRUE(fs::is_directory(copy)) << path;
+    } else {
+      EXPECT_TRUE(fs::exists(copy) && test::ReadFile(copy) == bytes) << path;
+    }
+  }
+  EXPECT_EQ(WorkDirectories(), std::vector<fs::path>{});
+}
+
 // A compressed file named as a temporary file is (in any case, as Windows
 // compares names) placed before the next file's temporary file is made: the
 // setup program read after it runs, and both files keep their bytes.

@@ -336,7 +336,7 @@ int ExtractInstaller(const std::filesystem::path& installer,
   for (const ScannedGroup& group : scan.groups) {
     if (group.kind == GroupKind::kArchive) files.push_back(&group);
     if (!format::IsFileGroup(group.kind)) continue;
-    if (const std::string refused = RefusedFileName(group.name); !refused.empty()) {
+    if (const std::string refused = RefusedFilePath(group.name); !refused.empty()) {
       throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
     }
     const std::filesystem::path target = directory / PathFromUtf8(group.name);
