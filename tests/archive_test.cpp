@@ -14,7 +14,9 @@
 #include "envelope_walk.h"
 #include "envelope_writer.h"
 #include "expected_messages.h"
+#include "little_endian.h"
 #include "md5.h"
+#include "record.h"
 #include "test_support.h"
 
 using namespace format;
@@ -192,6 +194,42 @@ TEST_F(ArchiveWalkTest, ATreeComesOutWholeAtEveryCompressionAndFrameSize) {
       EXPECT_TRUE(state_.extracted_directories.contains(state_.work_directory + "empty"));
     }
   }
+}
+
+// The payload of the record that ends at `end` in `bytes`; `end` moves to
+// its start.
+std::string RecordBefore(const std::string& bytes, size_t& end) {
+  const size_t length_at = end - kRecordTrailerSize;
+  const uint32_t length =
+      LoadLittleEndian32(reinterpret_cast<const unsigned char*>(bytes.data() + length_at));
+  end = length_at - length;
+  return bytes.substr(end, length);
+}
+
+TEST_F(ArchiveWalkTest, IncompressibleRunsAreStoredAndTheRestCompressed) {
+  const std::string random = test::RandomBytes(3 << 20, 9);
+  const std::string text(2 << 20, 't');
+  const std::vector<writer::ArchiveItem> items = {
+      Item("a.bin", random.size()), Item("b.txt", text.size()), Item("c.bin", random.size())};
+  std::string group;
+  writer::AppendArchiveGroup(group, "", items, random + text + random, writer::Compression::kFast);
+  size_t end = group.size();
+  RecordBefore(group, end);  // the type
+  RecordBefore(group, end);  // the key
+  const std::string payload = RecordBefore(group, end);
+  const std::optional<ArchiveCatalog> catalog = ParseCatalog(payload);
+  ASSERT_TRUE(catalog);
+  std::vector<std::pair<FrameMethod, uint32_t>> frames;
+  for (const ArchiveFrame& frame : catalog->frames)
+    frames.push_back({frame.method, frame.original_size});
+  EXPECT_EQ(frames,
+            (std::vector<std::pair<FrameMethod, uint32_t>>{{FrameMethod::kStored, 3u << 20},
+                                                           {FrameMethod::kZstd, 2u << 20},
+                                                           {FrameMethod::kStored, 3u << 20}}));
+  EXPECT_EQ(Walk(Installer(group)), "");
+  EXPECT_TRUE(test::ReadFile(work_ / "a.bin") == random);
+  EXPECT_TRUE(test::ReadFile(work_ / "b.txt") == text);
+  EXPECT_TRUE(test::ReadFile(work_ / "c.bin") == random);
 }
 
 // zstd frames made by hand, for frames the writer would never make.

@@ -121,6 +121,59 @@ class FrameCompressor {
   ZSTD_CCtx* context_;
 };
 
+// The stream is sorted into compressible and incompressible runs a block of
+// this many bytes at a time.
+constexpr size_t kSortingBlockSize = 1024 * 1024;
+
+// A block counts as incompressible when zstd's fastest level saves less than
+// 1/32 of a few samples of it: already compressed files (media, archives,
+// CAB and MSI files) are stored at once instead of costing level 19's
+// search, which finds nothing in them at a few MB a second.
+constexpr size_t kSampleSize = 4096;
+constexpr size_t kSamples = 4;
+constexpr int kSampleLevel = 1;
+
+bool LooksIncompressible(std::string_view block) {
+  std::string compressed(ZSTD_compressBound(kSampleSize), '\0');
+  size_t sampled = 0, saved = 0;
+  const size_t step =
+      block.size() <= kSampleSize * kSamples ? kSampleSize : block.size() / kSamples;
+  for (size_t at = 0; at < block.size(); at += step) {
+    const std::string_view sample = block.substr(at, kSampleSize);
+    const size_t size = ZSTD_compress(compressed.data(), compressed.size(), sample.data(),
+                                      sample.size(), kSampleLevel);
+    sampled += sample.size();
+    if (!ZSTD_isError(size) && size < sample.size()) saved += sample.size() - size;
+  }
+  return saved * 32 < sampled;
+}
+
+// The frames of a compressed stream: runs of compressible blocks in zstd
+// frames, runs of incompressible ones stored, each frame at most
+// `frame_size` bytes. Reads the stream once, without counting it as packed.
+std::vector<format::ArchiveFrame> SortedFrames(const std::vector<ArchiveItem>& items,
+                                               uint64_t stream_size, uint32_t frame_size) {
+  const std::function<void(uint64_t)> uncounted;
+  StreamReader stream(items, uncounted);
+  const size_t block_size = std::min<size_t>(kSortingBlockSize, frame_size);
+  const auto block = std::make_unique<char[]>(block_size);
+  std::vector<format::ArchiveFrame> frames;
+  for (uint64_t offset = 0; offset < stream_size;) {
+    const auto size = static_cast<size_t>(std::min<uint64_t>(block_size, stream_size - offset));
+    stream.Read(block.get(), size);
+    const format::FrameMethod method = LooksIncompressible({block.get(), size})
+                                           ? format::FrameMethod::kStored
+                                           : format::FrameMethod::kZstd;
+    if (frames.empty() || frames.back().method != method ||
+        frames.back().original_size + size > frame_size) {
+      frames.push_back({method, 0, offset});
+    }
+    frames.back().original_size += static_cast<uint32_t>(size);
+    offset += size;
+  }
+  return frames;
+}
+
 }  // namespace
 
 FrameSettings FrameSettingsFor(Compression compression) {
@@ -155,14 +208,17 @@ format::ArchiveCatalog CatalogOf(const std::vector<ArchiveItem>& items, Compress
 void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
                      const std::vector<ArchiveItem>& items, Compression compression,
                      const std::function<void(uint64_t bytes)>& advanced, uint32_t frame_size) {
-  const format::ArchiveCatalog catalog = CatalogOf(items, compression, frame_size);
+  format::ArchiveCatalog catalog = CatalogOf(items, compression, frame_size);
+  if (compression != Compression::kNone) {
+    catalog.frames = SortedFrames(items, catalog.stream_size, frame_size);
+  }
   StreamReader stream(items, advanced);
   std::unique_ptr<FrameCompressor> compressor;
   if (compression != Compression::kNone) {
     compressor = std::make_unique<FrameCompressor>(FrameSettingsFor(compression));
   }
   for (const format::ArchiveFrame& frame : catalog.frames) {
-    if (!compressor) {
+    if (frame.method == format::FrameMethod::kStored) {
       envelope.AddRecord(Payload(frame.original_size, [&stream](char* buffer, size_t size) {
         stream.Read(buffer, size);
       }));

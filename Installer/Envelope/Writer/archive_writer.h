@@ -55,7 +55,7 @@ void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
                      uint32_t frame_size = format::kMaxFrameOriginalSize);
 
 // The catalog of `items` cut into frames of `frame_size` bytes (the last
-// may hold fewer) for `compression`.
+// may hold fewer) for `compression`, before the stream is sorted.
 format::ArchiveCatalog CatalogOf(const std::vector<ArchiveItem>& items, Compression compression,
                                  uint32_t frame_size = format::kMaxFrameOriginalSize);
 
