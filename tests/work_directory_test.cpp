@@ -77,6 +77,15 @@ TEST_F(RemoveDirectoryTreeTest, ADotDirectoryIsKeptAndSoIsItsParent) {
     if (error) GTEST_SKIP() << "no directory links here: " << error.message(); \
   } while (false)
 
+TEST_F(RemoveDirectoryTreeTest, ADotDirectoryTheWalkMadeIsRemovedAndOneItDidNotIsKept) {
+  fs::create_directories(tree_ / ".made/inner");
+  fs::create_directories(tree_ / "plain/.found");
+  test::WriteFile(tree_ / ".made/inner/file", "x");
+  EXPECT_FALSE(RemoveDirectoryTree(tree_.string(), {(tree_ / ".made").string()}));
+  EXPECT_FALSE(fs::exists(tree_ / ".made"));
+  EXPECT_TRUE(fs::exists(tree_ / "plain/.found"));
+}
+
 TEST_F(RemoveDirectoryTreeTest, LinksAreRemovedWithoutFollowingThem) {
   CREATE_DIRECTORY_LINK_OR_SKIP(outside_, tree_ / "dir-link");
   fs::create_directory_symlink(outside_, tree_ / ".dot-dir-link");

@@ -2,9 +2,9 @@
 // extracted to and nowhere else.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace extraction {
@@ -12,9 +12,14 @@ namespace extraction {
 // Makes directories below one top directory, one component at a time. An
 // entry already at a component's name is used only when it is a real
 // directory: a symbolic link or junction planted there is never followed,
-// and a file there is a failure. Remembers which directories it made, so
-// that they can be removed whatever their names. Not for use from several
-// threads.
+// and a file there is a failure. Remembers the dot-named directories it
+// made (those an end-of-run removal would otherwise keep). Not for use from
+// several threads.
+//
+// Paths given in ascending order, as an archive's catalog lists them, cost
+// one system call for each directory to make and none for those known: the
+// maker keeps the last directory it made or found, whose ancestors are all
+// known. Memory stays that of one path, however many directories are made.
 class DirectoryMaker {
  public:
   // `top` ends in a separator and exists.
@@ -33,13 +38,22 @@ class DirectoryMaker {
   // The directory the paths are made in.
   const std::string& top() const { return top_; }
 
-  // The full paths of the directories made, parents before children.
-  const std::vector<std::string>& made() const { return made_; }
+  // The full paths of the dot-named directories made, parents before
+  // children: at most kMostRememberedDirectories of them (a damaged tree of
+  // more keeps the rest at the end of the run, as a removal keeps dot-named
+  // directories it did not make).
+  const std::vector<std::string>& made_dot_directories() const { return made_dot_directories_; }
+
+  static constexpr size_t kMostRememberedDirectories = 100000;
 
  private:
+  // Whether the relative directory `directory` is `known_` or one of its
+  // ancestors.
+  bool Known(std::string_view directory) const;
+
   std::string top_;
-  std::unordered_set<std::string> known_;  // relative paths known to be real directories
-  std::vector<std::string> made_;
+  std::string known_;  // the last directory made or found, relative
+  std::vector<std::string> made_dot_directories_;
 };
 
 }  // namespace extraction

@@ -187,14 +187,15 @@ bool ExtractArchiveGroup(format::GroupReader& groups, format::Group& group, RunS
   return result.status == format::RecordStatus::kOk;
 }
 
-// Hands the directories the walk made to the run's state, whenever the walk
-// ends.
+// Hands the dot-named directories the walk made to the run's state, whenever
+// the walk ends: the end-of-run removal would keep them otherwise.
 class MadeDirectories {
  public:
   MadeDirectories(const DirectoryMaker& directories, RunState& state)
       : directories_(directories), state_(state) {}
   ~MadeDirectories() {
-    state_.extracted_directories.insert(directories_.made().begin(), directories_.made().end());
+    state_.extracted_directories.insert(directories_.made_dot_directories().begin(),
+                                        directories_.made_dot_directories().end());
   }
   MadeDirectories(const MadeDirectories&) = delete;
   MadeDirectories& operator=(const MadeDirectories&) = delete;

@@ -24,8 +24,8 @@ struct RunState {
   RunFailure failure = RunFailure::kNone;
   // The setup program's exit code, once it has ended.
   int setup_exit_code = 0;
-  // The directories the walk made in the work directory (full paths): the
-  // end-of-run removal takes them whatever their names.
+  // The dot-named directories the walk made in the work directory (full
+  // paths): the end-of-run removal takes them too.
   std::unordered_set<std::string> extracted_directories;
   // Where the run's messages go.
   MessageDestination messages;
