@@ -40,6 +40,18 @@ Cases (--cases, comma-separated; default warm,cold,many,compressed):
          makeself --gzip. Pack: envelope pack --compression best against
          gzip -9 of the tar; pack of the random bytes by default against
          --compression none. Left out when the folder is missing.
+  tree   (not in the default list) the same Windows programs as a folder
+         tree (/usr/lib/x86_64-linux-gnu/wine/x86_64-windows where the
+         32-bit folder is missing), plus RANDOM_MIB random bytes and FILES
+         files of 8 KiB as trees. Sizes of the installers packed with --tree at
+         best, fast and none, less the stub, against xz -9e, zstd -19
+         --long=27, gzip -9 and makeself --gzip of a tar of the tree. Pack:
+         one timed run each of envelope pack best and fast against xz -9e.
+         Install, warm: the reader on the best, fast and none installers
+         against md5sum of the tar's zstd -19 --long=27 file + tar -I zstd
+         -xf + rm -r; the many files against tar x + rm -r, with the system
+         calls per file; 1 GiB (SIZE_MIB) random as a tree against md5sum +
+         cp + rm. Peak memory of each reader.
   extract
          TINY_FILES files of 100 bytes (not in the default list): envelope
          extract of an installer of them compressed (best) against the
@@ -111,6 +123,12 @@ if wants cold && ! [ -w /proc/sys/vm/drop_caches ]; then
   CASES=${CASES//cold/}
 fi
 corpus_source=/usr/lib/i386-linux-gnu/wine/i386-windows
+tree_source=$corpus_source
+[ -d "$tree_source" ] || tree_source=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+if wants tree && ! [ -d "$tree_source" ]; then
+  echo "The tree case reads $tree_source (Debian package wine32:i386 or wine64): left out." >&2
+  CASES=${CASES//tree/}
+fi
 if wants compressed && ! [ -d "$corpus_source" ]; then
   echo "The compressed case reads $corpus_source (Debian package wine32:i386): left out." >&2
   CASES=${CASES//compressed/}
@@ -214,6 +232,46 @@ if wants compressed; then
   makeself_archive archive-gzip.run corpus --gzip
   rm corpus/setup.sh
 fi
+if wants tree; then
+  echo "Preparing the first $CORPUS_MIB MiB of $tree_source as a tree, $RANDOM_MIB MiB and $SIZE_MIB MiB of random bytes and $FILES files of 8 KiB in $scratch ..." >&2
+  mkdir -p tree/bin tree/programs
+  cp setup.sh tree/bin/
+  tree_bytes=0
+  while IFS= read -r name; do
+    size=$(stat -c %s "$tree_source/$name")
+    ((tree_bytes + size <= CORPUS_MIB * 1024 * 1024)) || break
+    cp "$tree_source/$name" tree/programs/
+    tree_bytes=$((tree_bytes + size))
+  done < <(find "$tree_source" -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort)
+  tree_files=$(find tree/programs -type f | wc -l)
+  tar --sort=name -cf tree.tar -C tree .
+  # One timed run each of the slow compressors: their times are the pack
+  # targets' measure.
+  /usr/bin/time -f %e -o xz.time xz -9e -T1 -c tree.tar >tree.tar.xz
+  /usr/bin/time -f %e -o zstd.time zstd -q -19 --long=27 --single-thread -c tree.tar >tree.tar.zst
+  gzip -9 -c tree.tar >tree.tar.gz
+  makeself_archive tree-gzip.run tree --gzip
+  for level in best fast none; do
+    /usr/bin/time -f %e -o "pack-$level.time" "$bin/envelope" pack --stub "$bin/reader" \
+      --tree tree --value executable=bin/setup.sh --compression "$level" --output "tree-$level"
+  done
+  mkdir -p random-tree/bin big-tree/bin many-tree/bin
+  for directory in random-tree big-tree many-tree; do cp setup.sh "$directory/bin/"; done
+  head -c $((RANDOM_MIB * 1024 * 1024)) /dev/urandom >random-tree/random.bin
+  head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >big-tree/payload.bin
+  for ((i = 0; i < FILES; i++)); do
+    head -c 8192 /dev/urandom >"many-tree/$(printf 'f%05d.bin' "$i")"
+  done
+  tar cf many-tree.tar -C many-tree .
+  for level in best fast none; do
+    "$bin/envelope" pack --stub "$bin/reader" --tree random-tree --value executable=bin/setup.sh \
+      --compression "$level" --output "random-tree-$level"
+  done
+  for directory in big-tree many-tree; do
+    "$bin/envelope" pack --stub "$bin/reader" --tree "$directory" --value executable=bin/setup.sh \
+      --output "$directory-best"
+  done
+fi
 if wants extract; then
   echo "Preparing $TINY_FILES files of 100 bytes in $scratch ..." >&2
   # Too many for the command line: a manifest lists them.
@@ -262,7 +320,7 @@ median_of() {
 # and median 512-byte blocks read from the disk, then forgets the contenders.
 # The reader's single-instance guard is per user: a run refused because
 # another reader is running (a test, say) is repeated, for up to two minutes.
-declare -A median peak blocks
+declare -A median peak blocks tree_size random_tree_size
 run_case() {
   local cold=$1 count=${#names[@]} round k i waited seconds kib inblocks
   declare -A times reads
@@ -562,6 +620,94 @@ if wants compressed; then
   check "pack of random bytes ≤ 1.1× --compression none" \
     "$(calc "$(s 'envelope pack, random') / $(s 'envelope pack --compression none, random')")×" \
     "$(s 'envelope pack, random') <= 1.1 * $(s 'envelope pack --compression none, random')"
+  print_targets
+fi
+
+if wants tree; then
+  echo "Trees, $tree_files Windows programs ($(calc "$tree_bytes / 1048576" 1) MiB):" >&2
+  contender "md5sum + tar -I zstd -xf + rm -r" - "" \
+    "md5sum tree.tar.zst >/dev/null && mkdir untarred && tar -I 'zstd -d' -xf tree.tar.zst -C untarred && rm -r untarred"
+  for level in best fast none; do
+    contender "reader, tree $level" silent "rm -rf reader-tmp/*" "$reader_env ./tree-$level"
+  done
+  run_case 0
+  echo
+  echo "**Trees, install:** the first $tree_files files ($(calc "$tree_bytes / 1048576" 1) MiB, whole files by name) of $tree_source as a folder tree, page cache warm, median of $RUNS alternating rounds after a warm-up. Floor: md5sum of the tar's zstd -19 --long=27 file, then tar -I 'zstd -d' -xf of it into a new directory and rm -r of that, in one command."
+  table "md5sum + tar -I zstd -xf + rm -r"
+  for level in best fast none; do
+    tree_size[$level]=$(($(stat -c %s "tree-$level") - $(stat -c %s "$bin/reader")))
+    random_tree_size[$level]=$(($(stat -c %s "random-tree-$level") - $(stat -c %s "$bin/reader")))
+  done
+  xz_bytes=$(stat -c %s tree.tar.xz)
+  echo
+  echo "**Trees, sizes:** installers less the stub, and one timed run of each packer."
+  echo
+  echo "| what | bytes | × xz -9e | pack s |"
+  echo "|---|---:|---:|---:|"
+  echo "| tar of the tree | $(stat -c %s tree.tar) | $(calc "$(stat -c %s tree.tar) / $xz_bytes" 3) | |"
+  echo "| gzip -9 of the tar | $(stat -c %s tree.tar.gz) | $(calc "$(stat -c %s tree.tar.gz) / $xz_bytes" 3) | |"
+  echo "| makeself --gzip | $(stat -c %s tree-gzip.run) | $(calc "$(stat -c %s tree-gzip.run) / $xz_bytes" 3) | |"
+  echo "| zstd -19 --long=27 of the tar | $(stat -c %s tree.tar.zst) | $(calc "$(stat -c %s tree.tar.zst) / $xz_bytes" 3) | $(cat zstd.time) |"
+  echo "| xz -9e of the tar | $xz_bytes | 1.000 | $(cat xz.time) |"
+  for level in best fast none; do
+    echo "| installer, --tree, $level | ${tree_size[$level]} | $(calc "${tree_size[$level]} / $xz_bytes" 3) | $(cat "pack-$level.time") |"
+  done
+  random_input=$((RANDOM_MIB * 1024 * 1024 + $(stat -c %s setup.sh)))
+  for level in best fast none; do
+    echo "| random ($RANDOM_MIB MiB), $level, × input | ${random_tree_size[$level]} | $(calc "${random_tree_size[$level]} / $random_input" 4) | |"
+  done
+  check "size, best ≤ 1.15× xz -9e" "$(calc "${tree_size[best]} / $xz_bytes" 3)×" \
+    "${tree_size[best]} <= 1.15 * $xz_bytes"
+  check "size, fast ≤ 1.8× xz -9e" "$(calc "${tree_size[fast]} / $xz_bytes" 3)×" \
+    "${tree_size[fast]} <= 1.8 * $xz_bytes"
+  for level in best fast none; do
+    check "size, random, $level ≤ 1.001× input" \
+      "$(calc "${random_tree_size[$level]} / $random_input" 4)×" \
+      "${random_tree_size[$level]} <= 1.001 * $random_input"
+  done
+  check "install, best ≤ 1.0× none" "$(calc "$(s 'reader, tree best') / $(s 'reader, tree none')")×" \
+    "$(s 'reader, tree best') <= $(s 'reader, tree none')"
+  check "install, best ≤ 1.0× md5sum + tar -I zstd" \
+    "$(calc "$(s 'reader, tree best') / $(s 'md5sum + tar -I zstd -xf + rm -r')")×" \
+    "$(s 'reader, tree best') <= $(s 'md5sum + tar -I zstd -xf + rm -r')"
+  check "pack best ≤ xz -9e" "$(cat pack-best.time) s, xz $(cat xz.time) s" \
+    "$(cat pack-best.time) <= $(cat xz.time)"
+  check "pack fast ≤ ¼ xz -9e" "$(cat pack-fast.time) s" "4 * $(cat pack-fast.time) <= $(cat xz.time)"
+  for level in best fast none; do
+    check "reader peak ≤ 256 MiB, tree $level" "$(mib "reader, tree $level") MiB" \
+      "${peak["reader, tree $level"]} <= 262144"
+  done
+  print_targets
+
+  echo "Trees, $FILES files of 8 KiB and $SIZE_MIB MiB random:" >&2
+  contender "tar x + rm -r, tree" - "" "mkdir untarred && tar xf many-tree.tar -C untarred && rm -r untarred"
+  contender "reader, many files, tree" silent "rm -rf reader-tmp/*" "$reader_env ./many-tree-best"
+  run_case 0
+  echo
+  echo "**Trees, many files:** $FILES files of 8 KiB random bytes as a tree packed with the default compression, page cache warm, median of $RUNS alternating rounds after a warm-up."
+  table "tar x + rm -r, tree"
+  strace -c -f -o strace.out env TMPDIR="$scratch/reader-tmp" ./many-tree-best >/dev/null 2>&1
+  rm -rf reader-tmp/*
+  tree_calls=$(calc "$(awk '$NF == "total" { print $4 }' strace.out) / $FILES" 1)
+  echo
+  echo "System calls of one run (strace -c -f, every process), per file: $tree_calls; most frequent: $(awk '/^[ 0-9.]+[0-9] / && $NF != "total" { print $4, $NF }' strace.out | sort -rn | head -n 6 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $2, $1 }')."
+  check "many files, tree ≤ 1.0× tar x + rm -r" \
+    "$(calc "$(s 'reader, many files, tree') / $(s 'tar x + rm -r, tree')")×" \
+    "$(s 'reader, many files, tree') <= $(s 'tar x + rm -r, tree')"
+  check "≤ 6 system calls per file, tree" "$tree_calls" "$tree_calls <= 6"
+
+  contender "md5sum + cp + rm, tree" - "" \
+    "md5sum big-tree/payload.bin >/dev/null && cp big-tree/payload.bin copy && rm copy"
+  contender "reader, $SIZE_MIB MiB random, tree" silent "rm -rf reader-tmp/*" "$reader_env ./big-tree-best"
+  run_case 0
+  echo
+  echo "**Trees, $SIZE_MIB MiB random:** one file of random bytes as a tree packed with the default compression, page cache warm, median of $RUNS alternating rounds after a warm-up."
+  table "md5sum + cp + rm, tree"
+  check "$SIZE_MIB MiB random, tree ≤ 1.05× md5sum + cp + rm" \
+    "$(calc "$(s "reader, $SIZE_MIB MiB random, tree") / $(s 'md5sum + cp + rm, tree')")×" \
+    "$(s "reader, $SIZE_MIB MiB random, tree") <= 1.05 * $(s 'md5sum + cp + rm, tree')"
+  check "reader peak ≤ 256 MiB, $SIZE_MIB MiB random" "$(mib "reader, $SIZE_MIB MiB random, tree") MiB" \
+    "${peak["reader, $SIZE_MIB MiB random, tree"]} <= 262144"
   print_targets
 fi
 
