@@ -4,6 +4,7 @@
 // The shell's declarations need windows.h first.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "platform.h"
@@ -395,7 +396,11 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
   // Through the shell, as a user's double click would start it: default verb,
   // no directory (the program inherits the current one, the work directory),
   // no owner window, and a handle to the started process to wait on.
-  const std::wstring file = WideFromUtf8(program), tail = WideFromUtf8(parameters);
+  // A program in a folder of the work directory may be named with "/", as
+  // packed paths are: the shell is given the system's own separator.
+  std::wstring file = WideFromUtf8(program);
+  std::replace(file.begin(), file.end(), L'/', L'\\');
+  const std::wstring tail = WideFromUtf8(parameters);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
