@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive_writer.h"
 #include "envelope_writer.h"
 #include "expected_messages.h"
 #include "installers.h"
@@ -459,6 +460,27 @@ TEST_F(HostileRunTest, ACompressedFileThatNoLongerFitsIsRefused) {
             "ran\n");
   EXPECT_EQ(test::EntryNames(record_ / "files"),
             (std::set<std::string>{"Setup.exe", "a.bin", "b.bin"}));
+  EXPECT_EQ(umount(temp_.c_str()), 0);
+}
+
+// A tree whose declared sizes do not fit is refused before any of it is
+// written, and the walk ends there: the setup program, read after it, is
+// never extracted.
+TEST_F(HostileRunTest, ATreeThatDoesNotFitIsRefusedBeforeAnythingIsWritten) {
+  if (const std::string why = MountSmallTemporaryDirectory(); !why.empty()) GTEST_SKIP() << why;
+  const std::string random = test::RandomBytes(200 * 1024, 3);
+  std::string bytes = Stub();
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  writer::AppendArchiveGroup(bytes, "",
+                             {{format::EntryKind::kDirectory, 0755, "dir", 0, {}},
+                              {format::EntryKind::kFile, 0644, "dir/a.bin", random.size(), {}},
+                              {format::EntryKind::kFile, 0644, "dir/b.bin", random.size(), {}}},
+                             random + random, writer::Compression::kBest);
+  AppendLaunch(bytes, "ran");
+  writer::AppendTail(bytes);
+  EXPECT_EQ(RunExpecting(bytes, "Failed to extract file!: File: " + WorkPath() +
+                                    "\nError: " + std::strerror(ENOSPC) + "\n" + kSpawnFailed),
+            "-");
   EXPECT_EQ(umount(temp_.c_str()), 0);
 }
 
