@@ -29,6 +29,12 @@
 #   only a multithreaded zstd accepts (ZSTD_c_nbWorkers above 0) fails on
 #   Windows as it fails on Linux, and every parameter both accept gives the
 #   same bytes on both systems.
+#
+# A Windows program that links both (envelope.exe, the tests) takes each of
+# zstd's objects from whichever of the two comes first on its link line:
+# either works, as both are built from the same source with the same
+# interfaces, but error names (ZSTD_getErrorName) are only there when the
+# whole library comes first.
 
 if(NOT WIN32)
   find_path(QUILLMARROW_ZSTD_INCLUDE_DIR zstd.h)
