@@ -30,8 +30,8 @@ for option in "$@"; do
 done
 
 # Building the reader and the tool, packing and running the sample installer:
-# CMake, Ninja, g++, the tool's libraries (TOML, command line, JSON), and zlib
-# and zstd (whose static library the programs link) for compressed file groups.
+# CMake, Ninja, g++, the tool's libraries (TOML, command line, JSON), zlib
+# for compressed file groups and zstd (its static library) for archive groups.
 packages=(cmake ninja-build g++ libtomlplusplus-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
   libzstd-dev)
 if ((tests)); then
