@@ -30,9 +30,10 @@ for option in "$@"; do
 done
 
 # Building the reader and the tool, packing and running the sample installer:
-# CMake, Ninja, g++, the tool's libraries (TOML, command line, JSON) and zlib
-# for compressed file groups.
-packages=(cmake ninja-build g++ libtomlplusplus-dev libcli11-dev nlohmann-json3-dev zlib1g-dev)
+# CMake, Ninja, g++, the tool's libraries (TOML, command line, JSON), zlib
+# for compressed file groups and zstd (its static library) for archive groups.
+packages=(cmake ninja-build g++ libtomlplusplus-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
+  libzstd-dev)
 if ((tests)); then
   # git names the files to lay out and stamps the reproducible builds;
   # GoogleTest; clang and its runtime libraries build the fuzzing targets
@@ -43,7 +44,10 @@ if ((tests)); then
   packages+=(binutils file)
   # The Windows programs link the MinGW-w64 build of the same zlib (1.2.13)
   # statically, so that envelope.exe and the Linux tool write the same bytes.
-  packages+=(libz-mingw-w64-dev)
+  # Debian has no such build of zstd: the Windows builds download the source
+  # of the installed libzstd-dev's version (apt-get source), unpack it
+  # (dpkg-source, from dpkg-dev) and build it with its makefile (make).
+  packages+=(libz-mingw-w64-dev dpkg-dev make)
   # The Windows reader: MinGW-w64 cross compilers, GoogleTest's sources to
   # build for Windows, 64-bit Wine (wine32 is tried apart, below) and code
   # signing.

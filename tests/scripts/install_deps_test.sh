@@ -104,7 +104,8 @@ STUB_UPDATE_FAILURES=always STUB_BROKEN=wine32:i386 run broken-index --tests
 check "exits 0" test "$status" -eq 0
 check "adds the i386 architecture for 32-bit Wine" has_line "dpkg --add-architecture i386" calls
 check "tries apt-get update three times" test "$(count '^apt-get update' calls)" -eq 3
-for package in cmake g++ libcli11-dev zlib1g-dev libgtest-dev g++-mingw-w64-i686-posix wine64 xvfb; do
+for package in cmake g++ libcli11-dev zlib1g-dev libzstd-dev libgtest-dev g++-mingw-w64-i686-posix \
+  dpkg-dev make wine64 xvfb; do
   check "installs $package" has_line "$package" installed
 done
 check "does not install wine32:i386" test "$(count '^wine32' installed)" -eq 0
@@ -119,7 +120,7 @@ STUB_UPDATE_FAILURES=1 STUB_BROKEN="" run build-only
 check "exits 0" test "$status" -eq 0
 check "tries apt-get update twice" test "$(count '^apt-get update' calls)" -eq 2
 check "installs cmake, ninja-build, g++ and the libraries in one call" has_line \
-  "apt-get install -y -qq --no-install-recommends cmake ninja-build g++ libtomlplusplus-dev libcli11-dev nlohmann-json3-dev zlib1g-dev" calls
+  "apt-get install -y -qq --no-install-recommends cmake ninja-build g++ libtomlplusplus-dev libcli11-dev nlohmann-json3-dev zlib1g-dev libzstd-dev" calls
 check "installs nothing else" test "$(count '^apt-get install' calls)" -eq 1
 check "adds no architecture" test "$(count 'add-architecture' calls)" -eq 0
 check "says nothing on standard error" test ! -s "$state_dir/err"
