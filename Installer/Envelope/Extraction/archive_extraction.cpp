@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_map>
+#include <utility>
 
 #include "frame_decoder.h"
 #include "worker.h"
@@ -232,9 +232,8 @@ class ArchiveExtraction final : public DecodedOutput {
          index < catalog_.entries.size() && catalog_.entries[index].offset < end; ++index) {
       const ArchiveEntry& entry = catalog_.entries[index];
       if (entry.size == 0 || (entry.offset >= start && entry.offset + entry.size <= end)) continue;
-      if (spanning_.contains(index)) continue;
-      auto& spanning = spanning_[index];
-      spanning = std::make_unique<SpanningFile>();
+      if (Spanning(index) != nullptr) continue;
+      auto& spanning = spanning_.emplace_back(index, std::make_unique<SpanningFile>()).second;
       spanning->frames_left = FramesHolding(entry);
       spanning->file.Create(directories_->top(), directories_->FullPath(entry.path),
                             next_temporary_number_);
@@ -256,10 +255,9 @@ class ArchiveExtraction final : public DecodedOutput {
       const ArchiveEntry& entry = catalog_.entries[cursor_];
       const size_t run =
           static_cast<size_t>(std::min<uint64_t>(size, entry.offset + entry.size - position));
-      const auto spanning = spanning_.find(cursor_);
-      batch_.segments.push_back(
-          {cursor_, spanning == spanning_.end() ? nullptr : spanning->second->file.output(),
-           position - entry.offset, start, run});
+      SpanningFile* spanning = Spanning(cursor_);
+      batch_.segments.push_back({cursor_, spanning == nullptr ? nullptr : spanning->file.output(),
+                                 position - entry.offset, start, run});
       position += run;
       start += run;
       size -= run;
@@ -310,19 +308,26 @@ class ArchiveExtraction final : public DecodedOutput {
     return PlaceSpanningFiles(frame.offset, end);
   }
 
+  SpanningFile* Spanning(size_t index) {
+    for (auto& [entry, file] : spanning_) {
+      if (entry == index) return file.get();
+    }
+    return nullptr;
+  }
+
   // Gives the files of the frame [start, end) that span frames their names
   // once their last frame is in.
   bool PlaceSpanningFiles(uint64_t start, uint64_t end) {
     for (size_t index = catalog_.FirstEntryEndingAfter(start);
          index < catalog_.entries.size() && catalog_.entries[index].offset < end; ++index) {
-      const auto found = spanning_.find(index);
-      if (found == spanning_.end() || --found->second->frames_left > 0) continue;
-      PendingFile& file = found->second->file;
+      SpanningFile* spanning = Spanning(index);
+      if (spanning == nullptr || --spanning->frames_left > 0) continue;
+      PendingFile& file = spanning->file;
       if (!file.MoveToName()) return FailedAt(file.path(), file.error());
       if (catalog_.entries[index].executable() && !platform::AllowOwnerToExecute(file.path())) {
         return FailedAt(file.path(), platform::LastErrorCode());
       }
-      spanning_.erase(found);
+      std::erase_if(spanning_, [index](const auto& pending) { return pending.first == index; });
     }
     return true;
   }
@@ -357,7 +362,9 @@ class ArchiveExtraction final : public DecodedOutput {
   Batch batch_;
   uint64_t position_ = 0;  // the stream offset of the next decoded byte
   size_t cursor_ = 0;      // the entry that byte belongs to, or one before it
-  std::unordered_map<size_t, std::unique_ptr<SpanningFile>> spanning_;
+  // The files that span frames, by their index in the catalog: one or two at
+  // a time (those that cross the current frame's ends).
+  std::vector<std::pair<size_t, std::unique_ptr<SpanningFile>>> spanning_;
   std::unique_ptr<TreeWriter> writer_;  // last: its thread ends before the rest goes
 };
 

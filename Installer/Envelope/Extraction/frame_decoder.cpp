@@ -12,6 +12,10 @@ namespace {
 
 ZSTD_DCtx* Context(void* context) { return static_cast<ZSTD_DCtx*>(context); }
 
+// ZSTD_MAGICNUMBER, 0xFD2FB528, as a frame stores it: little-endian.
+constexpr char kZstdMagic[] = {'\x28', '\xB5', '\x2F', '\xFD'};
+static_assert(ZSTD_MAGICNUMBER == 0xFD2FB528);
+
 }  // namespace
 
 FrameDecoder::FrameDecoder() = default;
@@ -21,7 +25,7 @@ FrameDecoder::~FrameDecoder() { ZSTD_freeDCtx(Context(context_)); }
 void FrameDecoder::Begin(format::FrameMethod method, uint32_t original_size) {
   method_ = method;
   left_ = original_size;
-  ended_ = damaged_ = stopped_ = false;
+  ended_ = damaged_ = stopped_ = begun_ = false;
   if (method_ != format::FrameMethod::kZstd) return;
   if (context_ == nullptr) {
     context_ = ZSTD_createDCtx();
@@ -42,6 +46,16 @@ bool FrameDecoder::Damaged() {
 
 bool FrameDecoder::Feed(std::string_view piece, DecodedOutput& output) {
   if (damaged_ || stopped_) return false;
+  // A zstd frame begins with zstd's magic number: the frames of earlier zstd
+  // versions, and skippable frames, which a zstd library may also take, are
+  // no archive frames, on every system alike.
+  if (method_ == format::FrameMethod::kZstd && !begun_) {
+    if (piece.size() < sizeof kZstdMagic ||
+        piece.substr(0, sizeof kZstdMagic) != std::string_view(kZstdMagic, sizeof kZstdMagic)) {
+      return Damaged();
+    }
+    begun_ = true;
+  }
   if (method_ == format::FrameMethod::kStored) {
     if (piece.size() > left_) return Damaged();
     while (!piece.empty()) {

@@ -57,6 +57,7 @@ class FrameDecoder {
   void* context_ = nullptr;  // zstd's decoding context, made when first needed
   format::FrameMethod method_ = format::FrameMethod::kStored;
   uint32_t left_ = 0;   // declared bytes not yet decoded
+  bool begun_ = false;  // the zstd frame's magic number has been checked
   bool ended_ = false;  // the zstd frame has ended
   bool damaged_ = false;
   bool stopped_ = false;

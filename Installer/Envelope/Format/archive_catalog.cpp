@@ -47,7 +47,7 @@ bool ParseEntry(FieldReader& fields, ArchiveEntry& entry) {
   entry.mode = static_cast<uint16_t>(fields.Number(2));
   const uint64_t path_size = fields.Number(4);
   if (fields.failed() || kind > 1 || entry.mode > kMostEntryMode || path_size == 0 ||
-      path_size > kMostFileNameBytes || !fields.Take(path_size, entry.path)) {
+      path_size > kMostFileNameBytes || !fields.Take(static_cast<size_t>(path_size), entry.path)) {
     return false;
   }
   entry.kind = static_cast<EntryKind>(kind);
@@ -108,7 +108,7 @@ std::optional<ArchiveCatalog> ParseCatalog(std::string_view payload) {
     return std::nullopt;
   }
   ArchiveCatalog catalog;
-  catalog.entries.resize(entry_count);
+  catalog.entries.resize(static_cast<size_t>(entry_count));
   FilesOnTheWay files;
   std::string_view previous;
   for (ArchiveEntry& entry : catalog.entries) {
@@ -123,7 +123,7 @@ std::optional<ArchiveCatalog> ParseCatalog(std::string_view payload) {
     catalog.stream_size += entry.size;
   }
   if (frame_count > fields.left() / kCatalogFrameSize) return std::nullopt;
-  catalog.frames.resize(frame_count);
+  catalog.frames.resize(static_cast<size_t>(frame_count));
   uint64_t framed = 0;
   for (ArchiveFrame& frame : catalog.frames) {
     const uint64_t method = fields.Number(1);

@@ -194,7 +194,8 @@ class MadeDirectories {
   MadeDirectories(const DirectoryMaker& directories, RunState& state)
       : directories_(directories), state_(state) {}
   ~MadeDirectories() {
-    state_.extracted_directories.insert(directories_.made_dot_directories().begin(),
+    state_.extracted_directories.insert(state_.extracted_directories.end(),
+                                        directories_.made_dot_directories().begin(),
                                         directories_.made_dot_directories().end());
   }
   MadeDirectories(const MadeDirectories&) = delete;

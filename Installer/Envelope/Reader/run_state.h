@@ -2,7 +2,7 @@
 #pragma once
 
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 #include "exit_codes.h"
 #include "options.h"
@@ -26,7 +26,7 @@ struct RunState {
   int setup_exit_code = 0;
   // The dot-named directories the walk made in the work directory (full
   // paths): the end-of-run removal takes them too.
-  std::unordered_set<std::string> extracted_directories;
+  std::vector<std::string> extracted_directories;
   // Where the run's messages go.
   MessageDestination messages;
 };

@@ -1,5 +1,7 @@
 #include "work_directory.h"
 
+#include <algorithm>
+
 #include <vector>
 
 #include "platform.h"
@@ -52,10 +54,11 @@ enum class DotDirectories { kKept, kRemoved };
 
 struct RemovalRule {
   DotDirectories dots;
-  const std::unordered_set<std::string>& extracted;
+  const std::vector<std::string>& extracted;  // sorted
 
   bool Removes(const std::string& path, const std::string& name) const {
-    return dots == DotDirectories::kRemoved || !name.starts_with('.') || extracted.contains(path);
+    return dots == DotDirectories::kRemoved || !name.starts_with('.') ||
+           std::binary_search(extracted.begin(), extracted.end(), path);
   }
 };
 
@@ -107,12 +110,12 @@ bool EmptyDirectory(const std::string& path) {
   std::vector<platform::DirectoryEntry> entries;
   if (!platform::ListDirectory(directory, entries)) return false;
   RetryTime retry;
-  const std::unordered_set<std::string> none;
+  const std::vector<std::string> none;
   return RemoveEntries(directory, entries, retry, {DotDirectories::kRemoved, none});
 }
 
-bool RemoveDirectoryTree(const std::string& path,
-                         const std::unordered_set<std::string>& extracted) {
+bool RemoveDirectoryTree(const std::string& path, std::vector<std::string> extracted) {
+  std::sort(extracted.begin(), extracted.end());
   RetryTime retry;
   return RemoveTree(path, retry, {DotDirectories::kKept, extracted});
 }

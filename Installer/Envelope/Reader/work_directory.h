@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 #include "platform.h"
 #include "retry_times.h"
@@ -58,7 +58,6 @@ bool EmptyDirectory(const std::string& path);
 // that cannot be deleted stay. Links are removed as links, never followed, so
 // nothing outside the tree is touched. A failed deletion is retried while
 // kRemovalRetryMilliseconds last (Windows only). No messages.
-bool RemoveDirectoryTree(const std::string& path,
-                         const std::unordered_set<std::string>& extracted = {});
+bool RemoveDirectoryTree(const std::string& path, std::vector<std::string> extracted = {});
 
 }  // namespace reader

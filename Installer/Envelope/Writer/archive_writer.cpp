@@ -252,8 +252,9 @@ void AppendArchiveGroup(std::string& out, std::string_view key,
   size_t offset = 0;
   for (ArchiveItem& item : readable) {
     if (item.kind != format::EntryKind::kFile) continue;
-    const std::string_view bytes = contents.substr(offset, item.size);
-    offset += item.size;
+    const auto file_size = static_cast<size_t>(item.size);  // in memory, so it fits
+    const std::string_view bytes = contents.substr(offset, file_size);
+    offset += file_size;
     item.open = [bytes]() {
       auto position = std::make_shared<size_t>(0);
       return ArchiveFileReader{[bytes, position](char* buffer, size_t size) {
