@@ -79,18 +79,7 @@ def envelope_payloads(kind, salt):
 
 
 def main():
-    seeds.envelope_payloads = envelope_payloads
-    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
-    for kind in ("stored", "zstd", "damaged"):
-        for form, make in (("raw", seeds.raw_input), ("structured", seeds.structured_input)):
-            name = "%s-archive-%s" % (form, kind)
-            data = make(kind)
-            for target, prefix, file_name in (("walk", b"", name),
-                                              ("tool", seeds.TOOL_INSTALLER, "installer-" + name)):
-                path = os.path.join(root, target, file_name)
-                with open(path, "wb") as out:
-                    out.write(prefix + data)
-                print("%s: %d bytes" % (os.path.relpath(path), len(prefix + data)))
+    seeds.write_seeds(("stored", "zstd", "damaged"), "archive", envelope_payloads)
     return 0
 
 

@@ -132,11 +132,16 @@ def structured_input(kind):
     raise RuntimeError("no structured form of " + kind)
 
 
-def main():
+def write_seeds(kinds, group_name, make_payloads):
+    """Writes the seeds of each kind in both forms, for both fuzzers:
+    <form>-<group_name>-<kind>, whose envelopes hold make_payloads(kind, salt)
+    after the stub."""
+    global envelope_payloads
+    envelope_payloads = make_payloads
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
-    for kind in ("empty", "stored", "deflate", "damaged"):
+    for kind in kinds:
         for form, make in (("raw", raw_input), ("structured", structured_input)):
-            name = "%s-zfile-%s" % (form, kind)
+            name = "%s-%s-%s" % (form, group_name, kind)
             data = make(kind)
             for target, prefix, file_name in (("walk", b"", name),
                                               ("tool", TOOL_INSTALLER, "installer-" + name)):
@@ -144,6 +149,10 @@ def main():
                 with open(path, "wb") as out:
                     out.write(prefix + data)
                 print("%s: %d bytes" % (os.path.relpath(path), len(prefix + data)))
+
+
+def main():
+    write_seeds(("empty", "stored", "deflate", "damaged"), "zfile", envelope_payloads)
     return 0
 
 

@@ -81,6 +81,11 @@ std::string_view GroupType(GroupKind kind) {
   return {};
 }
 
+std::optional<ArchiveCatalog> ParseGroupCatalog(const Group& group) {
+  if (group.contents.length > kMostCatalogBytes) return std::nullopt;
+  return ParseCatalog(group.catalog);
+}
+
 RecordStatus GroupReader::ReadRecord(RecordRole role, Group& group) {
   failure_ = {role, reader_.Position(), {}};
   std::string* text = TextOf(role, group);

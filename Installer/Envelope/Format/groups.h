@@ -78,6 +78,11 @@ struct Group {
   std::optional<RecordRole> bad_record;
 };
 
+// The catalog of an archive group whose body was read, or nothing when it
+// breaks the rules of archive_catalog.h, its record longer than
+// kMostCatalogBytes among them. Its paths point into group.catalog.
+std::optional<ArchiveCatalog> ParseGroupCatalog(const Group& group);
+
 // Where and why a GroupReader stopped.
 struct GroupReadFailure {
   RecordRole role = RecordRole::kType;  // the record that could not be read

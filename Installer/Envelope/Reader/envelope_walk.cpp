@@ -159,9 +159,7 @@ format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
 bool ExtractArchiveGroup(format::GroupReader& groups, format::Group& group, RunState& state,
                          DirectoryMaker& directories, int& next_temporary_number, DiskRoom& room,
                          ExtractionProgress& progress) {
-  const std::optional<format::ArchiveCatalog> catalog =
-      group.contents.length > format::kMostCatalogBytes ? std::nullopt
-                                                        : format::ParseCatalog(group.catalog);
+  const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
   if (!catalog) {
     group.bad_record = format::RecordRole::kCatalog;
     return true;

@@ -73,9 +73,7 @@ std::vector<uint64_t> StoredShares(const format::ArchiveCatalog& catalog,
 // nothing, and notes whether its catalog keeps the rules and its frames
 // match their digests and decode; lists its tree.
 format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& group) {
-  const std::optional<format::ArchiveCatalog> catalog =
-      group.contents.length > format::kMostCatalogBytes ? std::nullopt
-                                                        : format::ParseCatalog(group.catalog);
+  const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
   group.size = group.contents.length;
   if (!catalog) {
     group.bad_record = format::RecordRole::kCatalog;
@@ -280,7 +278,7 @@ void InstallerFiles::ExtractCompressedFile(const ScannedGroup& group,
 
 void InstallerFiles::ExtractArchive(const ScannedGroup& group,
                                     const std::filesystem::path& directory) {
-  const std::optional<format::ArchiveCatalog> catalog = format::ParseCatalog(group.catalog);
+  const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
   if (!catalog) throw ToolError("the archive's catalog changed since it was verified");
   for (const format::ArchiveEntry& entry : catalog->entries) {
     RequireAbsent(directory / PathFromUtf8(entry.path));

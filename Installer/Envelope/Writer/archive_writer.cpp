@@ -63,13 +63,11 @@ class StreamReader {
 // Compressing frames with one zstd context, set up once.
 class FrameCompressor {
  public:
-  explicit FrameCompressor(const FrameSettings& settings) : context_(ZSTD_createCCtx()) {
+  explicit FrameCompressor(int level) : context_(ZSTD_createCCtx()) {
     if (context_ == nullptr) throw std::bad_alloc();
-    Set(ZSTD_c_compressionLevel, settings.level);
-    if (settings.long_window) {
-      Set(ZSTD_c_windowLog, format::kMaxFrameWindowLog);
-      Set(ZSTD_c_enableLongDistanceMatching, 1);
-    }
+    Set(ZSTD_c_compressionLevel, level);
+    Set(ZSTD_c_windowLog, format::kMaxFrameWindowLog);
+    Set(ZSTD_c_enableLongDistanceMatching, 1);
     // The record's digest guards the bytes; the catalog declares the size.
     Set(ZSTD_c_checksumFlag, 0);
     Set(ZSTD_c_contentSizeFlag, 1);
@@ -174,19 +172,9 @@ std::vector<format::ArchiveFrame> SortedFrames(const std::vector<ArchiveItem>& i
   return frames;
 }
 
-}  // namespace
-
-FrameSettings FrameSettingsFor(Compression compression) {
-  switch (compression) {
-    case Compression::kNone: return {};
-    case Compression::kFast: return {kFastLevel, true};
-    case Compression::kBest: return {kBestLevel, true};
-  }
-  return {};
-}
-
-format::ArchiveCatalog CatalogOf(const std::vector<ArchiveItem>& items, Compression compression,
-                                 uint32_t frame_size) {
+// The catalog's entries of `items`, with their offsets in the stream; no
+// frames yet.
+format::ArchiveCatalog EntriesOf(const std::vector<ArchiveItem>& items) {
   format::ArchiveCatalog catalog;
   for (const ArchiveItem& item : items) {
     catalog.entries.push_back({item.kind, item.mode, item.path,
@@ -194,28 +182,35 @@ format::ArchiveCatalog CatalogOf(const std::vector<ArchiveItem>& items, Compress
                                catalog.stream_size});
     catalog.stream_size += catalog.entries.back().size;
   }
-  const format::FrameMethod method =
-      compression == Compression::kNone ? format::FrameMethod::kStored : format::FrameMethod::kZstd;
-  for (uint64_t offset = 0; offset < catalog.stream_size;) {
-    const auto size =
-        static_cast<uint32_t>(std::min<uint64_t>(catalog.stream_size - offset, frame_size));
-    catalog.frames.push_back({method, size, offset});
-    offset += size;
-  }
   return catalog;
 }
+
+// A stream stored as it is, in frames of `frame_size` bytes (the last may
+// hold fewer).
+std::vector<format::ArchiveFrame> StoredFrames(uint64_t stream_size, uint32_t frame_size) {
+  std::vector<format::ArchiveFrame> frames;
+  for (uint64_t offset = 0; offset < stream_size;) {
+    const auto size = static_cast<uint32_t>(std::min<uint64_t>(stream_size - offset, frame_size));
+    frames.push_back({format::FrameMethod::kStored, size, offset});
+    offset += size;
+  }
+  return frames;
+}
+
+}  // namespace
 
 void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
                      const std::vector<ArchiveItem>& items, Compression compression,
                      const std::function<void(uint64_t bytes)>& advanced, uint32_t frame_size) {
-  format::ArchiveCatalog catalog = CatalogOf(items, compression, frame_size);
-  if (compression != Compression::kNone) {
-    catalog.frames = SortedFrames(items, catalog.stream_size, frame_size);
-  }
+  format::ArchiveCatalog catalog = EntriesOf(items);
+  catalog.frames = compression == Compression::kNone
+                       ? StoredFrames(catalog.stream_size, frame_size)
+                       : SortedFrames(items, catalog.stream_size, frame_size);
   StreamReader stream(items, advanced);
   std::unique_ptr<FrameCompressor> compressor;
   if (compression != Compression::kNone) {
-    compressor = std::make_unique<FrameCompressor>(FrameSettingsFor(compression));
+    compressor = std::make_unique<FrameCompressor>(compression == Compression::kBest ? kBestLevel
+                                                                                     : kFastLevel);
   }
   for (const format::ArchiveFrame& frame : catalog.frames) {
     if (frame.method == format::FrameMethod::kStored) {

@@ -35,29 +35,18 @@ struct ArchiveItem {
   std::function<ArchiveFileReader()> open;
 };
 
-// How a tree's frames are made, by compression: zstd's level, and whether
-// it looks back as far as a frame's window allows (format::kMaxFrameWindowLog)
-// with long-distance matching, which finds what files far apart share.
-struct FrameSettings {
-  int level = 0;  // 0: stored
-  bool long_window = false;
-};
-FrameSettings FrameSettingsFor(Compression compression);
-
 // Writes the archive group of `items` to `envelope`: the frames, then the
-// group's catalog, key and type. `advanced` is told of every input byte as it is taken. Frames hold
-// `frame_size` bytes but the last. Throws what the readers throw,
+// group's catalog, key and type. `advanced` is told of every input byte as
+// it is taken. Frames hold at most `frame_size` bytes. zstd compresses with
+// a window as large as a frame may ask for (format::kMaxFrameWindowLog) and
+// long-distance matching, which finds what files far apart share: at level
+// 19 for kBest, level 9 for kFast; kNone stores the frames. Throws what the readers throw,
 // std::length_error when a frame would not fit a record, and std::bad_alloc
 // when zstd lacks memory.
 void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
                      const std::vector<ArchiveItem>& items, Compression compression,
                      const std::function<void(uint64_t bytes)>& advanced,
                      uint32_t frame_size = format::kMaxFrameOriginalSize);
-
-// The catalog of `items` cut into frames of `frame_size` bytes (the last
-// may hold fewer) for `compression`, before the stream is sorted.
-format::ArchiveCatalog CatalogOf(const std::vector<ArchiveItem>& items, Compression compression,
-                                 uint32_t frame_size = format::kMaxFrameOriginalSize);
 
 // The same in memory, for tests and fuzzers: an archive group of the files
 // and directories `items` describes, whose file bytes `contents` holds in
