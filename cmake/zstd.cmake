@@ -117,7 +117,9 @@ function(quillmarrow_zstd_library target cflags)
   add_dependencies(${target} ${name}_build)
 endfunction()
 
-set(decoder_flags "-ffunction-sections -fdata-sections")
+# The decoder's objects carry their code twice: for the reader's link-time
+# optimisation, and ordinary code for the programs linked without it.
+set(decoder_flags "-ffunction-sections -fdata-sections -flto -ffat-lto-objects")
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
   string(APPEND decoder_flags " -fno-asynchronous-unwind-tables")
 endif()

@@ -4,7 +4,7 @@
 # to the system through the wide calls only, with the
 # DLL-planting guard's lookup, the manifest and the version
 # resource, a code signature that osslsigncode accepts after signing, and no
-# larger than 140 KiB (every installer carries it).
+# larger than 128 KiB (every installer carries it).
 # Usage: check-win32-reader.sh READER.EXE SCRATCH-DIRECTORY
 set -eu
 reader=$1 scratch=$2
@@ -61,7 +61,7 @@ check "osslsigncode verifies the signature" osslsigncode verify -CAfile "$scratc
   -in "$scratch/signed.exe"
 
 size=$(stat -c %s "$reader")
-check "at most 140 KiB (143,360 bytes; it is $size)" test "$size" -le $((140 * 1024))
+check "at most 128 KiB (131,072 bytes; it is $size)" test "$size" -le $((128 * 1024))
 
 echo "size: $size bytes"
 [ "$failures" -eq 0 ]
