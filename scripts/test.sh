@@ -29,6 +29,9 @@ for option in "$@"; do
   esac
 done
 
+# Names the step that starts, with the time the run has taken so far.
+step() { echo "== $* (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
+
 # Starts a preset's build folder afresh, unless --reuse keeps it.
 fresh() { if ((reuse == 0)); then rm -rf "$1"; fi; }
 
@@ -38,7 +41,7 @@ if ((install_deps)); then scripts/install-deps.sh --tests; fi
 # so that check-reproducible.sh can build them again elsewhere and compare.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then export SOURCE_DATE_EPOCH=$(git log -1 --format=%ct); fi
 
-echo "== layout (clang-format)"
+step "layout (clang-format)"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
 
 # The Windows reader: the shipped 32-bit build, and the build whose programs
@@ -49,7 +52,7 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
 windows_presets=(win32)
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   wine_build=build-win32 wine_loader=/usr/lib/wine/wine
-  echo "== Wine runs the 32-bit build (build-win32)"
+  step "Wine runs the 32-bit build (build-win32)"
 else
   windows_presets+=(win64)
   wine_build=build-win64 wine_loader=/usr/lib/wine/wine64
@@ -58,10 +61,10 @@ else
   else
     why="32-bit Wine (wine32:i386) is not installed"
   fi
-  echo "== Wine runs the 64-bit build (build-win64): $why"
+  step "Wine runs the 64-bit build (build-win64): $why"
 fi
 for preset in "${windows_presets[@]}"; do
-  echo "== $preset"
+  step "$preset"
   fresh "build-$preset"
   cmake --preset "$preset"
   if [ "$preset" = win32 ] && [ "$wine_build" != build-win32 ]; then
@@ -76,7 +79,7 @@ done
 # tests pack: only these two where the win64 build is not made whole above.
 # Its tests run under wine64, where that runs.
 if [[ " ${windows_presets[*]} " != *" win64 "* ]]; then
-  echo "== win64 (envelope.exe)"
+  step "win64 (envelope.exe)"
   fresh build-win64
   cmake --preset win64
   cmake --build --preset win64 --target envelope reader
@@ -93,18 +96,18 @@ fi
 # project that packs installers with the installed package, and makes and
 # lists the release archives; the ci tests
 # below check the release reader and run the end-to-end tests against it.
-echo "== release"
+step "release"
 fresh build-release
 cmake --preset release -DQUILLMARROW_WINDOWS_READER="$PWD/build-win32/bin/reader.exe" \
   "${windows_tool[@]}"
 cmake --build --preset release
 tests/package/check-package.sh build-release
 
-echo "== reproducible (the stubs and envelope.exe built again in another folder)"
+step "reproducible (the stubs and envelope.exe built again in another folder)"
 scripts/check-reproducible.sh
 
 for preset in ci asan; do
-  echo "== $preset"
+  step "$preset"
   fresh "build-$preset"
   windows=()
   if [ "$preset" = ci ]; then  # once is enough: the Windows programs are the same
@@ -119,8 +122,8 @@ done
 
 # The seeds are only read; what the fuzzers add goes to a scratch directory,
 # and an input that fails is kept as build-fuzz/<target>-crash-... .
-if ((fuzz == 0)); then exit 0; fi
-echo "== fuzz"
+if ((fuzz == 0)); then step "done"; exit 0; fi
+step "fuzz"
 fresh build-fuzz
 cmake --preset fuzz
 cmake --build --preset fuzz
@@ -135,3 +138,4 @@ for target in walk expand tool; do
     -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="build-fuzz/$target-" \
     "${dictionary[@]}" "$corpus/$target" "fuzz/corpus/$target"
 done
+step "done"
