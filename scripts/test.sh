@@ -9,7 +9,8 @@
 # the end-to-end tests against it. The stubs and envelope.exe are built a
 # second time in another folder and must come out byte for byte the same.
 # Then runs each fuzzing target for a minute (FUZZ_SECONDS) from the seeds in
-# fuzz/corpus, with its dictionary fuzz/<target>.dict where there is one.
+# fuzz/corpus, with its dictionary fuzz/<target>.dict where there is one, as
+# many targets at a time as there are processors.
 #
 # Options for day-to-day use (the default, and CI, is the full clean run):
 #   --skip-deps   do not install missing packages (scripts/install-deps.sh --tests)
@@ -129,13 +130,31 @@ cmake --preset fuzz
 cmake --build --preset fuzz
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-for target in walk expand tool; do
+# Runs one target; its report goes to $corpus/TARGET.log, and a failure
+# leaves $corpus/TARGET.failed.
+fuzz_target() {
+  local target=$1 dictionary=()
   mkdir "$corpus/$target"
   # The envelope's and the manifest's words, where the target has a dictionary.
-  dictionary=()
   if [ -f "fuzz/$target.dict" ]; then dictionary=(-dict="fuzz/$target.dict"); fi
   "build-fuzz/bin/${target}_fuzzer" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 \
     -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="build-fuzz/$target-" \
-    "${dictionary[@]}" "$corpus/$target" "fuzz/corpus/$target"
+    "${dictionary[@]}" "$corpus/$target" "fuzz/corpus/$target" >"$corpus/$target.log" 2>&1 ||
+    touch "$corpus/$target.failed"
+}
+# Each target runs on a processor of its own, as many at a time as there are
+# processors; each report is shown whole once it ends.
+targets=(walk expand tool) processors=$(nproc) running=0 failed=()
+for target in "${targets[@]}"; do
+  if ((running == processors)); then wait -n; running=$((running - 1)); fi
+  fuzz_target "$target" &
+  running=$((running + 1))
 done
+wait
+for target in "${targets[@]}"; do
+  echo "-- ${target}_fuzzer"
+  cat "$corpus/$target.log"
+  if [ -e "$corpus/$target.failed" ]; then failed+=("${target}_fuzzer"); fi
+done
+if ((${#failed[@]})); then echo "test.sh: failed: ${failed[*]} (reports above)" >&2; exit 1; fi
 step "done"

@@ -150,7 +150,9 @@ writer::ArchiveItem DirectoryItem(std::string path) {
 }
 
 TEST_F(ArchiveWalkTest, ATreeComesOutWholeAtEveryCompressionAndFrameSize) {
-  const std::string big = test::RandomBytes(70000, 1) + std::string(50000, 'z');
+  // Small enough that frames of 3 bytes stay a few thousand: each frame is a
+  // record, a digest and a hand-over, and they add up under Wine.
+  const std::string big = test::RandomBytes(7000, 1) + std::string(5000, 'z');
   const std::vector<writer::ArchiveItem> items = {
       DirectoryItem(".config"),
       Item(".config/settings", 4),
@@ -175,7 +177,7 @@ TEST_F(ArchiveWalkTest, ATreeComesOutWholeAtEveryCompressionAndFrameSize) {
   for (const writer::Compression compression :
        {writer::Compression::kNone, writer::Compression::kFast, writer::Compression::kBest}) {
     // One frame; frames that cut every file; a frame smaller than a file.
-    for (const uint32_t frame_size : {kMaxFrameOriginalSize, 3u, 40000u}) {
+    for (const uint32_t frame_size : {kMaxFrameOriginalSize, 3u, 4000u}) {
       SCOPED_TRACE(testing::Message() << "compression " << static_cast<int>(compression)
                                       << ", frames of " << frame_size);
       fs::remove_all(work_);
