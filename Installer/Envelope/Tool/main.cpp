@@ -65,11 +65,11 @@ int Run(int argc, char** argv) {
                  "failures, instead of 0 (also: exit_codes = true in the manifest)");
   CLI::Option* compression =
       pack->add_option("--compression", options.compression,
-                       "none: files stored as they are (\"file\" groups); fast or best (the "
-                       "default): compressed in 1 MiB chunks on every processor (\"zfile\" "
-                       "groups), for speed or for size. Replaces the manifest's top-level "
-                       "compression; a [[file]]'s or [[tree]]'s own compression still applies "
-                       "to it");
+                       "none: files stored as they are (\"file\" groups), trees stored; fast "
+                       "or best (the default), for speed or for size: files compressed in 1 MiB "
+                       "chunks on every processor (\"zfile\" groups), trees as one zstd "
+                       "archive. Replaces the manifest's top-level compression; a [[file]]'s or "
+                       "[[tree]]'s own compression still applies to it");
   pack->add_option("--output,-o", options.output, "The installer to write")->required();
 
   CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");
