@@ -95,7 +95,11 @@ endif()
 # the build: none come from the environment.
 function(quillmarrow_zstd_library target cflags)
   string(REPLACE "quillmarrow::" "" name ${target})
-  set(dir ${CMAKE_BINARY_DIR}/zstd/${name})
+  # zstd's makefile rebuilds nothing when only the flags change, so the
+  # folder is named for them too: other flags build it afresh.
+  string(SHA1 flags_hash "${cflags};${ARGN}")
+  string(SUBSTRING ${flags_hash} 0 8 flags_hash)
+  set(dir ${CMAKE_BINARY_DIR}/zstd/${name}-${flags_hash})
   set(library ${dir}/static/libzstd.a)
   ExternalProject_Add(${name}_build
     PREFIX ${dir}
