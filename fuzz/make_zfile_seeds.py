@@ -108,24 +108,24 @@ def envelope_payloads(kind, salt):
             group(b"value", b"parameters", b"%data% %source%"))
 
 
-def raw_input(kind):
+def raw_input(kind, make_payloads):
     # The stub group's contents, the first record, are the program itself.
     program = b"#!reader program bytes, longer than 23#"
     out = b""
     for payload in group(b"stub", b"stub", b"reader", program):
         out += record(payload)
-    for payload in envelope_payloads(kind, b"raw"):
+    for payload in make_payloads(kind, b"raw"):
         out += record(payload)
     out += record(TAIL_MARKER)
     return RAW_INPUT + out
 
 
-def structured_input(kind):
+def structured_input(kind, make_payloads):
     # The separators may not occur in a payload: vary the data until the
     # compressed bytes hold neither.
     for attempt in range(1000):
         payloads = group(b"stub", b"stub", b"reader", b"program")
-        payloads += envelope_payloads(kind, b"structured-%d" % attempt)
+        payloads += make_payloads(kind, b"structured-%d" % attempt)
         joined = RECORD_SEPARATOR.join(payloads)
         if joined.count(RECORD_SEPARATOR) == len(payloads) - 1 and TRAILING_SEPARATOR not in joined:
             return STRUCTURED_WITH_TAIL + joined
@@ -136,13 +136,11 @@ def write_seeds(kinds, group_name, make_payloads):
     """Writes the seeds of each kind in both forms, for both fuzzers:
     <form>-<group_name>-<kind>, whose envelopes hold make_payloads(kind, salt)
     after the stub."""
-    global envelope_payloads
-    envelope_payloads = make_payloads
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
     for kind in kinds:
         for form, make in (("raw", raw_input), ("structured", structured_input)):
             name = "%s-%s-%s" % (form, group_name, kind)
-            data = make(kind)
+            data = make(kind, make_payloads)
             for target, prefix, file_name in (("walk", b"", name),
                                               ("tool", TOOL_INSTALLER, "installer-" + name)):
                 path = os.path.join(root, target, file_name)
