@@ -26,6 +26,20 @@ test::ProgramResult Envelope(std::vector<std::string> arguments) {
   return test::RunProgram(ENVELOPE_PATH, options);
 }
 
+// Writes `bytes` as `installer`, a damaged one: verify fails naming the
+// damage `message` (a part of its report), and extract to `out` fails and
+// leaves nothing there.
+void ExpectDamageRefused(const fs::path& installer, const std::string& bytes,
+                         const std::string& message, const fs::path& out) {
+  test::WriteFile(installer, bytes);
+  const test::ProgramResult verified = Envelope({"verify", installer.string()});
+  EXPECT_EQ(verified.exit_code, 1);
+  EXPECT_NE(verified.errors.find(message), std::string::npos) << verified.errors;
+  fs::remove_all(out);
+  EXPECT_EQ(Envelope({"extract", installer.string(), "--to", out.string()}).exit_code, 1);
+  EXPECT_FALSE(fs::exists(out));
+}
+
 TEST(CompressedToolTest, VerifyAndExtractDecodeAsTheReaderDoes) {
   const test::ScratchDirectory scratch;
   const fs::path installer = scratch.path() / "installer";
@@ -59,16 +73,10 @@ TEST(CompressedToolTest, VerifyAndExtractDecodeAsTheReaderDoes) {
   std::string bytes = test::Stub(READER_PATH);
   writer::AppendGroup(bytes, format::kCompressedFileGroupType, "", {"lying.bin", lying});
   writer::AppendTail(bytes);
-  test::WriteFile(installer, bytes);
-  const test::ProgramResult verified = Envelope({"verify", installer.string()});
-  EXPECT_EQ(verified.exit_code, 1);
-  EXPECT_NE(verified.errors.find("group 2 (zfile key \"\" name \"lying.bin\"): its compressed "
-                                 "contents do not decode to the sizes they declare"),
-            std::string::npos)
-      << verified.errors;
-  fs::remove_all(out);
-  EXPECT_EQ(Envelope({"extract", installer.string(), "--to", out.string()}).exit_code, 1);
-  EXPECT_FALSE(fs::exists(out));
+  ExpectDamageRefused(installer, bytes,
+                      "group 2 (zfile key \"\" name \"lying.bin\"): its compressed contents do "
+                      "not decode to the sizes they declare",
+                      out);
 }
 
 // Every path below `root`, directories with a trailing "/", files with
@@ -139,16 +147,8 @@ TEST(TreeToolTest, ATreePacksListsVerifiesAndExtractsWhole) {
   // matches, and nothing is extracted.
   std::string bytes = test::ReadFile(installer);
   bytes[bytes.size() - 150000] ^= 0x01;
-  test::WriteFile(installer, bytes);
-  const test::ProgramResult verified = Envelope({"verify", installer.string()});
-  EXPECT_EQ(verified.exit_code, 1);
-  EXPECT_NE(verified.errors.find("(archive key \"\"): the digest of its contents record does "
-                                 "not match"),
-            std::string::npos)
-      << verified.errors;
-  fs::remove_all(out);
-  EXPECT_EQ(Envelope({"extract", installer.string(), "--to", out.string()}).exit_code, 1);
-  EXPECT_FALSE(fs::exists(out));
+  ExpectDamageRefused(installer, bytes,
+                      "(archive key \"\"): the digest of its contents record does not match", out);
 }
 
 }  // namespace
