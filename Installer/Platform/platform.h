@@ -1,4 +1,4 @@
-// Every operating-system operation the reader needs, and nothing else.
+// Every operating-system operation the layers above need, and nothing else.
 //
 // This header is the only place that knows there is an operating system. Its
 // implementations live in a pair of files per concern, platform_posix_X.cpp
@@ -25,11 +25,10 @@
 
 namespace platform {
 
-// The kind of system this layer speaks to. The layers above do nothing
-// differently because of it; the reader only picks by it those of its own
-// values that follow each system's conventions (the exit codes deployment
-// tools know there, where the work directory goes when the system cannot
-// say, how long a held file is waited for).
+// The kind of system this layer speaks to. The layers above take no other
+// course because of it; they only pick by it those of their values that
+// follow each system's conventions (such as exit codes, or how long a file
+// another process holds is waited for).
 enum class SystemKind { kPosix, kWindows };
 #ifdef _WIN32
 inline constexpr SystemKind kSystemKind = SystemKind::kWindows;
@@ -40,7 +39,7 @@ inline constexpr SystemKind kSystemKind = SystemKind::kPosix;
 // The separator the system writes between path components.
 extern const char kPathSeparator;
 
-// The error code reported for a file name the reader refuses to write.
+// The error code for a file name refused before the system sees it.
 extern const int kErrorInvalidName;
 
 // The error code reported for a file name longer than the system accepts.
@@ -94,16 +93,11 @@ InstanceGuard AcquireSingleInstance(const std::string& name);
 // system cannot say, or the path exceeds `limit`, counted in the system's
 // units: Windows, a path of `limit` UTF-16 units or more (one that a buffer
 // of `limit` units, its terminating zero included, cannot hold); POSIX, a
-// TMPDIR of more than `limit` bytes (a fallback candidate below, with its
-// trailing separator, likewise).
-//
-// POSIX: where the file system of TMPDIR (else /tmp) does not allow programs
-// to run (mounted noexec), the first of $XDG_RUNTIME_DIR and the user's cache
-// directory ($XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache;
-// created with mode 0700 where it is missing) that is a directory of this
-// user, writable by no one else, on a file system that does; when neither
-// is, TMPDIR (else /tmp) all the same.
+// TMPDIR of more than `limit` bytes. POSIX: TMPDIR, else /tmp.
 bool TemporaryPath(std::string& path, size_t limit);
+
+// The value of the environment variable `name`; empty when it is not set.
+std::string EnvironmentValue(const std::string& name);
 
 // The full path of the running program file; empty when unknown.
 std::string ProgramPath();
@@ -115,11 +109,29 @@ int64_t CurrentSeconds();
 // Directories
 
 // Creates one directory, private to this user where the system has modes.
+// Separators at the end of `path` are ignored: a link in its place is never
+// followed.
 bool MakeDirectory(const std::string& path);
 
 // Whether `path` names a real directory: a symbolic link to one (Windows: any
 // reparse point, such as a junction) is none. Keeps the last error.
 bool IsRealDirectory(const std::string& path);
+
+// Whether the file system that holds the directory `path` lets programs
+// stored on it be started. POSIX: refused where it is mounted noexec, unknown
+// when the system cannot tell. Windows: always allowed.
+enum class ProgramStarts { kUnknown, kAllowed, kRefused };
+ProgramStarts ProgramStartsIn(const std::string& path);
+
+// Whether any file system can refuse to start programs (POSIX); where none
+// can, ProgramStartsIn always allows.
+inline constexpr bool kProgramStartsCanBeRefused = kSystemKind == SystemKind::kPosix;
+
+// Whether `path` names a directory that no other user can change: POSIX, one
+// of this user's that no one else may write to, the demands EnterDirectory
+// makes (a symbolic link to one counts); Windows, a real directory. Keeps the
+// last error.
+bool IsPrivateDirectory(const std::string& path);
 
 // Makes `path` the current directory, if it is a real directory: never a
 // symbolic link (Windows: no reparse point, such as a junction). On POSIX,
@@ -128,8 +140,8 @@ bool IsRealDirectory(const std::string& path);
 bool EnterDirectory(const std::string& path);
 
 // Makes `path` the current directory, without the checks of EnterDirectory.
-// Used to step out of the work directory before removing it: on Windows a
-// directory that is any process's current directory cannot be removed.
+// On Windows a directory that is any process's current directory cannot be
+// removed: stepping out of it comes first.
 bool ChangeDirectory(const std::string& path);
 
 struct DirectoryEntry {
@@ -254,10 +266,10 @@ bool RenameReplacing(const std::string& from, const std::string& to, int retry_m
 bool AppendToLogFile(const std::string& path, std::string_view bytes);
 
 // ---------------------------------------------------------------------------
-// A helper thread
+// Helper threads
 //
-// Just enough for one thread that works beside the main one: the thread, and
-// a counting semaphore to hand work over and back.
+// Threads that work beside the main one, and counting semaphores to hand work
+// over and back.
 
 // How many processors this process may run on (at least 1).
 int ProcessorCount();
@@ -283,8 +295,10 @@ class Thread {
   // Waits for the started thread to end; returns at once when none runs.
   void Join();
 
- private:
+  // What a started thread is; defined inside this layer.
   struct State;
+
+ private:
   State* state_ = nullptr;
 };
 
@@ -319,9 +333,12 @@ std::string ResolvedPath(const std::string& path);
 // Windows: any file may be started, nothing to do.
 bool AllowOwnerToExecute(const std::string& path);
 
-// The exit code that stands for an end by the signal `signal` (POSIX): 128 +
-// its number, as shells report it.
-inline int ExitCodeOfSignal(int signal) { return 128 + signal; }
+// How a program that ran has ended: with its exit code, or (POSIX) killed by
+// a signal, whose number is then `signal` (0 otherwise).
+struct ProcessExit {
+  int code = 0;
+  int signal = 0;
+};
 
 enum class ProcessEnd {
   kEnded,       // the program was started and has ended
@@ -330,8 +347,8 @@ enum class ProcessEnd {
 };
 
 // Starts `program` in the current directory, with this process's environment,
-// and waits without a time limit until it has ended; on kEnded `exit_code` is
-// its exit code (POSIX: ExitCodeOfSignal for one a signal ended). Its command-line tail is
+// and waits without a time limit until it has ended; on kEnded `exit` says
+// how. Its command-line tail is
 // given twice, as each system hands it over: Windows passes `parameters`
 // verbatim to the shell's execute service (default verb, normal window);
 // POSIX starts the file directly (never through a shell) with `arguments` as
@@ -341,7 +358,7 @@ enum class ProcessEnd {
 // program, unless the terminal sent it to the whole foreground process group,
 // which the program belongs to as well.
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
-                      const std::vector<std::string>& arguments, int& exit_code);
+                      const std::vector<std::string>& arguments, ProcessExit& exit);
 
 // ---------------------------------------------------------------------------
 // Interruptions (POSIX signals)
@@ -367,21 +384,27 @@ int CaughtInterruption();
 // clock that never goes back: for measuring how long something takes.
 int64_t MonotonicMilliseconds();
 
-// The words a display shows, each kind of display taking its own: a window
-// its caption and its line of text (Windows), a terminal line the text it
-// begins with, followed by the percentage and a bar (POSIX). UTF-8; they
-// must outlive every display that shows them.
-struct ProgressTexts {
+// What a display shows, and how it is run, each kind of display taking its
+// own: a window its caption and its line of text (Windows), a terminal line
+// the text it begins with, followed by the percentage and a bar (POSIX).
+// UTF-8; the texts must outlive every display that shows them.
+struct ProgressSettings {
   std::string_view window_caption;
   std::string_view window_text;
   std::string_view line_text;
+  // Windows: the name the window's class is registered under, one of the
+  // program's own.
+  std::string_view window_class;
+  // Windows: how long showing and closing wait for the window's thread, at
+  // most; a window that does not come or go in that time is given up.
+  int window_wait_milliseconds = 0;
 };
 
 // One progress display, shown from the first Show to Close (or the object's
 // end). Not for use from several threads.
 class ProgressDisplay {
  public:
-  explicit ProgressDisplay(const ProgressTexts& texts) : texts_(texts) {}
+  explicit ProgressDisplay(const ProgressSettings& settings) : settings_(settings) {}
   ~ProgressDisplay();  // closes the display
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
@@ -400,7 +423,7 @@ class ProgressDisplay {
 
  private:
   struct State;
-  ProgressTexts texts_;
+  ProgressSettings settings_;
   State* state_ = nullptr;
 };
 

@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "platform.h"
+#include "platform_paths.h"
 #include "platform_posix_interruptions.h"
 #include "platform_posix_write.h"
 
@@ -48,9 +49,9 @@ void CloseKeepingError(int fd) {
 
 // Opens a directory, failing when it is a symbolic link. Trailing separators
 // are dropped first: with one, open() would follow a link despite O_NOFOLLOW.
-int OpenDirectoryWithoutFollowing(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+int OpenDirectoryWithoutFollowing(const std::string& path) {
+  return open(WithoutTrailingSeparators(path).c_str(),
+              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // Reads `size` bytes, at `offset` or, when it is negative, at the current
@@ -76,62 +77,6 @@ bool ReadWhole(int fd, char* bytes, size_t size, int64_t offset) {
     if (offset >= 0) offset += got;
   }
   return true;
-}
-
-// Whether the file system that holds the directory `path` is known, and
-// whether it lets programs be started (it is not mounted noexec).
-enum class Execution { kUnknown, kAllowed, kRefused };
-Execution ExecutionOn(const std::string& path) {
-  struct statvfs status;
-  if (statvfs(path.c_str(), &status) != 0) return Execution::kUnknown;
-  return (status.f_flag & ST_NOEXEC) != 0 ? Execution::kRefused : Execution::kAllowed;
-}
-
-// A directory owned by this user that no one else may write to, the same
-// demands EnterDirectory makes of the work directory.
-bool IsPrivateDirectoryOfThisUser(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-         status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-// A place the work directory may go when the temporary directory is mounted
-// noexec, ending in a separator; `create` when it is made where missing.
-struct ExecutableCandidate {
-  std::string path;
-  bool create = false;
-};
-
-// $XDG_RUNTIME_DIR, then the user's cache directory as the XDG base
-// directory rules name it: $XDG_CACHE_HOME when it is an absolute path, else
-// $HOME/.cache. The cache directory is made where it is missing.
-std::vector<ExecutableCandidate> ExecutableTemporaryCandidates() {
-  std::vector<ExecutableCandidate> candidates;
-  auto add = [&](const char* base, const char* below, bool create) {
-    if (base == nullptr || *base == '\0') return;
-    std::string path = base;
-    if (!path.ends_with('/')) path += '/';
-    path += below;
-    candidates.push_back({path, create});
-  };
-  add(std::getenv("XDG_RUNTIME_DIR"), "", false);
-  const char* cache_home = std::getenv("XDG_CACHE_HOME");
-  if (cache_home != nullptr && cache_home[0] == '/') {
-    add(cache_home, "", true);
-  } else {
-    add(std::getenv("HOME"), ".cache/", true);
-  }
-  return candidates;
-}
-
-// Creates the directory `path` (ending in a separator) private to this user
-// when nothing has that name yet: only the directory itself, not its parents,
-// and never through a symbolic link in its place (mkdir does not follow one).
-void MakeMissingPrivateDirectory(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  const int error = errno;
-  mkdir(path.c_str(), 0700);
-  errno = error;
 }
 
 }  // namespace
@@ -195,19 +140,12 @@ bool TemporaryPath(std::string& path, size_t limit) {
     path = value;
     if (!path.ends_with('/')) path += '/';
   }
-  if (ExecutionOn(path) == Execution::kRefused) {
-    // The setup program could not be started from there.
-    for (const ExecutableCandidate& candidate : ExecutableTemporaryCandidates()) {
-      if (candidate.path.size() > limit) continue;
-      if (candidate.create) MakeMissingPrivateDirectory(candidate.path);
-      if (ExecutionOn(candidate.path) == Execution::kAllowed &&
-          IsPrivateDirectoryOfThisUser(candidate.path)) {
-        path = candidate.path;
-        break;
-      }
-    }
-  }
   return true;
+}
+
+std::string EnvironmentValue(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value != nullptr ? value : "";
 }
 
 std::string ProgramPath() {
@@ -228,7 +166,25 @@ int64_t CurrentSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 // ---------------------------------------------------------------------------
 // Directories
 
-bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
+bool MakeDirectory(const std::string& path) {
+  return mkdir(WithoutTrailingSeparators(path).c_str(), 0700) == 0;
+}
+
+ProgramStarts ProgramStartsIn(const std::string& path) {
+  struct statvfs status;
+  if (statvfs(path.c_str(), &status) != 0) return ProgramStarts::kUnknown;
+  return (status.f_flag & ST_NOEXEC) != 0 ? ProgramStarts::kRefused : ProgramStarts::kAllowed;
+}
+
+bool IsPrivateDirectory(const std::string& path) {
+  const int error = errno;
+  struct stat status;
+  const bool private_directory = stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+                                 status.st_uid == geteuid() &&
+                                 (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  errno = error;
+  return private_directory;
+}
 
 bool IsRealDirectory(const std::string& path) {
   const int error = errno;
@@ -413,37 +369,64 @@ bool AllowOwnerToExecute(const std::string& path) {
   return chmod(path.c_str(), (status.st_mode & 07777) | S_IXUSR) == 0;
 }
 
-ProcessEnd RunProcess(const std::string& program, const std::string&,
-                      const std::vector<std::string>& arguments, int& exit_code) {
+namespace {
+
+// The program's argument vector: its path, then `arguments`, then the null
+// that ends it. Points into the strings, which must outlive it.
+std::vector<char*> ArgumentVector(const std::string& program,
+                                  const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  return argv;
+}
 
-  // While the started program runs, an interrupt from the terminal is for it,
-  // not for the reader, which still has to remove the work directory
-  // afterwards (as system() does); a reader that catches interruptions keeps
-  // catching it, and passes on what the terminal did not send to the program
-  // itself. The program gets the dispositions the reader started with.
-  struct sigaction ignore {
-  }, saved_interrupt{}, saved_quit{};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGINT, CatchesInterruption(SIGINT) ? nullptr : &ignore, &saved_interrupt);
-  sigaction(SIGQUIT, &ignore, &saved_quit);
-  auto restore_interrupts = [&] {
+// While the started program runs, an interrupt from the terminal is for it,
+// not for the reader, which still has to remove the work directory
+// afterwards (as system() does): from construction to destruction the
+// terminal's interrupt and quit keys are ignored here, but for an interrupt
+// this process catches (it keeps catching it, and passes on what the
+// terminal did not send to the program itself).
+class TerminalKeysIgnored {
+ public:
+  TerminalKeysIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, CatchesInterruption(SIGINT) ? nullptr : &ignore, &saved_interrupt_);
+    sigaction(SIGQUIT, &ignore, &saved_quit_);
+  }
+  ~TerminalKeysIgnored() {
     const int error = errno;
-    sigaction(SIGINT, &saved_interrupt, nullptr);
-    sigaction(SIGQUIT, &saved_quit, nullptr);
+    sigaction(SIGINT, &saved_interrupt_, nullptr);
+    sigaction(SIGQUIT, &saved_quit_, nullptr);
     errno = error;
-  };
+  }
+  TerminalKeysIgnored(const TerminalKeysIgnored&) = delete;
+  TerminalKeysIgnored& operator=(const TerminalKeysIgnored&) = delete;
 
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  if (saved_interrupt.sa_handler != SIG_IGN) sigaddset(&defaults, SIGINT);
-  if (saved_quit.sa_handler != SIG_IGN) sigaddset(&defaults, SIGQUIT);
-  // The interruptions wait until the program's number is known, so that none
-  // is lost; the program starts with the reader's own mask.
+  // The keys' signals that the program gets with their default action: the
+  // dispositions this process had before, unless they were ignored.
+  sigset_t ProgramDefaults() const {
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    if (saved_interrupt_.sa_handler != SIG_IGN) sigaddset(&defaults, SIGINT);
+    if (saved_quit_.sa_handler != SIG_IGN) sigaddset(&defaults, SIGQUIT);
+    return defaults;
+  }
+
+ private:
+  struct sigaction saved_interrupt_ {};
+  struct sigaction saved_quit_ {};
+};
+
+// Starts `argv` with the signals `defaults` set to their default action and
+// this process's signal mask, and sets `pid`; returns 0 or the error. The
+// interruptions are held until the program's number is known, so that none
+// is lost: from then on they are passed on to it, one caught before as well.
+int SpawnPassingInterruptions(const std::vector<char*>& argv, const sigset_t& defaults,
+                              pid_t& pid) {
   sigset_t interruptions, saved_mask;
   sigemptyset(&interruptions);
   for (const int signal : kInterruptionSignals) sigaddset(&interruptions, signal);
@@ -453,9 +436,7 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &saved_mask);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-  pid_t pid = 0;
-  const int error = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+  const int error = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   if (error == 0) {
     PassInterruptionsTo(pid);
@@ -463,22 +444,36 @@ ProcessEnd RunProcess(const std::string& program, const std::string&,
     if (const int caught = CaughtInterruption()) kill(pid, caught);
   }
   sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
-  if (error != 0) {
-    restore_interrupts();
-    errno = error;
-    return ProcessEnd::kNotStarted;
-  }
+  return error;
+}
+
+// Waits for the program `pid` to end and collects it; stops passing
+// interruptions on once it has ended. False when the wait failed.
+bool WaitForProgram(pid_t pid, int& status) {
   // Waited for without reaping first: until the program is collected its
   // number cannot go to another process, which a signal might then reach.
   siginfo_t ending{};
   RetryOnInterrupt(
       [&] { return waitid(P_PID, static_cast<id_t>(pid), &ending, WEXITED | WNOWAIT); });
   PassInterruptionsTo(0);
+  return RetryOnInterrupt([&] { return waitpid(pid, &status, 0); }) == pid;
+}
+
+}  // namespace
+
+ProcessEnd RunProcess(const std::string& program, const std::string&,
+                      const std::vector<std::string>& arguments, ProcessExit& exit) {
+  const std::vector<char*> argv = ArgumentVector(program, arguments);
+  const TerminalKeysIgnored keys;
+  pid_t pid = 0;
+  if (const int error = SpawnPassingInterruptions(argv, keys.ProgramDefaults(), pid)) {
+    errno = error;
+    return ProcessEnd::kNotStarted;
+  }
   int status = 0;
-  const pid_t ended = RetryOnInterrupt([&] { return waitpid(pid, &status, 0); });
-  restore_interrupts();
-  if (ended != pid) return ProcessEnd::kWaitFailed;
-  exit_code = WIFSIGNALED(status) ? ExitCodeOfSignal(WTERMSIG(status)) : WEXITSTATUS(status);
+  if (!WaitForProgram(pid, status)) return ProcessEnd::kWaitFailed;
+  exit =
+      WIFSIGNALED(status) ? ProcessExit{0, WTERMSIG(status)} : ProcessExit{WEXITSTATUS(status), 0};
   return ProcessEnd::kEnded;
 }
 

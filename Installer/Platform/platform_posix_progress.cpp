@@ -50,7 +50,7 @@ void ProgressDisplay::Show(int percent) {
   if (percent > 100) percent = 100;
 
   // "Preparing the installation   42% [########            ]"
-  std::string line(texts_.line_text);
+  std::string line(settings_.line_text);
   const std::string number = std::to_string(percent);
   line.append(5 - number.size(), ' ');
   line += number + "% [";

@@ -10,29 +10,20 @@
 #include <cerrno>
 
 #include "platform.h"
+#include "platform_threads.h"
 
 namespace platform {
 
 namespace {
 
-// What the thread runs.
-struct Work {
-  void (*body)(void*);
-  void* argument;
-};
-
-void* RunWork(void* raw) {
-  const auto* work = static_cast<Work*>(raw);
-  work->body(work->argument);
+// The thread's entry: runs what it was started for.
+void* RunThread(void* raw) {
+  const auto* state = static_cast<Thread::State*>(raw);
+  state->body(state->argument);
   return nullptr;
 }
 
 }  // namespace
-
-struct Thread::State {
-  pthread_t thread;
-  Work work;
-};
 
 int ProcessorCount() {
   cpu_set_t processors;
@@ -42,9 +33,7 @@ int ProcessorCount() {
   return static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
-bool Thread::Start(void (*body)(void*), void* argument) {
-  if (state_ != nullptr) return false;
-  state_ = new State{{}, {body, argument}};
+bool StartNativeThread(Thread::State& state) {
   // The new thread inherits the mask: with every signal blocked there, a
   // signal meant for the reader is taken by the main thread, whose calls it
   // interrupts.
@@ -54,24 +43,14 @@ bool Thread::Start(void (*body)(void*), void* argument) {
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kThreadStackSize);
-  const int started = pthread_create(&state_->thread, &attributes, RunWork, &state_->work);
+  const int started = pthread_create(&state.native, &attributes, RunThread, &state);
   pthread_attr_destroy(&attributes);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (started != 0) {
-    delete state_;
-    state_ = nullptr;
-    errno = started;
-    return false;
-  }
-  return true;
+  if (started != 0) errno = started;
+  return started == 0;
 }
 
-void Thread::Join() {
-  if (state_ == nullptr) return;
-  pthread_join(state_->thread, nullptr);
-  delete state_;
-  state_ = nullptr;
-}
+void JoinNativeThread(Thread::State& state) { pthread_join(state.native, nullptr); }
 
 struct Semaphore::State {
   sem_t semaphore;

@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "platform.h"
+#include "platform_paths.h"
 #include "win32_text.h"
 
 // The size the shell's execute service expects from a 32-bit caller.
@@ -38,6 +39,13 @@ OVERLAPPED OverlappedAt(int64_t offset) {
   return at;
 }
 
+// The part of a transfer of `size` bytes that one ReadFile or WriteFile
+// call takes: their sizes are 32 bits wide.
+DWORD OneCallOf(size_t size) {
+  constexpr DWORD kLargestCall = UINT_MAX / 2;
+  return size > kLargestCall ? kLargestCall : static_cast<DWORD>(size);
+}
+
 // Reads `size` bytes, at `offset` or, when it is negative, at the current
 // position. A positioned read names its offset in an OVERLAPPED, which on a
 // handle opened for synchronous reading makes ReadFile read there (the
@@ -45,7 +53,7 @@ OVERLAPPED OverlappedAt(int64_t offset) {
 bool ReadWhole(HANDLE file, char* bytes, size_t size, int64_t offset) {
   while (size > 0) {
     OVERLAPPED at = OverlappedAt(offset);
-    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
+    const DWORD chunk = OneCallOf(size);
     DWORD got = 0;
     if (!ReadFile(file, bytes, chunk, &got, offset < 0 ? nullptr : &at)) return false;
     if (got == 0) {  // the end of the file
@@ -59,12 +67,32 @@ bool ReadWhole(HANDLE file, char* bytes, size_t size, int64_t offset) {
   return true;
 }
 
+// Writes `size` bytes, at `offset` or, when it is negative, at the current
+// position, as ReadWhole reads. A write that takes nothing is a failure.
+bool WriteWhole(HANDLE file, const char* bytes, size_t size, int64_t offset) {
+  while (size > 0) {
+    OVERLAPPED at = OverlappedAt(offset);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes, OneCallOf(size), &written, offset < 0 ? nullptr : &at)) {
+      return false;
+    }
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes += written;
+    size -= written;
+    if (offset >= 0) offset += written;
+  }
+  return true;
+}
+
 // The attributes of the entry `path` names itself: a link is not followed.
 // False when there is no such entry.
-bool OwnAttributes(std::string path, DWORD& attributes) {
-  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+bool OwnAttributes(const std::string& path, DWORD& attributes) {
   WIN32_FIND_DATAW data;
-  const HANDLE search = FindFirstFileW(WideFromUtf8(path).c_str(), &data);
+  const HANDLE search =
+      FindFirstFileW(WideFromUtf8(WithoutTrailingSeparators(path)).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   attributes = data.dwFileAttributes;
@@ -123,6 +151,18 @@ bool TemporaryPath(std::string& path, size_t limit) {
   return true;
 }
 
+std::string EnvironmentValue(const std::string& name) {
+  const std::wstring wide_name = WideFromUtf8(name);
+  std::wstring value(kPathBufferSize, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetEnvironmentVariableW(wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return {};
+    if (length < value.size()) return Utf8FromWide(std::wstring_view(value.data(), length));
+    value.resize(length);  // the size it needs, its terminating zero included
+  }
+}
+
 std::string ProgramPath() {
   // A truncated path would name some other file: grow the buffer instead.
   std::wstring path(kPathBufferSize, L'\0');
@@ -149,6 +189,8 @@ int64_t CurrentSeconds() {
 // Directories
 
 bool MakeDirectory(const std::string& path) {
+  // The system ignores separators at the end, and never creates through a
+  // link in the directory's place.
   return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0;
 }
 
@@ -160,15 +202,18 @@ bool IsRealDirectory(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
+ProgramStarts ProgramStartsIn(const std::string&) { return ProgramStarts::kAllowed; }
+
+bool IsPrivateDirectory(const std::string& path) { return IsRealDirectory(path); }
+
 bool EnterDirectory(const std::string& path) {
   // The entry itself is opened, not what a link or junction leads to, and held
   // without sharing deletion while it is checked and entered, so that it
   // cannot be renamed or replaced in between.
-  std::string own = path;
-  while (own.size() > 1 && (own.back() == '\\' || own.back() == '/')) own.pop_back();
-  const HANDLE directory = CreateFileW(
-      WideFromUtf8(own).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE directory =
+      CreateFileW(WideFromUtf8(WithoutTrailingSeparators(path)).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (directory == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION information;
   bool entered = GetFileInformationByHandle(directory, &information) != 0;
@@ -297,37 +342,11 @@ bool File::ReadAt(int64_t offset, void* buffer, size_t size) {
 }
 
 bool File::Write(const void* data, size_t size) {
-  auto bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(ToHandle(handle_), bytes, chunk, &written, nullptr)) return false;
-    if (written == 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    bytes += written;
-    size -= written;
-  }
-  return true;
+  return WriteWhole(ToHandle(handle_), static_cast<const char*>(data), size, -1);
 }
 
 bool File::WriteAt(int64_t offset, const void* data, size_t size) {
-  auto bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    OVERLAPPED at = OverlappedAt(offset);
-    const DWORD chunk = size > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(ToHandle(handle_), bytes, chunk, &written, &at)) return false;
-    if (written == 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    bytes += written;
-    size -= written;
-    offset += written;
-  }
-  return true;
+  return WriteWhole(ToHandle(handle_), static_cast<const char*>(data), size, offset);
 }
 
 bool File::Close() {
@@ -392,7 +411,7 @@ std::string ResolvedPath(const std::string& path) {
 bool AllowOwnerToExecute(const std::string&) { return true; }
 
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
-                      const std::vector<std::string>&, int& exit_code) {
+                      const std::vector<std::string>&, ProcessExit& exit) {
   // Through the shell, as a user's double click would start it: default verb,
   // no directory (the program inherits the current one, the work directory),
   // no owner window, and a handle to the started process to wait on.
@@ -416,7 +435,7 @@ ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
   DWORD code = 0;
   const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                      GetExitCodeProcess(info.hProcess, &code);
-  if (ended) exit_code = static_cast<int>(code);
+  if (ended) exit = {static_cast<int>(code), 0};
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
 }

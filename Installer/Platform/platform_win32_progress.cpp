@@ -14,8 +14,6 @@ namespace platform {
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"QuillmarrowProgress";
-
 // Layout of the client area, in pixels.
 constexpr int kClientWidth = 380;
 constexpr int kClientHeight = 92;
@@ -33,11 +31,6 @@ constexpr RECT kChangingArea = {kBarArea.left, kBarArea.top, kPercentArea.right,
 // close it.
 constexpr UINT kEndMessage = WM_APP + 1;
 
-// How long showing and closing wait for the window's thread, at most: a
-// window that does not come or go in that time is given up, and the run goes
-// on without it.
-constexpr DWORD kThreadWaitMilliseconds = 5000;
-
 enum class WindowState { kNone, kUnavailable, kShown };
 
 // Shared by the display's owner and the window's thread, which reaches it
@@ -46,6 +39,8 @@ struct ProgressWindow {
   WindowState state = WindowState::kNone;
   std::wstring caption;
   std::wstring text;
+  std::wstring window_class;
+  DWORD wait_milliseconds = 0;  // for the window's thread, at most
   HANDLE thread = nullptr;
   HANDLE ready = nullptr;  // set once the window exists, or could not be made
   HWND window = nullptr;   // written by the window's thread before `ready`
@@ -130,15 +125,15 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION;
 
 HWND CreateProgressWindow(ProgressWindow& progress) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = WindowProcedure;
-  window_class.hInstance = instance;
+  WNDCLASSEXW registration = {};
+  registration.cbSize = sizeof registration;
+  registration.lpfnWndProc = WindowProcedure;
+  registration.hInstance = instance;
   // IDC_APPSTARTING (the arrow with an hourglass), as its wide resource name.
-  window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32650));
-  window_class.lpszClassName = kWindowClass;
+  registration.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32650));
+  registration.lpszClassName = progress.window_class.c_str();
   // Registered once per run; a window shown again after a close finds it.
-  if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+  if (RegisterClassExW(&registration) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     return nullptr;
   }
 
@@ -149,8 +144,8 @@ HWND CreateProgressWindow(ProgressWindow& progress) {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
   const int x = desktop.left + (desktop.right - desktop.left - width) / 2;
   const int y = desktop.top + (desktop.bottom - desktop.top - height) / 2;
-  return CreateWindowExW(0, kWindowClass, progress.caption.c_str(), kWindowStyle, x, y, width,
-                         height, nullptr, nullptr, instance, &progress);
+  return CreateWindowExW(0, progress.window_class.c_str(), progress.caption.c_str(), kWindowStyle,
+                         x, y, width, height, nullptr, nullptr, instance, &progress);
 }
 
 // The window's thread: makes the window, says so, and pumps its messages
@@ -177,7 +172,7 @@ DWORD WINAPI RunProgressWindow(void* raw) {
 
 // Waits for the window's thread to end and lets go of it.
 void EndProgressThread(ProgressWindow& progress) {
-  if (WaitForSingleObject(progress.thread, kThreadWaitMilliseconds) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(progress.thread, progress.wait_milliseconds) != WAIT_OBJECT_0) {
     progress.thread_left_running = true;
   }
   CloseHandle(progress.thread);
@@ -195,7 +190,7 @@ bool StartProgressWindow(ProgressWindow& progress) {
     progress.ready = nullptr;
     return false;
   }
-  if (WaitForSingleObject(progress.ready, kThreadWaitMilliseconds) == WAIT_OBJECT_0 &&
+  if (WaitForSingleObject(progress.ready, progress.wait_milliseconds) == WAIT_OBJECT_0 &&
       progress.window != nullptr) {
     return true;
   }
@@ -212,8 +207,10 @@ int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64());
 void ProgressDisplay::Show(int percent) {
   if (state_ == nullptr) {
     state_ = new State;
-    state_->caption = WideFromUtf8(texts_.window_caption);
-    state_->text = WideFromUtf8(texts_.window_text);
+    state_->caption = WideFromUtf8(settings_.window_caption);
+    state_->text = WideFromUtf8(settings_.window_text);
+    state_->window_class = WideFromUtf8(settings_.window_class);
+    state_->wait_milliseconds = static_cast<DWORD>(settings_.window_wait_milliseconds);
   }
   ProgressWindow& progress = *state_;
   if (progress.state == WindowState::kUnavailable) return;

@@ -4,29 +4,20 @@
 #include <climits>
 
 #include "platform.h"
+#include "platform_threads.h"
 
 namespace platform {
 
 namespace {
 
-// What the thread runs.
-struct Work {
-  void (*body)(void*);
-  void* argument;
-};
-
-DWORD WINAPI RunWork(void* raw) {
-  const auto* work = static_cast<Work*>(raw);
-  work->body(work->argument);
+// The thread's entry: runs what it was started for.
+DWORD WINAPI RunThread(void* raw) {
+  const auto* state = static_cast<Thread::State*>(raw);
+  state->body(state->argument);
   return 0;
 }
 
 }  // namespace
-
-struct Thread::State {
-  HANDLE thread;
-  Work work;
-};
 
 int ProcessorCount() {
   DWORD_PTR process = 0, system = 0;
@@ -36,25 +27,15 @@ int ProcessorCount() {
   return count;
 }
 
-bool Thread::Start(void (*body)(void*), void* argument) {
-  if (state_ != nullptr) return false;
-  state_ = new State{nullptr, {body, argument}};
-  state_->thread = CreateThread(nullptr, kThreadStackSize, RunWork, &state_->work,
-                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (state_->thread == nullptr) {
-    delete state_;
-    state_ = nullptr;
-    return false;
-  }
-  return true;
+bool StartNativeThread(Thread::State& state) {
+  state.native = CreateThread(nullptr, kThreadStackSize, RunThread, &state,
+                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  return state.native != nullptr;
 }
 
-void Thread::Join() {
-  if (state_ == nullptr) return;
-  WaitForSingleObject(state_->thread, INFINITE);
-  CloseHandle(state_->thread);
-  delete state_;
-  state_ = nullptr;
+void JoinNativeThread(Thread::State& state) {
+  WaitForSingleObject(state.native, INFINITE);
+  CloseHandle(state.native);
 }
 
 struct Semaphore::State {

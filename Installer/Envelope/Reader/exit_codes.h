@@ -42,10 +42,15 @@ inline constexpr OwnFailureCodes kOwnFailureCodes =
     platform::kSystemKind == platform::SystemKind::kWindows ? kWindowsInstallerCodes
                                                             : kSysexitsCodes;
 
+// The exit code that stands for an end by the signal `signal` (POSIX): 128 +
+// its number, as shells report it. A setup program killed by a signal is
+// reported so, and so is a run that a caught interruption ended.
+inline int ExitCodeOfSignal(int signal) { return 128 + signal; }
+
 // The code a run ends with: `default_code` when `options` do not ask for exit
 // codes; otherwise the code of `failure`, or without one the setup program's
 // own `setup_exit_code`. (On POSIX a caught interruption overrides all of
-// this; see RunReader.)
+// this with ExitCodeOfSignal; see RunReader.)
 inline int ChooseExitCode(const format::ReaderOptions& options, int default_code,
                           RunFailure failure, int setup_exit_code) {
   if (!options.exit_codes) return default_code;

@@ -5,6 +5,14 @@
 
 namespace reader {
 
+namespace {
+
+constexpr platform::ProgressSettings kProgressSettings = {kProgressCaption, kProgressWindowText,
+                                                          kProgressLineText, kProgressWindowClass,
+                                                          kProgressWindowWaitMilliseconds};
+
+}  // namespace
+
 std::optional<int> ProgressSchedule::Due(int64_t processed_bytes, int64_t now) {
   if (now - start_ < kProgressDelayMilliseconds) return std::nullopt;
   if (last_percent_ >= 0 && now - last_due_ < kProgressRefreshMilliseconds) return std::nullopt;
@@ -23,7 +31,7 @@ std::optional<int> ProgressSchedule::Due(int64_t processed_bytes, int64_t now) {
 ExtractionProgress::ExtractionProgress(int64_t total_bytes, MessageDestination& messages)
     : schedule_(total_bytes, platform::MonotonicMilliseconds()),
       messages_(messages),
-      display_(kProgressTexts) {
+      display_(kProgressSettings) {
   messages_.progress = this;
 }
 

@@ -17,6 +17,11 @@ inline constexpr int64_t kProgressDelayMilliseconds = 1000;
 // Once shown, the display is refreshed at most this often (4 times a second).
 inline constexpr int64_t kProgressRefreshMilliseconds = 250;
 
+// How long showing and closing the progress window wait for its thread
+// (Windows): a window that does not come or go in that time is given up, and
+// the run goes on without it.
+inline constexpr int kProgressWindowWaitMilliseconds = 5000;
+
 // The rule of the progress display, apart from the clock and the display:
 // when it is due, and with which percentage. Times are milliseconds of one
 // monotonic clock.

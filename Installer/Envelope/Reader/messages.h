@@ -56,7 +56,10 @@ inline constexpr char kNoContextAvailable[] = "No context available";
 // The progress display of a long extraction: a window captioned "Setup" with
 // its line of text (Windows); the start of a terminal line, which the
 // percentage and a bar follow (POSIX).
-inline constexpr platform::ProgressTexts kProgressTexts = {"Setup", "Preparing the installation...",
-                                                           "Preparing the installation"};
+inline constexpr char kProgressCaption[] = "Setup";
+inline constexpr char kProgressWindowText[] = "Preparing the installation...";
+inline constexpr char kProgressLineText[] = "Preparing the installation";
+// The name of the progress window's class (Windows).
+inline constexpr char kProgressWindowClass[] = "QuillmarrowProgress";
 
 }  // namespace reader

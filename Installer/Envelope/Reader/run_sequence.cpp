@@ -9,6 +9,7 @@
 #include "reporting.h"
 #include "run_state.h"
 #include "setup_launch.h"
+#include "temporary_directory.h"
 #include "work_directory.h"
 
 namespace reader {
@@ -31,7 +32,7 @@ int RunSequence(const std::string& command_line, RunState& state) {
   // that every message has its log where no one could see it.
   const int64_t started = platform::CurrentSeconds();
   std::string temporary_path;
-  const bool have_temporary_path = platform::TemporaryPath(temporary_path, kTemporaryPathLimit);
+  const bool have_temporary_path = ChooseTemporaryDirectory(temporary_path);
   if (!have_temporary_path) temporary_path = kFallbackTemporaryPath;
   state.messages.log = PerRunMessageLog(temporary_path, started);
 
@@ -68,7 +69,7 @@ int RunSequence(const std::string& command_line, RunState& state) {
   // be removed on Windows.
   platform::ChangeDirectory(temporary_path);
   RemoveDirectoryTree(state.work_directory, state.extracted_directories);
-  if (const int signal = platform::CaughtInterruption()) return platform::ExitCodeOfSignal(signal);
+  if (const int signal = platform::CaughtInterruption()) return ExitCodeOfSignal(signal);
   return ChooseExitCode(state.options, kExitCompleted, state.failure, state.setup_exit_code);
 }
 

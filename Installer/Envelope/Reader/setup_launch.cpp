@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "command_line.h"
+#include "exit_codes.h"
 #include "launch.h"
 #include "messages.h"
 #include "platform.h"
@@ -38,10 +39,12 @@ void LaunchSetupProgram(RunState& state) {
     return;
   }
   AllowExtractedProgramToRun(command->program);
+  platform::ProcessExit exit;
   switch (platform::RunProcess(command->program, command->parameters,
-                               format::SplitCommandLine(command->parameters),
-                               state.setup_exit_code)) {
-    case platform::ProcessEnd::kEnded: return;
+                               format::SplitCommandLine(command->parameters), exit)) {
+    case platform::ProcessEnd::kEnded:
+      state.setup_exit_code = exit.signal != 0 ? ExitCodeOfSignal(exit.signal) : exit.code;
+      return;
     case platform::ProcessEnd::kNotStarted: Report(state.messages, kSpawnFailed); break;
     case platform::ProcessEnd::kWaitFailed: Report(state.messages, kWaitFailed); break;
   }

@@ -12,15 +12,6 @@
 
 namespace reader {
 
-// The longest temporary path the reader takes, in the system's units (see
-// platform::TemporaryPath): the 260 of the path buffer Windows programs have
-// always had.
-inline constexpr size_t kTemporaryPathLimit = 260;
-
-// Where the work directory goes when the temporary path cannot be had.
-inline constexpr const char* kFallbackTemporaryPath =
-    platform::kSystemKind == platform::SystemKind::kWindows ? "C:\\Temp\\" : "/tmp/";
-
 // How long a removal tries again, and a rename into place: see retry_times.h.
 using extraction::kRemovalRetryMilliseconds;
 using extraction::kRemovalRetryPauseMilliseconds;

@@ -1,0 +1,23 @@
+#include "platform_threads.h"
+
+namespace platform {
+
+bool Thread::Start(void (*body)(void*), void* argument) {
+  if (state_ != nullptr) return false;
+  state_ = new State{body, argument, {}};
+  if (!StartNativeThread(*state_)) {
+    delete state_;
+    state_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void Thread::Join() {
+  if (state_ == nullptr) return;
+  JoinNativeThread(*state_);
+  delete state_;
+  state_ = nullptr;
+}
+
+}  // namespace platform
