@@ -100,10 +100,12 @@ bool WriteFileWithHole(const std::filesystem::path& path, std::string_view befor
   return true;
 }
 
+void PutLittleEndian(std::string& bytes, size_t offset, uint64_t value, size_t size) {
+  format::StoreLittleEndian(reinterpret_cast<unsigned char*>(bytes.data()) + offset, value, size);
+}
+
 void SetRecordLength(std::string& bytes, size_t end, uint32_t value) {
-  format::StoreLittleEndian(
-      reinterpret_cast<unsigned char*>(bytes.data()) + end - format::kRecordTrailerSize, value,
-      format::kLengthFieldSize);
+  PutLittleEndian(bytes, end - format::kRecordTrailerSize, value, format::kLengthFieldSize);
 }
 
 std::string Hex(std::string_view bytes) {

@@ -41,6 +41,10 @@ void WriteExecutable(const std::filesystem::path& path, std::string_view content
 bool WriteFileWithHole(const std::filesystem::path& path, std::string_view before,
                        uint64_t hole_end, std::string_view after);
 
+// Writes the `size` low bytes of `value`, least significant first, over
+// `bytes` from `offset` on (which must hold them).
+void PutLittleEndian(std::string& bytes, size_t offset, uint64_t value, size_t size);
+
 // Writes `value` over the length field of the record that ends at `end`
 // (the offset just after its digest).
 void SetRecordLength(std::string& bytes, size_t end, uint32_t value);

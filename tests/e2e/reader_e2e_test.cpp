@@ -201,8 +201,7 @@ TEST_F(ReaderRunTest, TheSampleInstallerShowsWhatItsSetupProgramReceived) {
 TEST_F(ReaderRunTest, ItsOwnArgumentsReachTheSetupProgramThroughCommandline) {
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "%commandline% [%source%]");
+  test::AppendLaunch(bytes, "%commandline% [%source%]");
   // Values named like the built-ins change nothing.
   writer::AppendValueGroup(bytes, "commandline", "from the envelope");
   writer::AppendValueGroup(bytes, "source", "from the envelope");
@@ -555,8 +554,7 @@ TEST_F(ReaderRunTest, ValuesThatMultiplyEachOtherEndInAFailedStartWithinLittleMe
   // v20, 64 GiB.
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "%v0%");
+  test::AppendLaunch(bytes, "%v0%");
   for (int i = 0; i < 20; ++i) {
     const std::string next = "%v" + std::to_string(i + 1) + "%";
     writer::AppendValueGroup(bytes, "v" + std::to_string(i), next + next);

@@ -35,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using test::AppendLaunch;
 using test::Entries;
 using test::kNobody;
 using test::kRecordingSetup;  // its arguments, one a line, are in $SETUP_RECORD/args
@@ -55,11 +56,6 @@ constexpr int kRunTimeLimitSeconds = 90;
 const std::string& ReaderBytes() { return test::ProgramBytes(READER_PATH); }
 
 std::string Stub() { return test::Stub(READER_PATH); }
-
-void AppendLaunch(std::string& bytes, const std::string& parameters = "") {
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", parameters);
-}
 
 class HostileRunTest : public test::ReaderRunFixture {
  protected:
