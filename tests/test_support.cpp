@@ -65,6 +65,15 @@ std::string RandomBytes(size_t size, unsigned seed) {
   return bytes;
 }
 
+std::string CompressibleText(size_t size) {
+  std::string text;
+  for (int line = 0; text.size() < size; ++line) {
+    text += "line " + std::to_string(line) + ": the quick brown fox, " +
+            std::to_string(line * 7919 % 1000) + "\n";
+  }
+  return text.substr(0, size);
+}
+
 std::set<std::string> EntryNames(const std::filesystem::path& directory) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {

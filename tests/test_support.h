@@ -53,6 +53,10 @@ void SetRecordLength(std::string& bytes, size_t end, uint32_t value);
 // bytes for the same seed.
 std::string RandomBytes(size_t size, unsigned seed);
 
+// `size` bytes of text that compresses well: numbered lines of a few words,
+// "line 0: the quick brown fox, 0" and so on.
+std::string CompressibleText(size_t size);
+
 // The names of the entries of `directory`.
 std::set<std::string> EntryNames(const std::filesystem::path& directory);
 
