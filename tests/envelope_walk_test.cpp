@@ -4,13 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#endif
-
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
 #include <utility>
@@ -296,17 +292,13 @@ TEST_F(EnvelopeWalkTest, AFailedRenameOrWriteLeavesNothingPartial) {
     test::WriteFile(program_, bytes);
     test::MessageCapture capture;
 #ifndef _WIN32
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto saved_signal = signal(SIGXFSZ, SIG_IGN);
+    std::optional<test::FileSizeLimit> limit;
     if (c.limit_file_size) {
-      struct rlimit limited = saved;
-      limited.rlim_cur = kPayloadChunkSize;
-      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+      limit.emplace(kPayloadChunkSize);
+      ASSERT_TRUE(limit->held());
     }
     WalkEnvelope(program_.string(), state_);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, saved_signal);
+    limit.reset();
 #else
     WalkEnvelope(program_.string(), state_);
 #endif

@@ -17,7 +17,9 @@
 #else
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -173,6 +175,25 @@ UndeletableFile::~UndeletableFile() {
   } else if (geteuid() != 0) {
     std::filesystem::permissions(path_.parent_path(), directory_permissions_, ignored);
   }
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t size) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
+  saved_ = true;
+  saved_limit_ = limit.rlim_cur;
+  saved_handler_ = signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = size;
+  held_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  if (!saved_) return;
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = saved_limit_;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, saved_handler_);
 }
 #endif
 

@@ -95,6 +95,25 @@ class UndeletableFile {
   std::filesystem::perms directory_permissions_{};
   std::string reason_;
 };
+
+// While the object lives, no file this process writes may grow beyond
+// `size` bytes: a write past that fails with EFBIG, as on a full disk (the
+// signal SIGXFSZ ignored). held() is false when the limit could not be set.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t size);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  bool saved_ = false;  // the limit and the handler below were saved
+  uint64_t saved_limit_ = 0;
+  void (*saved_handler_)(int) = nullptr;
+  bool held_ = false;
+};
 #endif
 
 // Collects what the reader reports to the user (standard error) while alive.
