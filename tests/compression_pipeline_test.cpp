@@ -17,6 +17,7 @@
 
 namespace {
 
+using test::CompressibleText;
 using writer::Compression;
 constexpr size_t kChunk = format::kMaxChunkOriginalSize;
 
@@ -24,16 +25,6 @@ struct File {
   std::string bytes;
   Compression compression = Compression::kBest;
 };
-
-// Some text that compresses well: numbered lines of a few words.
-std::string Text(size_t size) {
-  std::string text;
-  for (int line = 0; text.size() < size; ++line) {
-    text += "line " + std::to_string(line) + ": the quick brown fox, " +
-            std::to_string(line * 7919 % 1000) + "\n";
-  }
-  return text.substr(0, size);
-}
 
 class Collect : public writer::Output {
  public:
@@ -85,35 +76,6 @@ std::string PackThroughPipeline(const std::vector<File>& files, unsigned threads
   return out.text;
 }
 
-// Decodes contents as a reader does: the parser bounds each chunk, the
-// decoder decodes it. Empty with `ok` false when they are damaged.
-std::string Decode(std::string_view contents, bool& ok) {
-  class Sink : public format::ChunkSink {
-   public:
-    char* BeginChunk(uint32_t original_size, uint32_t stored_size, uint64_t) override {
-      original_ = original_size;
-      stored_.resize(stored_size);
-      return stored_.data();
-    }
-    bool EndChunk() override {
-      std::string decoded(original_, '\0');
-      const std::string_view bytes = decoder_.Decode(stored_, original_, decoded.data());
-      if (bytes.size() != original_) return false;
-      out.append(bytes);
-      return true;
-    }
-    std::string out;
-
-   private:
-    uint32_t original_ = 0;
-    std::string stored_;
-    format::ChunkDecoder decoder_;
-  } sink;
-  format::ChunkedContentsParser parser(sink);
-  ok = parser.Feed(contents) && parser.Complete();
-  return sink.out;
-}
-
 TEST(CompressionPipelineTest, GivesEachFilesContentsAsOneThreadCompressesThem) {
   const struct {
     const char* what;
@@ -121,18 +83,18 @@ TEST(CompressionPipelineTest, GivesEachFilesContentsAsOneThreadCompressesThem) {
   } cases[] = {
       {"one empty file", {{""}}},
       {"sizes around a chunk",
-       {{Text(1)},
-        {Text(kChunk - 1)},
-        {Text(kChunk)},
-        {Text(kChunk + 1), Compression::kFast},
+       {{CompressibleText(1)},
+        {CompressibleText(kChunk - 1)},
+        {CompressibleText(kChunk)},
+        {CompressibleText(kChunk + 1), Compression::kFast},
         {""},
-        {Text(3 * kChunk + 17)}}},
+        {CompressibleText(3 * kChunk + 17)}}},
       {"incompressible among compressible",
        {{test::RandomBytes(2 * kChunk + 5, 1)},
-        {Text(100000), Compression::kFast},
+        {CompressibleText(100000), Compression::kFast},
         {test::RandomBytes(1000, 2), Compression::kFast},
         {test::RandomBytes(kChunk, 3)}}},
-      {"many single-chunk files", std::vector<File>(200, File{Text(3000)})},
+      {"many single-chunk files", std::vector<File>(200, File{CompressibleText(3000)})},
   };
   for (const auto& [what, files] : cases) {
     std::string expected;
@@ -150,34 +112,11 @@ TEST(CompressionPipelineTest, GivesEachFilesContentsAsOneThreadCompressesThem) {
   }
 }
 
-TEST(CompressionPipelineTest, ContentsDecodeToTheFilesAndRandomBytesBarelyGrow) {
-  const File files[] = {
-      {""},
-      {Text(5)},
-      {Text(2 * kChunk + 3), Compression::kFast},
-      {Text(2 * kChunk + 3)},
-      {test::RandomBytes(3 * kChunk + 9, 4), Compression::kFast},
-      {test::RandomBytes(3 * kChunk + 9, 5)},
-  };
-  for (const File& file : files) {
-    const std::string contents = writer::CompressedContents(file.bytes, file.compression);
-    bool ok = false;
-    EXPECT_TRUE(Decode(contents, ok) == file.bytes) << file.bytes.size();
-    EXPECT_TRUE(ok) << file.bytes.size();
-    if (file.bytes.size() > kChunk) {
-      const double ratio =
-          static_cast<double>(contents.size()) / static_cast<double>(file.bytes.size());
-      if (file.bytes[0] == 'l') {
-        EXPECT_LT(ratio, 0.2) << "text";
-      } else {
-        EXPECT_LE(ratio, 1.001) << "random bytes";
-      }
-    }
-  }
-}
-
 TEST(CompressionPipelineTest, AFailureReachesTheWriterAtItsOwnFile) {
-  const std::vector<File> files = {{Text(2 * kChunk)}, {Text(10)}, {Text(3 * kChunk)}, {Text(9)}};
+  const std::vector<File> files = {{CompressibleText(2 * kChunk)},
+                                   {CompressibleText(10)},
+                                   {CompressibleText(3 * kChunk)},
+                                   {CompressibleText(9)}};
   // Input 2 fails when opened, or when its second chunk is read.
   for (const bool at_open : {true, false}) {
     for (const unsigned threads : {1u, 4u}) {
@@ -215,7 +154,7 @@ TEST(CompressionPipelineTest, AFailureReachesTheWriterAtItsOwnFile) {
 }
 
 TEST(CompressionPipelineTest, StopsWhenTheWriterGivesUpEarly) {
-  const std::vector<File> files(20, File{Text(2 * kChunk)});
+  const std::vector<File> files(20, File{CompressibleText(2 * kChunk)});
   auto count = std::make_shared<OpenCount>();
   {
     writer::CompressionPipeline pipeline(Inputs(files, count), 4);

@@ -26,6 +26,11 @@ std::string Stub(const std::string& reader_path, std::string_view stub_name) {
   return bytes;
 }
 
+void AppendLaunch(std::string& bytes, std::string_view parameters) {
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", parameters);
+}
+
 std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
   std::string bytes = std::move(stub);
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
@@ -33,8 +38,7 @@ std::string ReleaseShapedInstaller(std::string stub, std::string_view setup) {
     writer::AppendFileGroup(bytes, "", language, std::string("[Strings] ") + language);
   }
   writer::AppendFileGroup(bytes, "", "LogoSmall.bmp", kLogo);
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "/V\"/l*v install.txt %msi_parameters%\"");
+  AppendLaunch(bytes, "/V\"/l*v install.txt %msi_parameters%\"");
   writer::AppendValueGroup(
       bytes, "msi_parameters",
       R"(ALLUSERS=2 USER_PARTNER_IDENTITY=5 USER_SOURCE_DIRECTORY=\"%source%\\\")");
@@ -47,8 +51,7 @@ std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
                                std::string_view parameters, bool exit_codes) {
   std::string bytes = std::move(stub);
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", parameters);
+  AppendLaunch(bytes, parameters);
   if (exit_codes) writer::AppendOptionGroup(bytes, format::kExitCodesOption);
   writer::AppendTail(bytes);
   return bytes;

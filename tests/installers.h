@@ -26,6 +26,11 @@ extern const std::string kLogo;
 // a signature would be.
 std::string ReleaseShapedInstaller(std::string stub, std::string_view setup);
 
+// Appends the values that start the extracted setup program: "executable"
+// %installer% (the file extracted under the key "installer"), with
+// `parameters`.
+void AppendLaunch(std::string& bytes, std::string_view parameters = "");
+
 // An installer on `stub` that holds only `setup`, as Setup.exe under the key
 // "installer", started with `parameters`; with the option "exit-codes" when
 // `exit_codes` is set.

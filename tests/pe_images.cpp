@@ -12,10 +12,6 @@ constexpr size_t kPeHeaderOffset = 0x80;
 constexpr size_t kOptionalHeaderOffset = kPeHeaderOffset + 4 + 20;
 constexpr size_t kCertificateIndex = 4;
 
-void Put(std::string& bytes, size_t offset, uint64_t value, size_t size) {
-  format::StoreLittleEndian(reinterpret_cast<unsigned char*>(bytes.data()) + offset, value, size);
-}
-
 uint32_t Get(const std::string& bytes, size_t offset) {
   return format::LoadLittleEndian32(reinterpret_cast<const unsigned char*>(bytes.data()) + offset);
 }
@@ -35,18 +31,18 @@ std::string MinimalPeImage(uint16_t magic) {
   std::string bytes(1024, '\0');
   bytes[0] = 'M';
   bytes[1] = 'Z';
-  Put(bytes, 0x3c, kPeHeaderOffset, 4);
-  Put(bytes, kPeHeaderOffset, 0x00004550, 4);  // "PE\0\0"
-  Put(bytes, kOptionalHeaderOffset, magic, 2);
+  PutLittleEndian(bytes, 0x3c, kPeHeaderOffset, 4);
+  PutLittleEndian(bytes, kPeHeaderOffset, 0x00004550, 4);  // "PE\0\0"
+  PutLittleEndian(bytes, kOptionalHeaderOffset, magic, 2);
   const size_t directories = kOptionalHeaderOffset + (magic == kPe32PlusMagic ? 112 : 96);
-  Put(bytes, directories - 4, 16, 4);  // the number of data directories
+  PutLittleEndian(bytes, directories - 4, 16, 4);  // the number of data directories
   return bytes;
 }
 
 void SetCertificateDirectory(std::string& bytes, uint32_t offset, uint32_t size) {
   const size_t entry = CertificateEntryOffset(bytes);
-  Put(bytes, entry, offset, 4);
-  Put(bytes, entry + 4, size, 4);
+  PutLittleEndian(bytes, entry, offset, 4);
+  PutLittleEndian(bytes, entry + 4, size, 4);
 }
 
 std::pair<uint32_t, uint32_t> CertificateDirectory(const std::string& bytes) {
@@ -65,9 +61,9 @@ size_t AppendCertificateTable(std::string& bytes, size_t signature_size) {
   signature += RandomBytes(contents, 5);
   const size_t entry_size = AlignUp(8 + signature_size);
   std::string entry(8, '\0');
-  Put(entry, 0, entry_size, 4);
-  Put(entry, 4, 0x0200, 2);  // revision 2
-  Put(entry, 6, 0x0002, 2);  // PKCS#7 signed data
+  PutLittleEndian(entry, 0, entry_size, 4);
+  PutLittleEndian(entry, 4, 0x0200, 2);  // revision 2
+  PutLittleEndian(entry, 6, 0x0002, 2);  // PKCS#7 signed data
   entry += signature;
   entry.resize(entry_size, '\0');
   bytes += entry;
@@ -81,7 +77,7 @@ void GrowCertificateTable(std::string& bytes, std::string_view hidden) {
       std::string(hidden) + std::string(AlignUp(hidden.size()) - hidden.size(), '\0');
   bytes += grown;
   SetCertificateDirectory(bytes, table, size + static_cast<uint32_t>(grown.size()));
-  Put(bytes, table, Get(bytes, table) + grown.size(), 4);
+  PutLittleEndian(bytes, table, Get(bytes, table) + grown.size(), 4);
 }
 
 std::string HiddenEnvelope(std::string_view setup) {

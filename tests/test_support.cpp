@@ -17,7 +17,9 @@
 #else
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -65,6 +67,15 @@ std::string RandomBytes(size_t size, unsigned seed) {
   return bytes;
 }
 
+std::string CompressibleText(size_t size) {
+  std::string text;
+  for (int line = 0; text.size() < size; ++line) {
+    text += "line " + std::to_string(line) + ": the quick brown fox, " +
+            std::to_string(line * 7919 % 1000) + "\n";
+  }
+  return text.substr(0, size);
+}
+
 std::set<std::string> EntryNames(const std::filesystem::path& directory) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
@@ -100,10 +111,12 @@ bool WriteFileWithHole(const std::filesystem::path& path, std::string_view befor
   return true;
 }
 
+void PutLittleEndian(std::string& bytes, size_t offset, uint64_t value, size_t size) {
+  format::StoreLittleEndian(reinterpret_cast<unsigned char*>(bytes.data()) + offset, value, size);
+}
+
 void SetRecordLength(std::string& bytes, size_t end, uint32_t value) {
-  format::StoreLittleEndian(
-      reinterpret_cast<unsigned char*>(bytes.data()) + end - format::kRecordTrailerSize, value,
-      format::kLengthFieldSize);
+  PutLittleEndian(bytes, end - format::kRecordTrailerSize, value, format::kLengthFieldSize);
 }
 
 std::string Hex(std::string_view bytes) {
@@ -162,6 +175,25 @@ UndeletableFile::~UndeletableFile() {
   } else if (geteuid() != 0) {
     std::filesystem::permissions(path_.parent_path(), directory_permissions_, ignored);
   }
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t size) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
+  saved_ = true;
+  saved_limit_ = limit.rlim_cur;
+  saved_handler_ = signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = size;
+  held_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  if (!saved_) return;
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = saved_limit_;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, saved_handler_);
 }
 #endif
 

@@ -41,6 +41,10 @@ void WriteExecutable(const std::filesystem::path& path, std::string_view content
 bool WriteFileWithHole(const std::filesystem::path& path, std::string_view before,
                        uint64_t hole_end, std::string_view after);
 
+// Writes the `size` low bytes of `value`, least significant first, over
+// `bytes` from `offset` on (which must hold them).
+void PutLittleEndian(std::string& bytes, size_t offset, uint64_t value, size_t size);
+
 // Writes `value` over the length field of the record that ends at `end`
 // (the offset just after its digest).
 void SetRecordLength(std::string& bytes, size_t end, uint32_t value);
@@ -48,6 +52,10 @@ void SetRecordLength(std::string& bytes, size_t end, uint32_t value);
 // `size` bytes from a pseudo-random generator seeded with `seed`: the same
 // bytes for the same seed.
 std::string RandomBytes(size_t size, unsigned seed);
+
+// `size` bytes of text that compresses well: numbered lines of a few words,
+// "line 0: the quick brown fox, 0" and so on.
+std::string CompressibleText(size_t size);
 
 // The names of the entries of `directory`.
 std::set<std::string> EntryNames(const std::filesystem::path& directory);
@@ -86,6 +94,25 @@ class UndeletableFile {
   bool immutable_ = false;
   std::filesystem::perms directory_permissions_{};
   std::string reason_;
+};
+
+// While the object lives, no file this process writes may grow beyond
+// `size` bytes: a write past that fails with EFBIG, as on a full disk (the
+// signal SIGXFSZ ignored). held() is false when the limit could not be set.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t size);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  bool saved_ = false;  // the limit and the handler below were saved
+  uint64_t saved_limit_ = 0;
+  void (*saved_handler_)(int) = nullptr;
+  bool held_ = false;
 };
 #endif
 

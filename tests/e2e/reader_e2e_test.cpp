@@ -27,6 +27,7 @@
 #include "installers.h"
 #include "options.h"
 #include "process_runner.h"
+#include "reader_run_fixture.h"
 #include "record.h"
 #include "recording_setup.h"
 #include "tail.h"
@@ -60,27 +61,12 @@ std::string SetupOnlyInstaller(const std::string& parameters,
   return test::SetupOnlyInstaller(Stub(), setup, parameters);
 }
 
-class ReaderRunTest : public testing::Test {
+// The longest a run here may take; the slowest takes a few seconds.
+constexpr int kRunTimeLimitSeconds = 60;
+
+class ReaderRunTest : public test::ReaderRunFixture {
  protected:
-  void SetUp() override {
-    fs::create_directory(temp_);
-    fs::create_directory(record_);
-  }
-
-  void WriteInstaller(const std::string& bytes) { test::WriteExecutable(installer_, bytes); }
-
-  test::LaunchOptions Options(std::vector<std::string> arguments = {}) {
-    test::LaunchOptions options;
-    options.arguments = std::move(arguments);
-    options.set_environment = {{"TMPDIR", temp_.string()}, {"SETUP_RECORD", record_.string()}};
-    options.unset_environment = {"SETUP_RELEASE"};
-    return options;
-  }
-
-  test::ProgramResult Run(const test::LaunchOptions& options) {
-    return test::RunProgram(installer_.string(), options);
-  }
-  test::ProgramResult Run() { return Run(Options()); }
+  ReaderRunTest() : ReaderRunFixture(kRunTimeLimitSeconds) {}
 
   std::string Recorded(const std::string& name) { return test::ReadFile(record_ / name); }
   bool SetupRan() { return fs::exists(record_ / "argc"); }
@@ -108,10 +94,6 @@ class ReaderRunTest : public testing::Test {
     return program;
   }
 
-  test::ScratchDirectory scratch_;
-  fs::path temp_ = scratch_.path() / "tmp";
-  fs::path record_ = scratch_.path() / "record";
-  fs::path installer_ = scratch_.path() / "installer";
   fs::path release_ = scratch_.path() / "release";
 };
 
@@ -219,8 +201,7 @@ TEST_F(ReaderRunTest, TheSampleInstallerShowsWhatItsSetupProgramReceived) {
 TEST_F(ReaderRunTest, ItsOwnArgumentsReachTheSetupProgramThroughCommandline) {
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "%commandline% [%source%]");
+  test::AppendLaunch(bytes, "%commandline% [%source%]");
   // Values named like the built-ins change nothing.
   writer::AppendValueGroup(bytes, "commandline", "from the envelope");
   writer::AppendValueGroup(bytes, "source", "from the envelope");
@@ -229,7 +210,9 @@ TEST_F(ReaderRunTest, ItsOwnArgumentsReachTheSetupProgramThroughCommandline) {
 
   const std::vector<std::string> arguments = {
       "plain", "two words", "", "quote\"inside", "trailing\\", "C:\\dir with space\\", "tab\there"};
-  ASSERT_EQ(Run(Options(arguments)).errors, "");
+  test::LaunchOptions options = Options();
+  options.arguments = arguments;
+  ASSERT_EQ(Run(options).errors, "");
   std::vector<std::string> expected = arguments;
   const std::string cwd = Recorded("cwd");
   expected.push_back("[" + cwd.substr(0, cwd.size() - 1) + "]");
@@ -571,8 +554,7 @@ TEST_F(ReaderRunTest, ValuesThatMultiplyEachOtherEndInAFailedStartWithinLittleMe
   // v20, 64 GiB.
   std::string bytes = Stub();
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "%v0%");
+  test::AppendLaunch(bytes, "%v0%");
   for (int i = 0; i < 20; ++i) {
     const std::string next = "%v" + std::to_string(i + 1) + "%";
     writer::AppendValueGroup(bytes, "v" + std::to_string(i), next + next);

@@ -23,6 +23,7 @@
 #include "installers.h"
 #include "little_endian.h"
 #include "process_runner.h"
+#include "reader_run_fixture.h"
 #include "record.h"
 #include "recording_setup.h"
 #include "tail.h"
@@ -34,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using test::AppendLaunch;
 using test::Entries;
 using test::kNobody;
 using test::kRecordingSetup;  // its arguments, one a line, are in $SETUP_RECORD/args
@@ -47,19 +49,21 @@ const std::string& kCannotEnter = test::kCannotEnterReport;
 // address space than any such limit, so they run without one.
 constexpr rlim_t kMemoryLimit = READER_SANITIZED ? RLIM_INFINITY : 256 * 1024 * 1024;
 
+// The longest a run here may take: far beyond what any takes, a guard
+// against a hang.
+constexpr int kRunTimeLimitSeconds = 90;
+
 const std::string& ReaderBytes() { return test::ProgramBytes(READER_PATH); }
 
 std::string Stub() { return test::Stub(READER_PATH); }
 
-void AppendLaunch(std::string& bytes, const std::string& parameters = "") {
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", parameters);
-}
-
-class HostileRunTest : public testing::Test {
+class HostileRunTest : public test::ReaderRunFixture {
  protected:
+  HostileRunTest() : ReaderRunFixture(kRunTimeLimitSeconds) {}
+
   void SetUp() override {
-    for (const fs::path& p : {temp_, record_, outside_}) fs::create_directory(p);
+    ReaderRunFixture::SetUp();
+    fs::create_directory(outside_);
   }
 
   void TearDown() override {
@@ -75,22 +79,12 @@ class HostileRunTest : public testing::Test {
     EXPECT_TRUE(Entries(outside_).empty());
   }
 
-  void WriteInstaller(const std::string& bytes) { test::WriteExecutable(installer_, bytes); }
-
-  test::LaunchOptions Options() {
-    test::LaunchOptions options;
-    options.set_environment = {{"TMPDIR", temp_.string()}, {"SETUP_RECORD", record_.string()}};
+  // Every run within kMemoryLimit.
+  test::LaunchOptions Options() const override {
+    test::LaunchOptions options = ReaderRunFixture::Options();
     options.address_space_limit = kMemoryLimit;
     return options;
   }
-
-  // Runs the installer; the time limit is a guard against a hang.
-  test::ProgramResult Run(const test::LaunchOptions& options) {
-    test::ProgramResult result = test::RunningProgram(installer_.string(), options).Wait(90);
-    EXPECT_NE(result.signal, SIGKILL) << "the reader did not end in time";
-    return result;
-  }
-  test::ProgramResult Run() { return Run(Options()); }
 
   // Runs `bytes` and checks the common end: exit code 0, these messages
   // (work directory names written as SF#), no work directory left. Returns
@@ -126,11 +120,7 @@ class HostileRunTest : public testing::Test {
   std::string InstallerPath() { return (fs::canonical(scratch_.path()) / "installer").string(); }
   std::string WorkPath() { return temp_.string() + "/SF#/"; }
 
-  test::ScratchDirectory scratch_;
-  fs::path temp_ = scratch_.path() / "tmp";
-  fs::path record_ = scratch_.path() / "record";
   fs::path outside_ = scratch_.path() / "outside";
-  fs::path installer_ = scratch_.path() / "installer";
 };
 
 TEST_F(HostileRunTest, TruncatedDownloadsEndAsDocumented) {

@@ -17,6 +17,7 @@
 
 #include "envelope_writer.h"
 #include "expected_messages.h"
+#include "installers.h"
 #include "record.h"
 #include "tail.h"
 #include "test_support.h"
@@ -28,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using test::AppendLaunch;
 using wine::kInvalidArchive;
 using wine::Stub;
 using wine::WindowsProgram;
@@ -40,11 +42,6 @@ const std::string kInvalidName = "Invalid name.";
 constexpr size_t kTraceCut = 250;
 
 const std::string& SetupProgram() { return WindowsProgram("recording_setup_gui.exe"); }
-
-void AppendLaunch(std::string& bytes, const std::string& parameters) {
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", parameters);
-}
 
 // The boxes as text, for failure messages.
 std::string Describe(const Boxes& boxes) {

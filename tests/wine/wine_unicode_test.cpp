@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "envelope_writer.h"
+#include "installers.h"
 #include "test_support.h"
 #include "wine_runner.h"
 
@@ -88,8 +89,7 @@ TEST_F(WineUnicodeTest, AnInstallerInAUnicodeFolderRunsWithAUnicodeTemporaryDire
   writer::AppendFileGroup(bytes, "", "下载 𝄞.txt", "CJK, and a letter beyond 16 bits");
   writer::AppendFileGroup(bytes, "", "caf\xE9.ini", "a name in code page 1252");
   writer::AppendValueGroup(bytes, "greeting", "Привет, 世界");
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "%commandline%|%greeting%|%source%");
+  test::AppendLaunch(bytes, "%commandline%|%greeting%|%source%");
   writer::AppendTail(bytes);
   test::WriteFile(installer_, bytes);
 
