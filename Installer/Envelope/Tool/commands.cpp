@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "envelope_scan.h"
+#include "groups.h"
 #include "launch.h"
 #include "plan_rules.h"
 #include "shown_text.h"
@@ -28,20 +29,6 @@ std::string WorkDirectory(const EnvelopeScan& scan) {
   return std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
 }
 
-const char* KindName(GroupKind kind) {
-  switch (kind) {
-    case GroupKind::kTail: return "tail";
-    case GroupKind::kValue: return "value";
-    case GroupKind::kFile: return "file";
-    case GroupKind::kCompressedFile: return "zfile";
-    case GroupKind::kArchive: return "archive";
-    case GroupKind::kStub: return "stub";
-    case GroupKind::kOption: return "option";
-    case GroupKind::kOther: return "other";
-  }
-  return "other";
-}
-
 // The scan's texts as the Windows reader shows and uses them: names, keys and
 // values that are not UTF-8 read in code page 1252 (see shown_text.h).
 void ShowTextsAsWindowsDoes(EnvelopeScan& scan) {
@@ -52,7 +39,7 @@ void ShowTextsAsWindowsDoes(EnvelopeScan& scan) {
 }
 
 std::string Describe(const ScannedGroup& group) {
-  std::string text = KindName(group.kind);
+  std::string text(format::GroupKindName(group.kind));
   if (group.kind == GroupKind::kOther) text += " (type " + Quoted(group.type) + ")";
   if (group.kind != GroupKind::kTail) text += " key " + Quoted(group.key);
   if (!group.name.empty()) text += " name " + Quoted(group.name);
@@ -136,7 +123,7 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
   nlohmann::ordered_json& groups = document["groups"] = nlohmann::ordered_json::array();
   for (const ScannedGroup& group : scan.groups) {
     nlohmann::ordered_json entry;
-    entry["type"] = KindName(group.kind);
+    entry["type"] = std::string(format::GroupKindName(group.kind));
     if (group.kind == GroupKind::kOther) entry["type_text"] = group.type;
     if (group.kind != GroupKind::kTail) entry["key"] = group.key;
     if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kStub) {
@@ -212,8 +199,9 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   }
   int row = 0;
   for (const ScannedGroup& group : scan.groups) {
-    const std::string type =
-        group.kind == GroupKind::kOther ? Quoted(group.type) : std::string(KindName(group.kind));
+    const std::string type = group.kind == GroupKind::kOther
+                                 ? Quoted(group.type)
+                                 : std::string(format::GroupKindName(group.kind));
     const std::string original =
         format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive
             ? std::to_string(group.original_size)
