@@ -14,20 +14,13 @@
 #include "tool_error.h"
 #include "utf8_path.h"
 #include "variables.h"
+#include "work_directory_placeholder.h"
 
 namespace tool {
 
 using format::GroupKind;
 
 namespace {
-
-// Stands in for the reader's per-run directory in a listed command line.
-constexpr const char* kWorkDirectoryPlaceholder = "<work>";
-
-// The placeholder work directory with the separator of the stub's system.
-std::string WorkDirectory(const EnvelopeScan& scan) {
-  return std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
-}
 
 // The scan's texts as the Windows reader shows and uses them: names, keys and
 // values that are not UTF-8 read in code page 1252 (see shown_text.h).
@@ -87,7 +80,7 @@ std::string SignatureFacts(const EnvelopeScan& scan) {
 // them goes beyond the reader's limits, and the reader would start nothing.
 std::optional<format::LaunchCommand> ReaderCommandLine(const EnvelopeScan& scan,
                                                        format::VariableTable table) {
-  return format::ExpandLaunchCommand(table, WorkDirectory(scan));
+  return format::ExpandLaunchCommand(table, PlaceholderWorkDirectory(scan.windows_program));
 }
 
 std::string Status(const ScannedGroup& group, const EnvelopeScan& scan) {
@@ -154,7 +147,7 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
     for (const auto& [name, value] : table) variables[name] = value;
     const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
     if (command) {
-      document["command_line"] = {{"work_directory", kWorkDirectoryPlaceholder},
+      document["command_line"] = {{"work_directory", std::string(kWorkDirectoryPlaceholder)},
                                   {"executable", command->program},
                                   {"parameters", command->parameters},
                                   {"arguments", format::SplitCommandLine(command->parameters)}};
@@ -279,7 +272,8 @@ int ListInstaller(const std::filesystem::path& installer, bool json) {
   // A file without an envelope has nothing to list; a damaged envelope is
   // listed as far as it can be read, marking the groups that fail.
   if (scan.tail_found) {
-    const format::VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
+    const format::VariableTable table =
+        ReaderVariables(scan, PlaceholderWorkDirectory(scan.windows_program));
     if (json) {
       PrintJson(installer, scan, table);
     } else {
@@ -353,7 +347,8 @@ int ExtractInstaller(const std::filesystem::path& installer,
     }
     std::cout << "extracted " << Quoted(file->name) << " (" << file->original_size << " bytes)\n";
   }
-  for (const auto& [name, value] : ReaderVariables(scan, WorkDirectory(scan))) {
+  for (const auto& [name, value] :
+       ReaderVariables(scan, PlaceholderWorkDirectory(scan.windows_program))) {
     if (!format::IsBuiltInVariable(name)) std::cout << name << "=" << value << "\n";
   }
   return kExitSuccess;
