@@ -107,6 +107,23 @@ format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& gro
   return format::RecordStatus::kOk;
 }
 
+// What the reader's walk makes of a run of groups.
+struct WalkOutcome {
+  format::ReaderOptions options;
+  bool envelope_valid = false;
+};
+
+// Takes the scanned groups as the reader's walk takes them (format::WalkRule),
+// adding their variables to `table`.
+WalkOutcome WalkScannedGroups(const std::vector<ScannedGroup>& groups,
+                              format::VariableTable& table) {
+  format::WalkRule walk(table);
+  for (const ScannedGroup& group : groups) {
+    if (!walk.Take(group)) break;
+  }
+  return {walk.options(), walk.envelope_valid()};
+}
+
 }  // namespace
 
 bool EnvelopeScan::ChangedBySigning(const ScannedGroup& group) const {
@@ -119,6 +136,12 @@ const ScannedGroup* EnvelopeScan::FirstBadGroup() const {
     if (group.bad_record && !ChangedBySigning(group)) return &group;
   }
   return nullptr;
+}
+
+bool EnvelopeScan::Valid() const {
+  if (!walk_valid || !reached_stub) return false;
+  const ScannedGroup& stub = groups.back();
+  return !stub.bad_record || ChangedBySigning(stub);
 }
 
 EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
@@ -202,32 +225,20 @@ EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
     }
   }
   if (!scan.reached_stub && scan.problem.empty()) scan.problem = "no stub group";
+  format::VariableTable table;
+  scan.walk_valid = WalkScannedGroups(scan.groups, table).envelope_valid;
   return scan;
 }
 
-namespace {
-
-// Takes the scanned groups as the reader's walk takes them, adding their
-// variables to `table`; returns the options they set.
-format::ReaderOptions WalkScannedGroups(const EnvelopeScan& scan, format::VariableTable& table) {
-  format::WalkRule walk(table);
-  for (const ScannedGroup& group : scan.groups) {
-    if (!walk.Take(group)) break;
-  }
-  return walk.options();
-}
-
-}  // namespace
-
 format::ReaderOptions ReaderOptions(const EnvelopeScan& scan) {
   format::VariableTable table;
-  return WalkScannedGroups(scan, table);
+  return WalkScannedGroups(scan.groups, table).options;
 }
 
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory) {
   format::VariableTable table;
   format::SetBuiltInVariables(table, work_directory, "");
-  WalkScannedGroups(scan, table);
+  WalkScannedGroups(scan.groups, table);
   return table;
 }
 
