@@ -124,6 +124,130 @@ WalkOutcome WalkScannedGroups(const std::vector<ScannedGroup>& groups,
   return {walk.options(), walk.envelope_valid()};
 }
 
+// Opens the installer at `path` at its end; throws ToolError when it is no
+// regular file or cannot be read.
+platform::File OpenInstaller(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw ToolError(Quoted(Utf8FromPath(path)) + " is not a regular file");
+  }
+  platform::File file = platform::File::OpenForReading(Utf8FromPath(path));
+  if (!file.IsOpen() || !file.SeekToEnd()) {
+    throw ToolError("cannot read " + Quoted(Utf8FromPath(path)) + ": " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  return file;
+}
+
+// Notes the size of `file`, open at its end, whether it is a Windows program
+// and where its certificate table lies.
+void InspectProgram(platform::File& file, EnvelopeScan& scan) {
+  scan.file_size = file.Position();
+  const WindowsProgramFacts facts = InspectWindowsProgram(file);
+  scan.windows_program = facts.is_windows_program;
+  if (facts.has_signature) {
+    scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
+  }
+}
+
+// Finds the envelope's tail, leaving `file` at its end; false, with the
+// problem noted, when there is none.
+bool FindTail(platform::File& file, EnvelopeScan& scan) {
+  if (!format::FindEnvelopeTail(file)) {
+    scan.problem = scan.certificate_table && scan.certificate_table->in_file
+                       ? "no envelope in the signed part of the file: the tail marker is missing "
+                         "before the certificate table"
+                       : "no envelope: the tail marker is missing";
+    return false;
+  }
+  scan.tail_found = true;
+  scan.envelope_end = file.Position();
+  return true;
+}
+
+// Reads the next group whole, its contents hashed and compressed contents
+// decoded as the reader decodes them, mismatches noted in the group.
+format::RecordStatus ReadAndCheckGroup(format::GroupReader& reader,
+                                       extraction::DecodingThreads& decoding_threads,
+                                       ScannedGroup& group) {
+  format::RecordStatus read = reader.Next(group);
+  if (read == format::RecordStatus::kOk &&
+      (group.kind == format::GroupKind::kFile || group.kind == format::GroupKind::kStub)) {
+    read = reader.VerifyContents(group);
+  }
+  if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
+    read = CheckCompressedContents(reader.reader(), decoding_threads, group);
+  }
+  if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kArchive &&
+      !group.bad_record) {
+    read = CheckArchive(reader, group);
+  }
+  return read;
+}
+
+// Notes the stored size of a group, and the extracted size of a file.
+void SizeGroup(format::BackwardReader& reader, ScannedGroup& group) {
+  switch (group.kind) {
+    case format::GroupKind::kTail: group.size = group.type.size(); break;
+    case format::GroupKind::kValue: group.size = group.value.size(); break;
+    case format::GroupKind::kFile:
+    case format::GroupKind::kStub: group.size = group.original_size = group.contents.length; break;
+    case format::GroupKind::kCompressedFile:
+      group.size = group.contents.length;
+      group.original_size = DeclaredOriginalSize(reader, group.contents);
+      break;
+    case format::GroupKind::kArchive:  // sized by CheckArchive
+    case format::GroupKind::kOption:
+    case format::GroupKind::kOther: break;
+  }
+}
+
+// Why reading stopped at the record `failure` tells of, `read` how.
+std::string ReadProblem(format::RecordStatus read, const format::GroupReadFailure& failure) {
+  const std::string role = format::RecordRoleName(failure.role);
+  return read == format::RecordStatus::kOutsideFile
+             ? "the " + role + " record ending at offset " + std::to_string(failure.end) +
+                   " does not fit in the file"
+             : "reading the " + role + " record at offset " + std::to_string(failure.record.start) +
+                   " failed";
+}
+
+// Reads the groups from the tail, where `file` is, down to the stub group or
+// the first record that cannot be read. Every record is read and hashed, the
+// stub's too, and compressed contents decoded as the reader decodes them;
+// mismatches are noted and the reading goes on.
+void ScanGroups(platform::File& file, EnvelopeScan& scan) {
+  format::GroupReader reader(file, kKeptTextSize);
+  extraction::DecodingThreads decoding_threads(extraction::DecodingSlots());
+  for (;;) {
+    ScannedGroup group;
+    const format::RecordStatus read = ReadAndCheckGroup(reader, decoding_threads, group);
+    SizeGroup(reader.reader(), group);
+    if (read != format::RecordStatus::kOk) {
+      scan.problem = ReadProblem(read, reader.failure());
+      // A group whose type could be read is shown as far as it goes.
+      if (reader.failure().role != format::RecordRole::kType) {
+        scan.groups.push_back(std::move(group));
+      }
+      return;
+    }
+    scan.groups.push_back(std::move(group));
+    if (scan.groups.back().kind == format::GroupKind::kStub) {
+      scan.reached_stub = true;
+      return;
+    }
+  }
+}
+
+// Gives the scan its verdict: the walk's on the groups read, and a problem
+// when the reading ended before the stub group without one.
+void JudgeEnvelope(EnvelopeScan& scan) {
+  if (!scan.reached_stub && scan.problem.empty()) scan.problem = "no stub group";
+  format::VariableTable table;
+  scan.walk_valid = WalkScannedGroups(scan.groups, table).envelope_valid;
+}
+
 }  // namespace
 
 bool EnvelopeScan::ChangedBySigning(const ScannedGroup& group) const {
@@ -145,88 +269,12 @@ bool EnvelopeScan::Valid() const {
 }
 
 EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    throw ToolError(Quoted(Utf8FromPath(path)) + " is not a regular file");
-  }
-  platform::File file = platform::File::OpenForReading(Utf8FromPath(path));
-  if (!file.IsOpen() || !file.SeekToEnd()) {
-    throw ToolError("cannot read " + Quoted(Utf8FromPath(path)) + ": " +
-                    platform::SystemErrorText(platform::LastErrorCode()));
-  }
+  platform::File file = OpenInstaller(path);
   EnvelopeScan scan;
-  scan.file_size = file.Position();
-  const WindowsProgramFacts facts = InspectWindowsProgram(file);
-  scan.windows_program = facts.is_windows_program;
-  if (facts.has_signature) {
-    scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
-  }
-  if (!format::FindEnvelopeTail(file)) {
-    scan.problem = scan.certificate_table && scan.certificate_table->in_file
-                       ? "no envelope in the signed part of the file: the tail marker is missing "
-                         "before the certificate table"
-                       : "no envelope: the tail marker is missing";
-    return scan;
-  }
-  scan.tail_found = true;
-  scan.envelope_end = file.Position();
-
-  // Every record is read and hashed, the stub's too, down to the stub group,
-  // and compressed contents decoded as the reader decodes them; mismatches
-  // are noted and the reading goes on.
-  format::GroupReader reader(file, kKeptTextSize);
-  extraction::DecodingThreads decoding_threads(extraction::DecodingSlots());
-  for (;;) {
-    ScannedGroup group;
-    format::RecordStatus read = reader.Next(group);
-    if (read == format::RecordStatus::kOk &&
-        (group.kind == format::GroupKind::kFile || group.kind == format::GroupKind::kStub)) {
-      read = reader.VerifyContents(group);
-    }
-    if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
-      read = CheckCompressedContents(reader.reader(), decoding_threads, group);
-    }
-    if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kArchive &&
-        !group.bad_record) {
-      read = CheckArchive(reader, group);
-    }
-    switch (group.kind) {
-      case format::GroupKind::kTail: group.size = group.type.size(); break;
-      case format::GroupKind::kValue: group.size = group.value.size(); break;
-      case format::GroupKind::kFile:
-      case format::GroupKind::kStub:
-        group.size = group.original_size = group.contents.length;
-        break;
-      case format::GroupKind::kCompressedFile:
-        group.size = group.contents.length;
-        group.original_size = DeclaredOriginalSize(reader.reader(), group.contents);
-        break;
-      case format::GroupKind::kArchive:  // sized by CheckArchive
-      case format::GroupKind::kOption:
-      case format::GroupKind::kOther: break;
-    }
-    if (read != format::RecordStatus::kOk) {
-      const format::GroupReadFailure& failure = reader.failure();
-      const std::string role = format::RecordRoleName(failure.role);
-      scan.problem = read == format::RecordStatus::kOutsideFile
-                         ? "the " + role + " record ending at offset " +
-                               std::to_string(failure.end) + " does not fit in the file"
-                         : "reading the " + role + " record at offset " +
-                               std::to_string(failure.record.start) + " failed";
-      // A group whose type could be read is shown as far as it goes.
-      if (failure.role != format::RecordRole::kType) scan.groups.push_back(std::move(group));
-      break;
-    }
-    scan.groups.push_back(std::move(group));
-    if (scan.groups.back().kind == format::GroupKind::kStub) {
-      scan.reached_stub = true;
-      break;
-    }
-  }
-  if (!scan.reached_stub && scan.problem.empty()) scan.problem = "no stub group";
-  format::VariableTable table;
-  scan.walk_valid = WalkScannedGroups(scan.groups, table).envelope_valid;
+  InspectProgram(file, scan);
+  if (!FindTail(file, scan)) return scan;
+  ScanGroups(file, scan);
+  JudgeEnvelope(scan);
   return scan;
 }
 
