@@ -69,6 +69,34 @@ std::vector<uint64_t> StoredShares(const format::ArchiveCatalog& catalog,
   return shares;
 }
 
+// Lists the tree of an archive group whose frames were read, `frame_sizes`
+// their stored sizes, into `group`.
+void ListArchiveEntries(const format::ArchiveCatalog& catalog,
+                        const std::vector<uint32_t>& frame_sizes, ScannedGroup& group) {
+  const std::vector<uint64_t> shares = StoredShares(catalog, frame_sizes);
+  for (size_t e = 0; e < catalog.entries.size(); ++e) {
+    const format::ArchiveEntry& entry = catalog.entries[e];
+    group.entries.push_back({std::string(entry.path), entry.kind == format::EntryKind::kDirectory,
+                             entry.executable(), entry.size, shares[e]});
+  }
+}
+
+// Locates the `count` frames left below a bad one, neither read nor
+// checked, so that the scan goes on with the next group; adds their sizes
+// to the group's.
+format::RecordStatus LocateFramesLeft(format::GroupReader& reader, size_t count,
+                                      ScannedGroup& group) {
+  for (size_t located = 0; located < count; ++located) {
+    format::RecordLocation frame;
+    if (const format::RecordStatus status = reader.LocateFrame(frame);
+        status != format::RecordStatus::kOk) {
+      return status;
+    }
+    group.size += frame.length;
+  }
+  return format::RecordStatus::kOk;
+}
+
 // Reads an archive group's frames through the reader's extraction, writing
 // nothing, and notes whether its catalog keeps the rules and its frames
 // match their digests and decode; lists its tree.
@@ -85,26 +113,11 @@ format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& gro
       extraction::ExtractArchive(reader, *catalog, nullptr, next_temporary_number, nullptr);
   group.original_size = catalog->stream_size;
   for (const uint32_t size : result.frame_sizes) group.size += size;
-  const std::vector<uint64_t> shares = StoredShares(*catalog, result.frame_sizes);
-  for (size_t e = 0; e < catalog->entries.size(); ++e) {
-    const format::ArchiveEntry& entry = catalog->entries[e];
-    group.entries.push_back({std::string(entry.path), entry.kind == format::EntryKind::kDirectory,
-                             entry.executable(), entry.size, shares[e]});
-  }
+  ListArchiveEntries(*catalog, result.frame_sizes, group);
   if (result.status != format::RecordStatus::kDigestMismatch) return result.status;
   group.bad_record = format::RecordRole::kContents;
   group.undecodable = result.damaged;
-  // The frames below the bad one are located only, so that the scan goes on
-  // with the next group.
-  for (size_t left = catalog->frames.size() - result.frames_located; left > 0; --left) {
-    format::RecordLocation frame;
-    if (const format::RecordStatus status = reader.LocateFrame(frame);
-        status != format::RecordStatus::kOk) {
-      return status;
-    }
-    group.size += frame.length;
-  }
-  return format::RecordStatus::kOk;
+  return LocateFramesLeft(reader, catalog->frames.size() - result.frames_located, group);
 }
 
 // What the reader's walk makes of a run of groups.
