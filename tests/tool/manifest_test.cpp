@@ -6,6 +6,7 @@
 #include "plan_rules.h"
 #include "test_support.h"
 #include "tool_error.h"
+#include "variables.h"
 
 using namespace tool;
 
@@ -264,6 +265,20 @@ TEST(PlanRules, LaunchValuesMustExpandWithinTheReadersLimits) {
             std::string::npos);
   plan.values[0].text = "%v10%";  // 1,024 bytes
   EXPECT_EQ(PlanError(plan), "");
+}
+
+TEST(PlanRules, LaunchValuesAreCheckedAsTheReaderExpandsThem) {
+  // The launch creates an absent `executable` empty before it expands the
+  // parameters, so a reference to it takes no room: these parameters fill
+  // the limit exactly, and the reader would start them.
+  PackPlan plan;
+  plan.values.push_back({"parameters", "%executable%%big%"});
+  plan.values.push_back({"big", std::string(format::kMaxExpandedSize, 'x')});
+  EXPECT_EQ(PlanError(plan), "");
+  plan.values[0].text += "!";
+  EXPECT_EQ(PlanError(plan),
+            "value \"parameters\": expands beyond what the reader allows (1 MiB, or too much "
+            "work), so it would start nothing");
 }
 
 TEST(PlanRules, FileNamesMustBeExtractableOnEverySystem) {

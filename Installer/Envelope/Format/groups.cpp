@@ -15,6 +15,10 @@ constexpr RecordRole kFileRecords[] = {RecordRole::kKey, RecordRole::kName, Reco
 constexpr RecordRole kArchiveRecords[] = {RecordRole::kKey, RecordRole::kCatalog};
 constexpr RecordRole kOtherRecords[] = {RecordRole::kKey};
 
+// The names GroupKindName gives the kinds whose type text is no name.
+constexpr std::string_view kTailKindName = "tail";
+constexpr std::string_view kOtherKindName = "other";
+
 // Where each text record's payload goes.
 std::string* TextOf(RecordRole role, Group& group) {
   switch (role) {
@@ -79,6 +83,20 @@ std::string_view GroupType(GroupKind kind) {
     case GroupKind::kOther: return {};
   }
   return {};
+}
+
+std::string_view GroupKindName(GroupKind kind) {
+  switch (kind) {
+    case GroupKind::kTail: return kTailKindName;
+    case GroupKind::kOther: return kOtherKindName;
+    case GroupKind::kValue:
+    case GroupKind::kFile:
+    case GroupKind::kCompressedFile:
+    case GroupKind::kArchive:
+    case GroupKind::kStub:
+    case GroupKind::kOption: return GroupType(kind);
+  }
+  return kOtherKindName;
 }
 
 std::optional<ArchiveCatalog> ParseGroupCatalog(const Group& group) {

@@ -62,6 +62,11 @@ std::span<const RecordRole> RecordsAfterType(GroupKind kind);
 // an empty text.
 std::string_view GroupType(GroupKind kind);
 
+// What a listing calls a group of `kind`: its type text, but "tail" for the
+// tail (whose type text is the tail marker) and "other" for a type no reader
+// knows.
+std::string_view GroupKindName(GroupKind kind);
+
 // A group as read. The key, name and value are envelope text, decoded to
 // UTF-8 as envelope_text.h says; the type keeps its stored bytes.
 struct Group {

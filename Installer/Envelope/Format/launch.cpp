@@ -28,12 +28,14 @@ void InsertGroupVariable(VariableTable& table, const Group& group) {
   if (IsFileGroup(group.kind) && !group.key.empty()) table.emplace(group.key, group.name);
 }
 
+std::optional<std::string> ExpandLaunchVariable(VariableTable& table, std::string_view name) {
+  return ExpandVariables(Entry(table, name), table);
+}
+
 std::optional<LaunchCommand> ExpandLaunchCommand(VariableTable& table,
                                                  const std::string& work_directory) {
-  const std::optional<std::string> executable =
-      ExpandVariables(Entry(table, kExecutableVariable), table);
-  const std::optional<std::string> parameters =
-      ExpandVariables(Entry(table, kParametersVariable), table);
+  const std::optional<std::string> executable = ExpandLaunchVariable(table, kExecutableVariable);
+  const std::optional<std::string> parameters = ExpandLaunchVariable(table, kParametersVariable);
   if (!executable || !parameters) return std::nullopt;
   return LaunchCommand{work_directory + *executable, *parameters};
 }

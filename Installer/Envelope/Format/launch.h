@@ -40,10 +40,18 @@ struct LaunchCommand {
   std::string parameters;  // expanded `parameters`: the command-line tail
 };
 
-// Expands `executable`, then `parameters`, each read with entry access (an
-// absent one is created empty, and so may be referred to afterwards). Nothing
-// when either goes beyond ExpandVariables' limits: no such command can be
-// started.
+// The variables the launch reads, in the order it expands them.
+inline constexpr std::string_view kLaunchVariables[] = {kExecutableVariable, kParametersVariable};
+
+// Expands the launch variable `name` (one of kLaunchVariables) as the launch
+// does: read with entry access (an absent one is created empty, and so may be
+// referred to afterwards), then expanded over `table`. Nothing when that goes
+// beyond ExpandVariables' limits.
+std::optional<std::string> ExpandLaunchVariable(VariableTable& table, std::string_view name);
+
+// Expands `executable`, then `parameters`, each with ExpandLaunchVariable.
+// Nothing when either goes beyond ExpandVariables' limits: no such command
+// can be started.
 std::optional<LaunchCommand> ExpandLaunchCommand(VariableTable& table,
                                                  const std::string& work_directory);
 

@@ -204,12 +204,13 @@ class MadeDirectories {
   RunState& state_;
 };
 
-}  // namespace
-void WalkEnvelope(const std::string& program_path, RunState& state) {
-  platform::File archive = platform::File::OpenForReading(program_path);
+// Opens the program file at `program_path` at the end of its envelope's
+// tail; false, reported, when it cannot be opened or holds no envelope.
+bool OpenEnvelope(const std::string& program_path, platform::File& archive, RunState& state) {
+  archive = platform::File::OpenForReading(program_path);
   if (!archive.IsOpen()) {
     ReportFileError(state.messages, kFailedToOpenArchive, program_path, platform::LastErrorCode());
-    return;
+    return false;
   }
   // A missing marker is no system error: report it as such, not as whatever
   // failed earlier in the run.
@@ -217,87 +218,152 @@ void WalkEnvelope(const std::string& program_path, RunState& state) {
   if (!format::FindEnvelopeTail(archive)) {
     ReportFileError(state.messages, kFailedToInitializeArchive, program_path,
                     platform::LastErrorCode());
-    return;
+    return false;
   }
+  return true;
+}
 
-  // The envelope is read from its end down; everything above the position is
-  // done, but for a file's contents, which count as they are written.
-  const int64_t envelope_end = archive.Position();
-  ExtractionProgress progress(envelope_end, state.messages);
+// What the walk keeps from one group to the next, made in this order and
+// undone in the reverse one: the threads outlive every PendingFile, and the
+// directories made are handed to the run's state before they go.
+struct Walk {
+  Walk(platform::File& archive, RunState& state)
+      : envelope_end(archive.Position()),
+        progress(envelope_end, state.messages),
+        groups(archive),
+        rule(state.variables),
+        decoding_threads(DecodingSlots()),
+        room(state.work_directory),
+        directories(state.work_directory),
+        made(directories, state) {}
 
-  // Each group arrives verified but for a file's contents, which are read
-  // once, hashed and written under a temporary name together. The effects
-  // keep their order: the digest decides, then the variable is added, then
-  // the file takes its name. Nothing appears under the name of a file whose
-  // contents do not match.
-  format::GroupReader groups(archive);
-  format::WalkRule walk(state.variables);
-  format::Group group;
+  // The envelope is read from its end down; everything above the position
+  // is done, but for a file's contents, which count as they are written.
+  const int64_t envelope_end;
+  ExtractionProgress progress;
+  format::GroupReader groups;
+  format::WalkRule rule;
   int next_temporary_number = 0;
-  // Both outlive every PendingFile below.
   WritingThread writing_thread;
-  DecodingThreads decoding_threads(DecodingSlots());
-  DiskRoom room(state.work_directory);
-  DirectoryMaker directories(state.work_directory);
-  const MadeDirectories made(directories, state);
+  DecodingThreads decoding_threads;
+  DiskRoom room;
+  DirectoryMaker directories;
+  const MadeDirectories made;
   DecodingFiles decoding;
-  for (;;) {
-    progress.Reached(envelope_end - groups.reader().Position());
-    auto file = std::make_unique<PendingFile>();
-    format::RecordStatus status = groups.ReadHead(group);
-    // The stub group ends the walk at its key: its name and contents, the
-    // reader program itself, are never read.
-    if (status == format::RecordStatus::kOk && !group.bad_record &&
-        group.kind != format::GroupKind::kStub) {
-      status = groups.ReadBody(group);
-    }
-    if (status == format::RecordStatus::kOk && !group.bad_record &&
-        format::IsFileGroup(group.kind)) {
-      status = group.kind == format::GroupKind::kFile
-                   ? ExtractFile(state.work_directory, group, groups.reader(), *file,
-                                 next_temporary_number, writing_thread, room, progress)
-                   : ExtractCompressedFile(state.work_directory, group, groups.reader(), *file,
-                                           next_temporary_number, decoding_threads, room, progress);
-      if (status == format::RecordStatus::kDigestMismatch) {
-        group.bad_record = format::RecordRole::kContents;
-        status = format::RecordStatus::kOk;
-      }
-    }
-    if (status == format::RecordStatus::kOk && !group.bad_record &&
-        group.kind == format::GroupKind::kArchive) {
-      // The files read before come first, and no temporary file of theirs
-      // is left for the archive's files to meet.
-      if (!PlaceDecodedFiles(decoding, 0, state)) return;
-      if (!ExtractArchiveGroup(groups, group, state, directories, next_temporary_number, room,
-                               progress)) {
-        return;
-      }
-    }
-    if (status != format::RecordStatus::kOk || group.bad_record) file->Discard();
-    // The files read before this group come first, with their own failures.
-    const bool read_whole = status == format::RecordStatus::kOk && !group.bad_record;
-    const bool still_decoding = read_whole && group.kind == format::GroupKind::kCompressedFile;
-    if (!PlaceDecodedFiles(decoding, still_decoding ? kMostFilesDecoding : 0, state)) return;
-    // A read failure ends the walk silently; a digest mismatch is reported.
-    if (status != format::RecordStatus::kOk && !group.bad_record) return;
-    const bool goes_on = walk.Take(group);
-    state.envelope_valid = walk.envelope_valid();
-    state.options = walk.options();
-    if (group.bad_record) {
-      ReportInvalidArchive(state.messages);
-      return;
-    }
-    if (group.kind == format::GroupKind::kFile && !PlaceFile(*file, state)) return;
-    if (group.kind == format::GroupKind::kCompressedFile) {
-      // A file that is to take a name a temporary file may have is placed
-      // before the next temporary file is made, so that it never takes that
-      // file's name from under it.
-      const bool keeps_decoding = goes_on && !MayNameTemporaryFile(group.name);
-      decoding.push_back(std::move(file));
-      if (!PlaceDecodedFiles(decoding, keeps_decoding ? kMostFilesDecoding : 0, state)) return;
-    }
-    if (!goes_on) return;
+};
+
+// Whether a group's records so far were read whole and matched.
+bool ReadWhole(format::RecordStatus status, const format::Group& group) {
+  return status == format::RecordStatus::kOk && !group.bad_record;
+}
+
+// Reads the next group's head and, but for the stub group's, its body: the
+// stub group ends the walk at its key, its name and contents, the reader
+// program itself, never read.
+format::RecordStatus ReadGroup(format::GroupReader& groups, format::Group& group) {
+  const format::RecordStatus status = groups.ReadHead(group);
+  if (!ReadWhole(status, group) || group.kind == format::GroupKind::kStub) return status;
+  return groups.ReadBody(group);
+}
+
+// Extracts a file group's contents to `file` under a temporary name, a
+// mismatch of their digest noted in group.bad_record.
+format::RecordStatus ExtractGroupFile(Walk& walk, const RunState& state, format::Group& group,
+                                      PendingFile& file) {
+  const format::RecordStatus status =
+      group.kind == format::GroupKind::kFile
+          ? ExtractFile(state.work_directory, group, walk.groups.reader(), file,
+                        walk.next_temporary_number, walk.writing_thread, walk.room, walk.progress)
+          : ExtractCompressedFile(state.work_directory, group, walk.groups.reader(), file,
+                                  walk.next_temporary_number, walk.decoding_threads, walk.room,
+                                  walk.progress);
+  if (status != format::RecordStatus::kDigestMismatch) return status;
+  group.bad_record = format::RecordRole::kContents;
+  return format::RecordStatus::kOk;
+}
+
+// Extracts an archive group after the files read before it, which come
+// first, so that no temporary file of theirs is left for the archive's
+// files to meet. Whether the walk goes on.
+bool ExtractGroupArchive(Walk& walk, format::Group& group, RunState& state) {
+  return PlaceDecodedFiles(walk.decoding, 0, state) &&
+         ExtractArchiveGroup(walk.groups, group, state, walk.directories,
+                             walk.next_temporary_number, walk.room, walk.progress);
+}
+
+// Discards `file` unless its group was read whole, then places the files
+// read before this group, which come first, with their own failures: all of
+// them, but while this group's compressed file decodes as many as may stay
+// decoding. Whether the walk goes on.
+bool SettleEarlierFiles(Walk& walk, format::RecordStatus status, const format::Group& group,
+                        PendingFile& file, RunState& state) {
+  const bool read_whole = ReadWhole(status, group);
+  if (!read_whole) file.Discard();
+  const bool still_decoding = read_whole && group.kind == format::GroupKind::kCompressedFile;
+  return PlaceDecodedFiles(walk.decoding, still_decoding ? kMostFilesDecoding : 0, state);
+}
+
+// Takes a group read whole, or one whose digest did not match, as the walk's
+// rule says, passing the rule's verdict and options to the run's state, and
+// reports a mismatch. Whether the rule lets the walk go on after it.
+bool TakeGroup(Walk& walk, const format::Group& group, RunState& state) {
+  const bool goes_on = walk.rule.Take(group);
+  state.envelope_valid = walk.rule.envelope_valid();
+  state.options = walk.rule.options();
+  if (group.bad_record) ReportInvalidArchive(state.messages);
+  return goes_on;
+}
+
+// Gives a file group's file its name: a plain file's now; a compressed
+// file's once its chunks are decoded, left decoding only while the walk goes
+// on (`goes_on`) and its name cannot be a temporary file's. Whether that
+// succeeded.
+bool PlaceGroupFile(Walk& walk, const format::Group& group, std::unique_ptr<PendingFile> file,
+                    bool goes_on, RunState& state) {
+  if (group.kind == format::GroupKind::kFile) return PlaceFile(*file, state);
+  if (group.kind != format::GroupKind::kCompressedFile) return true;
+  // A file that is to take a name a temporary file may have is placed
+  // before the next temporary file is made, so that it never takes that
+  // file's name from under it.
+  const bool keeps_decoding = goes_on && !MayNameTemporaryFile(group.name);
+  walk.decoding.push_back(std::move(file));
+  return PlaceDecodedFiles(walk.decoding, keeps_decoding ? kMostFilesDecoding : 0, state);
+}
+
+// Reads the next group and applies it to `state`. Each group arrives
+// verified but for a file's contents, which are read once, hashed and
+// written under a temporary name together. The effects keep their order:
+// the digest decides, then the variable is added, then the file takes its
+// name. Nothing appears under the name of a file whose contents do not
+// match. Whether the walk goes on.
+bool WalkGroup(Walk& walk, RunState& state) {
+  walk.progress.Reached(walk.envelope_end - walk.groups.reader().Position());
+  auto file = std::make_unique<PendingFile>();
+  format::Group group;
+  format::RecordStatus status = ReadGroup(walk.groups, group);
+  if (ReadWhole(status, group) && format::IsFileGroup(group.kind)) {
+    status = ExtractGroupFile(walk, state, group, *file);
   }
+  if (ReadWhole(status, group) && group.kind == format::GroupKind::kArchive &&
+      !ExtractGroupArchive(walk, group, state)) {
+    return false;
+  }
+  if (!SettleEarlierFiles(walk, status, group, *file, state)) return false;
+  // A read failure ends the walk silently; a digest mismatch is reported.
+  if (status != format::RecordStatus::kOk && !group.bad_record) return false;
+  const bool goes_on = TakeGroup(walk, group, state);
+  if (group.bad_record) return false;  // the mismatch ends the walk
+  return PlaceGroupFile(walk, group, std::move(file), goes_on, state) && goes_on;
+}
+
+}  // namespace
+
+void WalkEnvelope(const std::string& program_path, RunState& state) {
+  platform::File archive;
+  if (!OpenEnvelope(program_path, archive, state)) return;
+  Walk walk(archive, state);
+  // Group after group, down to the stub group or the first that ends the walk.
+  while (WalkGroup(walk, state)) continue;
 }
 
 }  // namespace reader

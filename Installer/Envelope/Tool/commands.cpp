@@ -7,40 +7,20 @@
 
 #include "command_line.h"
 #include "envelope_scan.h"
+#include "groups.h"
 #include "launch.h"
 #include "plan_rules.h"
 #include "shown_text.h"
 #include "tool_error.h"
 #include "utf8_path.h"
 #include "variables.h"
+#include "work_directory_placeholder.h"
 
 namespace tool {
 
 using format::GroupKind;
 
 namespace {
-
-// Stands in for the reader's per-run directory in a listed command line.
-constexpr const char* kWorkDirectoryPlaceholder = "<work>";
-
-// The placeholder work directory with the separator of the stub's system.
-std::string WorkDirectory(const EnvelopeScan& scan) {
-  return std::string(kWorkDirectoryPlaceholder) + (scan.windows_program ? "\\" : "/");
-}
-
-const char* KindName(GroupKind kind) {
-  switch (kind) {
-    case GroupKind::kTail: return "tail";
-    case GroupKind::kValue: return "value";
-    case GroupKind::kFile: return "file";
-    case GroupKind::kCompressedFile: return "zfile";
-    case GroupKind::kArchive: return "archive";
-    case GroupKind::kStub: return "stub";
-    case GroupKind::kOption: return "option";
-    case GroupKind::kOther: return "other";
-  }
-  return "other";
-}
 
 // The scan's texts as the Windows reader shows and uses them: names, keys and
 // values that are not UTF-8 read in code page 1252 (see shown_text.h).
@@ -51,8 +31,10 @@ void ShowTextsAsWindowsDoes(EnvelopeScan& scan) {
   }
 }
 
+// How a message names a group: its kind, its type when unknown, its key and
+// its name.
 std::string Describe(const ScannedGroup& group) {
-  std::string text = KindName(group.kind);
+  std::string text(format::GroupKindName(group.kind));
   if (group.kind == GroupKind::kOther) text += " (type " + Quoted(group.type) + ")";
   if (group.kind != GroupKind::kTail) text += " key " + Quoted(group.key);
   if (!group.name.empty()) text += " name " + Quoted(group.name);
@@ -100,15 +82,81 @@ std::string SignatureFacts(const EnvelopeScan& scan) {
 // them goes beyond the reader's limits, and the reader would start nothing.
 std::optional<format::LaunchCommand> ReaderCommandLine(const EnvelopeScan& scan,
                                                        format::VariableTable table) {
-  return format::ExpandLaunchCommand(table, WorkDirectory(scan));
+  return format::ExpandLaunchCommand(table, PlaceholderWorkDirectory(scan.windows_program));
 }
 
+// A group's digests column: "ok", "signed" (the stub's bytes changed by code
+// signing) or the first record that does not match.
 std::string Status(const ScannedGroup& group, const EnvelopeScan& scan) {
   if (!group.bad_record) return "ok";
   if (scan.ChangedBySigning(group)) return "signed";
   return std::string("BAD ") + format::RecordRoleName(*group.bad_record);
 }
 
+// Where a signed program's certificate table lies and what it holds, or null
+// for a program that is not signed.
+nlohmann::ordered_json CertificateTableJson(const EnvelopeScan& scan) {
+  if (!scan.certificate_table) return nullptr;
+  const CertificateTableFacts& certificates = *scan.certificate_table;
+  nlohmann::ordered_json facts;
+  facts["offset"] = certificates.entry.offset;
+  facts["size"] = certificates.entry.size;
+  facts["inside_file"] = certificates.in_file;
+  facts["envelope_before_it"] = scan.tail_found && certificates.in_file;
+  facts["bytes_after"] = certificates.bytes_after;
+  facts["signature_readable"] = certificates.signature_readable;
+  facts["bytes_beyond_signature"] = certificates.bytes_beyond_signature;
+  return facts;
+}
+
+// An archive group's tree, an object per entry in catalog order.
+nlohmann::ordered_json TreeJson(const ScannedGroup& group) {
+  nlohmann::ordered_json tree = nlohmann::ordered_json::array();
+  for (const ListedEntry& listed : group.entries) {
+    tree.push_back({{"path", listed.path},
+                    {"type", listed.directory ? "directory" : "file"},
+                    {"size", listed.size},
+                    {"stored_size", listed.stored},
+                    {"executable", listed.executable}});
+  }
+  return tree;
+}
+
+// A group's entry in the list of groups: what it holds and whether its
+// digests match.
+nlohmann::ordered_json GroupJson(const ScannedGroup& group) {
+  nlohmann::ordered_json entry;
+  entry["type"] = std::string(format::GroupKindName(group.kind));
+  if (group.kind == GroupKind::kOther) entry["type_text"] = group.type;
+  if (group.kind != GroupKind::kTail) entry["key"] = group.key;
+  if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kStub) {
+    entry["name"] = group.name;
+  }
+  if (group.kind == GroupKind::kValue) entry["value"] = group.value;
+  entry["size"] = group.size;
+  if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive) {
+    entry["original_size"] = group.original_size;
+  }
+  if (group.kind == GroupKind::kArchive) entry["entries"] = TreeJson(group);
+  entry["digests_match"] = !group.bad_record;
+  if (group.bad_record) entry["bad_record"] = format::RecordRoleName(*group.bad_record);
+  return entry;
+}
+
+// The command line the reader would start, or null when it would start
+// nothing.
+nlohmann::ordered_json CommandLineJson(const EnvelopeScan& scan,
+                                       const format::VariableTable& table) {
+  const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
+  if (!command) return nullptr;
+  return {{"work_directory", std::string(kWorkDirectoryPlaceholder)},
+          {"executable", command->program},
+          {"parameters", command->parameters},
+          {"arguments", format::SplitCommandLine(command->parameters)}};
+}
+
+// The listing as one JSON document: the file, its groups and, for a valid
+// envelope, what the reader would do with it.
 void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
                const format::VariableTable& table) {
   nlohmann::ordered_json document;
@@ -117,63 +165,16 @@ void PrintJson(const std::filesystem::path& installer, const EnvelopeScan& scan,
   document["envelope_end"] = scan.tail_found ? nlohmann::ordered_json(scan.envelope_end) : nullptr;
   document["windows_program"] = scan.windows_program;
   document["signed"] = scan.signed_program();
-  if (scan.certificate_table) {
-    const CertificateTableFacts& certificates = *scan.certificate_table;
-    nlohmann::ordered_json facts;
-    facts["offset"] = certificates.entry.offset;
-    facts["size"] = certificates.entry.size;
-    facts["inside_file"] = certificates.in_file;
-    facts["envelope_before_it"] = scan.tail_found && certificates.in_file;
-    facts["bytes_after"] = certificates.bytes_after;
-    facts["signature_readable"] = certificates.signature_readable;
-    facts["bytes_beyond_signature"] = certificates.bytes_beyond_signature;
-    document["certificate_table"] = std::move(facts);
-  } else {
-    document["certificate_table"] = nullptr;
-  }
+  document["certificate_table"] = CertificateTableJson(scan);
   document["valid"] = scan.Valid();
   document["problem"] = scan.problem.empty() ? nullptr : nlohmann::ordered_json(scan.problem);
   nlohmann::ordered_json& groups = document["groups"] = nlohmann::ordered_json::array();
-  for (const ScannedGroup& group : scan.groups) {
-    nlohmann::ordered_json entry;
-    entry["type"] = KindName(group.kind);
-    if (group.kind == GroupKind::kOther) entry["type_text"] = group.type;
-    if (group.kind != GroupKind::kTail) entry["key"] = group.key;
-    if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kStub) {
-      entry["name"] = group.name;
-    }
-    if (group.kind == GroupKind::kValue) entry["value"] = group.value;
-    entry["size"] = group.size;
-    if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive) {
-      entry["original_size"] = group.original_size;
-    }
-    if (group.kind == GroupKind::kArchive) {
-      nlohmann::ordered_json& tree = entry["entries"] = nlohmann::ordered_json::array();
-      for (const ListedEntry& listed : group.entries) {
-        tree.push_back({{"path", listed.path},
-                        {"type", listed.directory ? "directory" : "file"},
-                        {"size", listed.size},
-                        {"stored_size", listed.stored},
-                        {"executable", listed.executable}});
-      }
-    }
-    entry["digests_match"] = !group.bad_record;
-    if (group.bad_record) entry["bad_record"] = format::RecordRoleName(*group.bad_record);
-    groups.push_back(std::move(entry));
-  }
+  for (const ScannedGroup& group : scan.groups) groups.push_back(GroupJson(group));
   if (scan.Valid()) {
     document["options"] = {{"exit_codes", ReaderOptions(scan).exit_codes}};
     nlohmann::ordered_json& variables = document["variables"] = nlohmann::ordered_json::object();
     for (const auto& [name, value] : table) variables[name] = value;
-    const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
-    if (command) {
-      document["command_line"] = {{"work_directory", kWorkDirectoryPlaceholder},
-                                  {"executable", command->program},
-                                  {"parameters", command->parameters},
-                                  {"arguments", format::SplitCommandLine(command->parameters)}};
-    } else {
-      document["command_line"] = nullptr;
-    }
+    document["command_line"] = CommandLineJson(scan, table);
   }
   // Payload texts are bytes, not necessarily UTF-8: replace what is not.
   std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -194,8 +195,9 @@ void PrintTree(const ScannedGroup& group) {
   }
 }
 
-void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
-               const format::VariableTable& table) {
+// The listing's first lines: the file, where its envelope ends and whether
+// it is signed.
+void PrintSummary(const std::filesystem::path& installer, const EnvelopeScan& scan) {
   std::cout << Quoted(Utf8FromPath(installer)) << ": " << scan.file_size << " bytes";
   if (scan.tail_found) {
     std::cout << ", envelope ends at " << scan.envelope_end << " ("
@@ -204,6 +206,10 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   if (scan.signed_program()) std::cout << ", code-signed";
   std::cout << "\n";
   if (scan.certificate_table && scan.tail_found) std::cout << SignatureFacts(scan) << "\n";
+}
+
+// The groups, a row each in reading order, an archive's tree below its row.
+void PrintGroupRows(const EnvelopeScan& scan) {
   // "size" is what the envelope stores; "original" what a file is once
   // extracted (for a compressed file, as its contents declare).
   if (!scan.groups.empty()) {
@@ -212,8 +218,9 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   }
   int row = 0;
   for (const ScannedGroup& group : scan.groups) {
-    const std::string type =
-        group.kind == GroupKind::kOther ? Quoted(group.type) : std::string(KindName(group.kind));
+    const std::string type = group.kind == GroupKind::kOther
+                                 ? Quoted(group.type)
+                                 : std::string(format::GroupKindName(group.kind));
     const std::string original =
         format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive
             ? std::to_string(group.original_size)
@@ -226,18 +233,29 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
     PrintTree(group);
   }
   std::fflush(stdout);
-  if (!scan.Valid()) return;  // what is wrong goes to standard error
+}
 
+// What the reader's exit code would be.
+void PrintExitCodes(const EnvelopeScan& scan) {
   std::cout << "exit codes: "
             << (ReaderOptions(scan).exit_codes
                     ? "the setup program's own, and the reader's failure codes (option \"" +
                           std::string(format::kExitCodesOption) + "\")"
                     : std::string("0 after the launch, whatever the setup program returns"))
             << "\n";
+}
+
+// The variables, a line each.
+void PrintVariables(const format::VariableTable& table) {
   std::cout << "variables:\n";
   for (const auto& [name, value] : table) {
     std::cout << "  " << name << " = " << Quoted(value) << "\n";
   }
+}
+
+// The command line the reader would start, and the arguments the program
+// would receive, or that it would start nothing.
+void PrintCommandLine(const EnvelopeScan& scan, const format::VariableTable& table) {
   const std::optional<format::LaunchCommand> command = ReaderCommandLine(scan, table);
   if (!command) {
     std::cout << "command line: none; the values expand beyond the reader's limits, so it would "
@@ -252,6 +270,18 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   for (const std::string& argument : format::SplitCommandLine(command->parameters)) {
     std::cout << "    [" << ++number << "] " << Quoted(argument) << "\n";
   }
+}
+
+// The listing as text: the file, its groups and, for a valid envelope, what
+// the reader would do with it.
+void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
+               const format::VariableTable& table) {
+  PrintSummary(installer, scan);
+  PrintGroupRows(scan);
+  if (!scan.Valid()) return;  // what is wrong goes to standard error
+  PrintExitCodes(scan);
+  PrintVariables(table);
+  PrintCommandLine(scan, table);
 }
 
 // Says on standard error what is wrong with the installer, if anything: the
@@ -283,6 +313,74 @@ bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& sc
   return false;
 }
 
+// Creates `directory`, and the directories it lies in, unless it exists;
+// throws ToolError when it cannot.
+void CreateDirectoryForFiles(const std::filesystem::path& directory) {
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (!std::filesystem::is_directory(directory)) {
+    throw ToolError("cannot create the directory " + Quoted(Utf8FromPath(directory)) +
+                    (error ? ": " + error.message() : ""));
+  }
+}
+
+// The archive and file groups to extract into `directory`, in reading order,
+// as the reader writes them; every file's target is checked before the first
+// is written. Throws ToolError.
+std::vector<const ScannedGroup*> GroupsToExtract(const EnvelopeScan& scan,
+                                                 const std::filesystem::path& directory) {
+  std::vector<const ScannedGroup*> groups;
+  for (const ScannedGroup& group : scan.groups) {
+    if (group.kind == GroupKind::kArchive) groups.push_back(&group);
+    if (!format::IsFileGroup(group.kind)) continue;
+    if (const std::string refused = RefusedFilePath(group.name); !refused.empty()) {
+      throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
+    }
+    const std::filesystem::path target = directory / PathFromUtf8(group.name);
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
+      throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
+    }
+    groups.push_back(&group);
+  }
+  return groups;
+}
+
+// Extracts an archive group's tree into `directory`, naming each entry.
+void ExtractTreeGroup(InstallerFiles& contents, const ScannedGroup& group,
+                      const std::filesystem::path& directory) {
+  contents.ExtractArchive(group, directory);
+  for (const ListedEntry& entry : group.entries) {
+    std::cout << "extracted " << Quoted(entry.path + (entry.directory ? "/" : ""));
+    if (!entry.directory) std::cout << " (" << entry.size << " bytes)";
+    std::cout << "\n";
+  }
+}
+
+// Extracts a file group's file into `directory`, in place of one an earlier
+// group wrote under its name, and names it.
+void ExtractFileGroup(InstallerFiles& contents, const ScannedGroup& group,
+                      const std::filesystem::path& directory) {
+  const std::filesystem::path target = directory / PathFromUtf8(group.name);
+  std::error_code error;
+  std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
+  if (group.kind == GroupKind::kCompressedFile) {
+    contents.ExtractCompressedFile(group, target);
+  } else {
+    contents.CopyRecordToFile(group.contents, target);
+  }
+  std::cout << "extracted " << Quoted(group.name) << " (" << group.original_size << " bytes)\n";
+}
+
+// The variables the envelope sets, the built-ins left out, a name=value line
+// each.
+void PrintSetVariables(const EnvelopeScan& scan) {
+  for (const auto& [name, value] :
+       ReaderVariables(scan, PlaceholderWorkDirectory(scan.windows_program))) {
+    if (!format::IsBuiltInVariable(name)) std::cout << name << "=" << value << "\n";
+  }
+}
+
 }  // namespace
 
 int ListInstaller(const std::filesystem::path& installer, bool json) {
@@ -291,7 +389,8 @@ int ListInstaller(const std::filesystem::path& installer, bool json) {
   // A file without an envelope has nothing to list; a damaged envelope is
   // listed as far as it can be read, marking the groups that fail.
   if (scan.tail_found) {
-    const format::VariableTable table = ReaderVariables(scan, WorkDirectory(scan));
+    const format::VariableTable table =
+        ReaderVariables(scan, PlaceholderWorkDirectory(scan.windows_program));
     if (json) {
       PrintJson(installer, scan, table);
     } else {
@@ -324,50 +423,17 @@ int ExtractInstaller(const std::filesystem::path& installer,
     const int code = VerifyInstaller(installer);
     if (code != kExitSuccess) return code;
   }
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
-  if (!std::filesystem::is_directory(directory)) {
-    throw ToolError("cannot create the directory " + Quoted(Utf8FromPath(directory)) +
-                    (error ? ": " + error.message() : ""));
-  }
-  // Files are written in reading order, as the reader writes them; every
-  // target is checked before the first is written.
-  std::vector<const ScannedGroup*> files;
-  for (const ScannedGroup& group : scan.groups) {
-    if (group.kind == GroupKind::kArchive) files.push_back(&group);
-    if (!format::IsFileGroup(group.kind)) continue;
-    if (const std::string refused = RefusedFilePath(group.name); !refused.empty()) {
-      throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
-    }
-    const std::filesystem::path target = directory / PathFromUtf8(group.name);
-    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
-      throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
-    }
-    files.push_back(&group);
-  }
+  CreateDirectoryForFiles(directory);
+  const std::vector<const ScannedGroup*> groups = GroupsToExtract(scan, directory);
   InstallerFiles contents(installer);
-  for (const ScannedGroup* file : files) {
-    if (file->kind == GroupKind::kArchive) {
-      contents.ExtractArchive(*file, directory);
-      for (const ListedEntry& entry : file->entries) {
-        std::cout << "extracted " << Quoted(entry.path + (entry.directory ? "/" : ""));
-        if (!entry.directory) std::cout << " (" << entry.size << " bytes)";
-        std::cout << "\n";
-      }
-      continue;
-    }
-    const std::filesystem::path target = directory / PathFromUtf8(file->name);
-    std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
-    if (file->kind == GroupKind::kCompressedFile) {
-      contents.ExtractCompressedFile(*file, target);
+  for (const ScannedGroup* group : groups) {
+    if (group->kind == GroupKind::kArchive) {
+      ExtractTreeGroup(contents, *group, directory);
     } else {
-      contents.CopyRecordToFile(file->contents, target);
+      ExtractFileGroup(contents, *group, directory);
     }
-    std::cout << "extracted " << Quoted(file->name) << " (" << file->original_size << " bytes)\n";
   }
-  for (const auto& [name, value] : ReaderVariables(scan, WorkDirectory(scan))) {
-    if (!format::IsBuiltInVariable(name)) std::cout << name << "=" << value << "\n";
-  }
+  PrintSetVariables(scan);
   return kExitSuccess;
 }
 

@@ -69,6 +69,34 @@ std::vector<uint64_t> StoredShares(const format::ArchiveCatalog& catalog,
   return shares;
 }
 
+// Lists the tree of an archive group whose frames were read, `frame_sizes`
+// their stored sizes, into `group`.
+void ListArchiveEntries(const format::ArchiveCatalog& catalog,
+                        const std::vector<uint32_t>& frame_sizes, ScannedGroup& group) {
+  const std::vector<uint64_t> shares = StoredShares(catalog, frame_sizes);
+  for (size_t e = 0; e < catalog.entries.size(); ++e) {
+    const format::ArchiveEntry& entry = catalog.entries[e];
+    group.entries.push_back({std::string(entry.path), entry.kind == format::EntryKind::kDirectory,
+                             entry.executable(), entry.size, shares[e]});
+  }
+}
+
+// Locates the `count` frames left below a bad one, neither read nor
+// checked, so that the scan goes on with the next group; adds their sizes
+// to the group's.
+format::RecordStatus LocateFramesLeft(format::GroupReader& reader, size_t count,
+                                      ScannedGroup& group) {
+  for (size_t located = 0; located < count; ++located) {
+    format::RecordLocation frame;
+    if (const format::RecordStatus status = reader.LocateFrame(frame);
+        status != format::RecordStatus::kOk) {
+      return status;
+    }
+    group.size += frame.length;
+  }
+  return format::RecordStatus::kOk;
+}
+
 // Reads an archive group's frames through the reader's extraction, writing
 // nothing, and notes whether its catalog keeps the rules and its frames
 // match their digests and decode; lists its tree.
@@ -85,26 +113,152 @@ format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& gro
       extraction::ExtractArchive(reader, *catalog, nullptr, next_temporary_number, nullptr);
   group.original_size = catalog->stream_size;
   for (const uint32_t size : result.frame_sizes) group.size += size;
-  const std::vector<uint64_t> shares = StoredShares(*catalog, result.frame_sizes);
-  for (size_t e = 0; e < catalog->entries.size(); ++e) {
-    const format::ArchiveEntry& entry = catalog->entries[e];
-    group.entries.push_back({std::string(entry.path), entry.kind == format::EntryKind::kDirectory,
-                             entry.executable(), entry.size, shares[e]});
-  }
+  ListArchiveEntries(*catalog, result.frame_sizes, group);
   if (result.status != format::RecordStatus::kDigestMismatch) return result.status;
   group.bad_record = format::RecordRole::kContents;
   group.undecodable = result.damaged;
-  // The frames below the bad one are located only, so that the scan goes on
-  // with the next group.
-  for (size_t left = catalog->frames.size() - result.frames_located; left > 0; --left) {
-    format::RecordLocation frame;
-    if (const format::RecordStatus status = reader.LocateFrame(frame);
-        status != format::RecordStatus::kOk) {
-      return status;
-    }
-    group.size += frame.length;
+  return LocateFramesLeft(reader, catalog->frames.size() - result.frames_located, group);
+}
+
+// What the reader's walk makes of a run of groups.
+struct WalkOutcome {
+  format::ReaderOptions options;
+  bool envelope_valid = false;
+};
+
+// Takes the scanned groups as the reader's walk takes them (format::WalkRule),
+// adding their variables to `table`.
+WalkOutcome WalkScannedGroups(const std::vector<ScannedGroup>& groups,
+                              format::VariableTable& table) {
+  format::WalkRule walk(table);
+  for (const ScannedGroup& group : groups) {
+    if (!walk.Take(group)) break;
   }
-  return format::RecordStatus::kOk;
+  return {walk.options(), walk.envelope_valid()};
+}
+
+// Opens the installer at `path` at its end; throws ToolError when it is no
+// regular file or cannot be read.
+platform::File OpenInstaller(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw ToolError(Quoted(Utf8FromPath(path)) + " is not a regular file");
+  }
+  platform::File file = platform::File::OpenForReading(Utf8FromPath(path));
+  if (!file.IsOpen() || !file.SeekToEnd()) {
+    throw ToolError("cannot read " + Quoted(Utf8FromPath(path)) + ": " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  return file;
+}
+
+// Notes the size of `file`, open at its end, whether it is a Windows program
+// and where its certificate table lies.
+void InspectProgram(platform::File& file, EnvelopeScan& scan) {
+  scan.file_size = file.Position();
+  const WindowsProgramFacts facts = InspectWindowsProgram(file);
+  scan.windows_program = facts.is_windows_program;
+  if (facts.has_signature) {
+    scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
+  }
+}
+
+// Finds the envelope's tail, leaving `file` at its end; false, with the
+// problem noted, when there is none.
+bool FindTail(platform::File& file, EnvelopeScan& scan) {
+  if (!format::FindEnvelopeTail(file)) {
+    scan.problem = scan.certificate_table && scan.certificate_table->in_file
+                       ? "no envelope in the signed part of the file: the tail marker is missing "
+                         "before the certificate table"
+                       : "no envelope: the tail marker is missing";
+    return false;
+  }
+  scan.tail_found = true;
+  scan.envelope_end = file.Position();
+  return true;
+}
+
+// Reads the next group whole, its contents hashed and compressed contents
+// decoded as the reader decodes them, mismatches noted in the group.
+format::RecordStatus ReadAndCheckGroup(format::GroupReader& reader,
+                                       extraction::DecodingThreads& decoding_threads,
+                                       ScannedGroup& group) {
+  format::RecordStatus read = reader.Next(group);
+  if (read == format::RecordStatus::kOk &&
+      (group.kind == format::GroupKind::kFile || group.kind == format::GroupKind::kStub)) {
+    read = reader.VerifyContents(group);
+  }
+  if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
+    read = CheckCompressedContents(reader.reader(), decoding_threads, group);
+  }
+  if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kArchive &&
+      !group.bad_record) {
+    read = CheckArchive(reader, group);
+  }
+  return read;
+}
+
+// Notes the stored size of a group, and the extracted size of a file.
+void SizeGroup(format::BackwardReader& reader, ScannedGroup& group) {
+  switch (group.kind) {
+    case format::GroupKind::kTail: group.size = group.type.size(); break;
+    case format::GroupKind::kValue: group.size = group.value.size(); break;
+    case format::GroupKind::kFile:
+    case format::GroupKind::kStub: group.size = group.original_size = group.contents.length; break;
+    case format::GroupKind::kCompressedFile:
+      group.size = group.contents.length;
+      group.original_size = DeclaredOriginalSize(reader, group.contents);
+      break;
+    case format::GroupKind::kArchive:  // sized by CheckArchive
+    case format::GroupKind::kOption:
+    case format::GroupKind::kOther: break;
+  }
+}
+
+// Why reading stopped at the record `failure` tells of, `read` how.
+std::string ReadProblem(format::RecordStatus read, const format::GroupReadFailure& failure) {
+  const std::string role = format::RecordRoleName(failure.role);
+  return read == format::RecordStatus::kOutsideFile
+             ? "the " + role + " record ending at offset " + std::to_string(failure.end) +
+                   " does not fit in the file"
+             : "reading the " + role + " record at offset " + std::to_string(failure.record.start) +
+                   " failed";
+}
+
+// Reads the groups from the tail, where `file` is, down to the stub group or
+// the first record that cannot be read. Every record is read and hashed, the
+// stub's too, and compressed contents decoded as the reader decodes them;
+// mismatches are noted and the reading goes on.
+void ScanGroups(platform::File& file, EnvelopeScan& scan) {
+  format::GroupReader reader(file, kKeptTextSize);
+  extraction::DecodingThreads decoding_threads(extraction::DecodingSlots());
+  for (;;) {
+    ScannedGroup group;
+    const format::RecordStatus read = ReadAndCheckGroup(reader, decoding_threads, group);
+    SizeGroup(reader.reader(), group);
+    if (read != format::RecordStatus::kOk) {
+      scan.problem = ReadProblem(read, reader.failure());
+      // A group whose type could be read is shown as far as it goes.
+      if (reader.failure().role != format::RecordRole::kType) {
+        scan.groups.push_back(std::move(group));
+      }
+      return;
+    }
+    scan.groups.push_back(std::move(group));
+    if (scan.groups.back().kind == format::GroupKind::kStub) {
+      scan.reached_stub = true;
+      return;
+    }
+  }
+}
+
+// Gives the scan its verdict: the walk's on the groups read, and a problem
+// when the reading ended before the stub group without one.
+void JudgeEnvelope(EnvelopeScan& scan) {
+  if (!scan.reached_stub && scan.problem.empty()) scan.problem = "no stub group";
+  format::VariableTable table;
+  scan.walk_valid = WalkScannedGroups(scan.groups, table).envelope_valid;
 }
 
 }  // namespace
@@ -121,113 +275,31 @@ const ScannedGroup* EnvelopeScan::FirstBadGroup() const {
   return nullptr;
 }
 
-EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    throw ToolError(Quoted(Utf8FromPath(path)) + " is not a regular file");
-  }
-  platform::File file = platform::File::OpenForReading(Utf8FromPath(path));
-  if (!file.IsOpen() || !file.SeekToEnd()) {
-    throw ToolError("cannot read " + Quoted(Utf8FromPath(path)) + ": " +
-                    platform::SystemErrorText(platform::LastErrorCode()));
-  }
-  EnvelopeScan scan;
-  scan.file_size = file.Position();
-  const WindowsProgramFacts facts = InspectWindowsProgram(file);
-  scan.windows_program = facts.is_windows_program;
-  if (facts.has_signature) {
-    scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
-  }
-  if (!format::FindEnvelopeTail(file)) {
-    scan.problem = scan.certificate_table && scan.certificate_table->in_file
-                       ? "no envelope in the signed part of the file: the tail marker is missing "
-                         "before the certificate table"
-                       : "no envelope: the tail marker is missing";
-    return scan;
-  }
-  scan.tail_found = true;
-  scan.envelope_end = file.Position();
+bool EnvelopeScan::Valid() const {
+  if (!walk_valid || !reached_stub) return false;
+  const ScannedGroup& stub = groups.back();
+  return !stub.bad_record || ChangedBySigning(stub);
+}
 
-  // Every record is read and hashed, the stub's too, down to the stub group,
-  // and compressed contents decoded as the reader decodes them; mismatches
-  // are noted and the reading goes on.
-  format::GroupReader reader(file, kKeptTextSize);
-  extraction::DecodingThreads decoding_threads(extraction::DecodingSlots());
-  for (;;) {
-    ScannedGroup group;
-    format::RecordStatus read = reader.Next(group);
-    if (read == format::RecordStatus::kOk &&
-        (group.kind == format::GroupKind::kFile || group.kind == format::GroupKind::kStub)) {
-      read = reader.VerifyContents(group);
-    }
-    if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
-      read = CheckCompressedContents(reader.reader(), decoding_threads, group);
-    }
-    if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kArchive &&
-        !group.bad_record) {
-      read = CheckArchive(reader, group);
-    }
-    switch (group.kind) {
-      case format::GroupKind::kTail: group.size = group.type.size(); break;
-      case format::GroupKind::kValue: group.size = group.value.size(); break;
-      case format::GroupKind::kFile:
-      case format::GroupKind::kStub:
-        group.size = group.original_size = group.contents.length;
-        break;
-      case format::GroupKind::kCompressedFile:
-        group.size = group.contents.length;
-        group.original_size = DeclaredOriginalSize(reader.reader(), group.contents);
-        break;
-      case format::GroupKind::kArchive:  // sized by CheckArchive
-      case format::GroupKind::kOption:
-      case format::GroupKind::kOther: break;
-    }
-    if (read != format::RecordStatus::kOk) {
-      const format::GroupReadFailure& failure = reader.failure();
-      const std::string role = format::RecordRoleName(failure.role);
-      scan.problem = read == format::RecordStatus::kOutsideFile
-                         ? "the " + role + " record ending at offset " +
-                               std::to_string(failure.end) + " does not fit in the file"
-                         : "reading the " + role + " record at offset " +
-                               std::to_string(failure.record.start) + " failed";
-      // A group whose type could be read is shown as far as it goes.
-      if (failure.role != format::RecordRole::kType) scan.groups.push_back(std::move(group));
-      break;
-    }
-    scan.groups.push_back(std::move(group));
-    if (scan.groups.back().kind == format::GroupKind::kStub) {
-      scan.reached_stub = true;
-      break;
-    }
-  }
-  if (!scan.reached_stub && scan.problem.empty()) scan.problem = "no stub group";
+EnvelopeScan ScanEnvelope(const std::filesystem::path& path) {
+  platform::File file = OpenInstaller(path);
+  EnvelopeScan scan;
+  InspectProgram(file, scan);
+  if (!FindTail(file, scan)) return scan;
+  ScanGroups(file, scan);
+  JudgeEnvelope(scan);
   return scan;
 }
 
-namespace {
-
-// Takes the scanned groups as the reader's walk takes them, adding their
-// variables to `table`; returns the options they set.
-format::ReaderOptions WalkScannedGroups(const EnvelopeScan& scan, format::VariableTable& table) {
-  format::WalkRule walk(table);
-  for (const ScannedGroup& group : scan.groups) {
-    if (!walk.Take(group)) break;
-  }
-  return walk.options();
-}
-
-}  // namespace
-
 format::ReaderOptions ReaderOptions(const EnvelopeScan& scan) {
   format::VariableTable table;
-  return WalkScannedGroups(scan, table);
+  return WalkScannedGroups(scan.groups, table).options;
 }
 
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory) {
   format::VariableTable table;
   format::SetBuiltInVariables(table, work_directory, "");
-  WalkScannedGroups(scan, table);
+  WalkScannedGroups(scan.groups, table);
   return table;
 }
 

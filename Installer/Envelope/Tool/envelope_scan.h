@@ -53,6 +53,9 @@ struct EnvelopeScan {
   std::optional<CertificateTableFacts> certificate_table;
   std::vector<ScannedGroup> groups;  // in reading order, tail first
   bool reached_stub = false;
+  // Whether the reader's walk would find the envelope valid, taking the
+  // groups as format::WalkRule takes them.
+  bool walk_valid = false;
   // Why the scan ended before the stub group, when it did.
   std::string problem;
 
@@ -63,7 +66,11 @@ struct EnvelopeScan {
   // The first group with a bad digest, or nullptr. The stub's contents do not
   // count in a signed program, where signing changes the stub's bytes.
   const ScannedGroup* FirstBadGroup() const;
-  bool Valid() const { return tail_found && reached_stub && FirstBadGroup() == nullptr; }
+  // Whether the installer is whole: the reader's walk finds the envelope
+  // valid, the scan reached the stub group, and the stub's name and
+  // contents, which the walk does not read, match their digests too (but for
+  // the contents' change by code signing).
+  bool Valid() const;
 };
 
 // Scans the installer at `path`; throws ToolError when it cannot be read.

@@ -39,13 +39,8 @@ int Pack(const Options& options) {
   return kExitSuccess;
 }
 
-// The command line, its arguments in UTF-8.
-int Run(int argc, char** argv) {
-  CLI::App app("Builds, inspects, verifies and unpacks Quillmarrow installers.", "envelope");
-  app.set_version_flag("--version", "envelope " QUILLMARROW_VERSION);
-  app.require_subcommand(1);
-  Options options;
-
+// Adds the "pack" command, its flags read into `options`.
+CLI::App* AddPackCommand(CLI::App& app, Options& options) {
   CLI::App* pack =
       app.add_subcommand("pack", "Pack a reader, files, trees and values into an installer");
   pack->add_option("--stub", options.stub, "The bare reader program")->required();
@@ -63,36 +58,46 @@ int Run(int argc, char** argv) {
   pack->add_flag("--exit-codes", options.exit_codes,
                  "Make the reader return the setup program's exit code, and codes of its own "
                  "failures, instead of 0 (also: exit_codes = true in the manifest)");
-  CLI::Option* compression =
-      pack->add_option("--compression", options.compression,
-                       "none: files stored as they are (\"file\" groups), trees stored; fast "
-                       "or best (the default), for speed or for size: files compressed in 1 MiB "
-                       "chunks on every processor (\"zfile\" groups), trees as one zstd "
-                       "archive. Replaces the manifest's top-level compression; a [[file]]'s or "
-                       "[[tree]]'s own compression still applies to it");
+  pack->add_option("--compression", options.compression,
+                   "none: files stored as they are (\"file\" groups), trees stored; fast "
+                   "or best (the default), for speed or for size: files compressed in 1 MiB "
+                   "chunks on every processor (\"zfile\" groups), trees as one zstd "
+                   "archive. Replaces the manifest's top-level compression; a [[file]]'s or "
+                   "[[tree]]'s own compression still applies to it");
   pack->add_option("--output,-o", options.output, "The installer to write")->required();
+  return pack;
+}
 
+// Adds the "list" command, its arguments read into `options`.
+CLI::App* AddListCommand(CLI::App& app, Options& options) {
   CLI::App* list = app.add_subcommand("list", "Show every group, the values and the command line");
   list->add_option("installer", options.installer, "Installer to read")->required();
   list->add_flag("--json", options.json, "One JSON document instead of text");
+  return list;
+}
 
+// Adds the "verify" command, its argument read into `options`.
+CLI::App* AddVerifyCommand(CLI::App& app, Options& options) {
   CLI::App* verify =
       app.add_subcommand("verify", "Check every record's digest (exit 1 if one fails)");
   verify->add_option("installer", options.installer, "Installer to check")->required();
+  return verify;
+}
 
+// Adds the "extract" command, its arguments read into `options`.
+CLI::App* AddExtractCommand(CLI::App& app, Options& options) {
   CLI::App* extract =
       app.add_subcommand("extract", "Write the files as the reader would, run nothing");
   extract->add_option("installer", options.installer, "Installer to unpack")->required();
   extract->add_option("--to", options.directory, "Directory to write into (created if missing)")
       ->required();
+  return extract;
+}
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? kExitSuccess : kExitError;
-  }
-  options.compression_given = compression->count() > 0;
-
+// Runs the command the command line chose; a failure is told on standard
+// error, as kExitError.
+int RunCommand(const CLI::App* pack, const CLI::App* list, const CLI::App* verify,
+               const Options& options) {
   try {
     if (pack->parsed()) return Pack(options);
     const std::filesystem::path installer = PathFromUtf8(options.installer);
@@ -103,6 +108,25 @@ int Run(int argc, char** argv) {
     std::cerr << "envelope: error: " << error.what() << "\n";
     return kExitError;
   }
+}
+
+// The command line, its arguments in UTF-8.
+int Run(int argc, char** argv) {
+  CLI::App app("Builds, inspects, verifies and unpacks Quillmarrow installers.", "envelope");
+  app.set_version_flag("--version", "envelope " QUILLMARROW_VERSION);
+  app.require_subcommand(1);
+  Options options;
+  CLI::App* pack = AddPackCommand(app, options);
+  CLI::App* list = AddListCommand(app, options);
+  CLI::App* verify = AddVerifyCommand(app, options);
+  AddExtractCommand(app, options);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? kExitSuccess : kExitError;
+  }
+  options.compression_given = pack->count("--compression") > 0;
+  return RunCommand(pack, list, verify, options);
 }
 
 }  // namespace

@@ -93,9 +93,9 @@ std::vector<const toml::table*> Tables(const std::filesystem::path& manifest,
   return tables;
 }
 
-}  // namespace
-
-PackPlan ReadManifest(const std::filesystem::path& manifest) {
+// The manifest at `manifest`, parsed; throws ToolError when it cannot be
+// read or is no TOML.
+toml::table ParseManifest(const std::filesystem::path& manifest) {
   // Read here rather than by toml++, whose file opening takes a narrow path,
   // which Windows reads in the ANSI code page.
   std::ifstream file(manifest, std::ios::binary);
@@ -105,14 +105,17 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
   }
   std::ostringstream text;
   text << file.rdbuf();
-  toml::table root;
   try {
-    root = toml::parse(text.str(), Utf8FromPath(manifest));
+    return toml::parse(text.str(), Utf8FromPath(manifest));
   } catch (const toml::parse_error& error) {
     throw ToolError(Where(manifest, error.source()) + ": " + std::string(error.description()));
   }
-  const std::filesystem::path base = manifest.parent_path();
+}
 
+// The plan the parsed manifest `root` lists, its sources relative to the
+// manifest's directory; throws ToolError at the first entry that is wrong.
+PackPlan PlanOfManifest(const std::filesystem::path& manifest, const toml::table& root) {
+  const std::filesystem::path base = manifest.parent_path();
   PackPlan plan;
   EntryReader top(manifest, root,
                   {"stub_name", "exit_codes", "compression", "file", "tree", "value"},
@@ -136,6 +139,12 @@ PackPlan ReadManifest(const std::filesystem::path& manifest) {
     plan.values.push_back({entry.Required("key"), entry.Required("text")});
   }
   return plan;
+}
+
+}  // namespace
+
+PackPlan ReadManifest(const std::filesystem::path& manifest) {
+  return PlanOfManifest(manifest, ParseManifest(manifest));
 }
 
 }  // namespace tool

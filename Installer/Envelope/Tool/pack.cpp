@@ -166,6 +166,8 @@ std::vector<std::vector<TreeEntry>> ListTrees(const PackPlan& plan) {
   return trees;
 }
 
+// A name for the installer while it is written: hidden, beside `output`,
+// and unlikely to be taken.
 std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   std::random_device random;
   char suffix[16];
@@ -179,106 +181,179 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& output) {
   return output.parent_path() / PathFromUtf8(name);
 }
 
-}  // namespace
-
-void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
-                   const std::filesystem::path& output) {
-  CheckPlan(plan);
-  const std::string stub_name = RecordedStubName(plan, Utf8FromPath(stub.filename()));
-
+// What packing reads, every input checked before anything is written.
+struct CheckedInputs {
+  std::string stub_name;  // the name the stub group records
+  platform::File stub;    // open at its start
   uint32_t stub_size = 0;
-  platform::File stub_file = OpenInput(stub, "stub", stub_size);
-  if (format::FindEnvelopeTail(stub_file)) {
+  std::vector<uint32_t> file_sizes;           // the plan's files', in order
+  std::vector<std::vector<TreeEntry>> trees;  // the plan's trees, listed
+};
+
+// Opens the stub at its start, refusing one that already holds an envelope
+// or is code-signed.
+platform::File OpenStub(const std::filesystem::path& stub, uint32_t& size) {
+  platform::File file = OpenInput(stub, "stub", size);
+  if (format::FindEnvelopeTail(file)) {
     throw ToolError("stub " + Quoted(Utf8FromPath(stub)) +
                     " already holds an envelope; pack the bare reader program");
   }
-  stub_file.Seek(-stub_file.Position());
-  if (InspectWindowsProgram(stub_file).has_signature) {
+  file.Seek(-file.Position());
+  if (InspectWindowsProgram(file).has_signature) {
     throw ToolError(
         "stub " + Quoted(Utf8FromPath(stub)) +
         " is code-signed; pack the unsigned reader and sign the packed installer afterwards");
   }
+  return file;
+}
+
+// The sizes of the plan's files, each source opened once to refuse what
+// cannot be packed.
+std::vector<uint32_t> FileSizes(const PackPlan& plan) {
   std::vector<uint32_t> sizes(plan.files.size());
   for (size_t i = 0; i < plan.files.size(); ++i) {
     OpenInput(plan.files[i].source, "file " + Quoted(plan.files[i].name) + ": source", sizes[i]);
   }
-  const std::vector<std::vector<TreeEntry>> trees = ListTrees(plan);
+  return sizes;
+}
+
+// Checks the plan, the stub, the files and the trees, in that order; throws
+// ToolError for the first problem.
+CheckedInputs CheckInputs(const std::filesystem::path& stub, const PackPlan& plan) {
+  CheckPlan(plan);
+  CheckedInputs inputs;
+  inputs.stub_name = RecordedStubName(plan, Utf8FromPath(stub.filename()));
+  inputs.stub = OpenStub(stub, inputs.stub_size);
+  inputs.file_sizes = FileSizes(plan);
+  inputs.trees = ListTrees(plan);
+  return inputs;
+}
+
+// Creates the file the installer is written to.
+platform::File CreateInstallerFile(const std::filesystem::path& path) {
+  platform::File file = platform::File::CreateForWriting(Utf8FromPath(path));
+  if (!file.IsOpen()) {
+    throw ToolError("cannot create " + Quoted(Utf8FromPath(path)) + ": " +
+                    platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  return file;
+}
+
+// The plan's files to compress, in order, each with its size and level.
+std::vector<writer::CompressionInput> CompressedInputs(const PackPlan& plan,
+                                                       const std::vector<uint32_t>& sizes) {
+  std::vector<writer::CompressionInput> compressed;
+  for (size_t i = 0; i < plan.files.size(); ++i) {
+    const writer::Compression compression = plan.files[i].compression.value_or(plan.compression);
+    if (compression != writer::Compression::kNone) {
+      compressed.push_back(CompressedInput(plan.files[i], sizes[i], compression));
+    }
+  }
+  return compressed;
+}
+
+// Adds the plan's file groups in order: a compressed file with the contents
+// `pipeline` gives next, an uncompressed one read from its source, refused
+// when its size is no longer `sizes[i]`.
+void AddFileGroups(writer::EnvelopeWriter& envelope, const PackPlan& plan,
+                   const std::vector<uint32_t>& sizes, writer::CompressionPipeline& pipeline) {
+  for (size_t i = 0; i < plan.files.size(); ++i) {
+    const FileEntry& file = plan.files[i];
+    if (file.compression.value_or(plan.compression) != writer::Compression::kNone) {
+      try {
+        envelope.AddCompressedFileGroup(file.key, file.name, pipeline.NextContents());
+      } catch (const std::length_error&) {
+        throw ToolError("file " + Quoted(file.name) +
+                        ": compressed, it would take 4 GiB or more, more than an envelope "
+                        "record holds; pack it with compression = \"none\"");
+      }
+      continue;
+    }
+    uint32_t size = 0;
+    platform::File source = OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);
+    if (size != sizes[i]) {
+      throw ToolError("file " + Quoted(file.name) + ": source changed while packing");
+    }
+    envelope.AddFileGroup(file.key, file.name,
+                          FileContents(source, size, "file " + Quoted(file.name)));
+  }
+}
+
+// Adds an archive group for each of the plan's trees, `trees` their listed
+// entries, showing the progress through all their bytes.
+void AddTreeGroups(writer::EnvelopeWriter& envelope, const PackPlan& plan,
+                   const std::vector<std::vector<TreeEntry>>& trees) {
   uint64_t tree_bytes = 0;
   for (const auto& tree : trees) {
     for (const TreeEntry& entry : tree) tree_bytes += entry.size;
   }
+  PackProgress progress(tree_bytes);
+  for (size_t t = 0; t < trees.size(); ++t) {
+    try {
+      writer::AddArchiveGroup(envelope, "", ArchiveItems(trees[t]),
+                              plan.trees[t].compression.value_or(plan.compression),
+                              [&progress](uint64_t bytes) { progress.Advance(bytes); });
+    } catch (const std::length_error&) {
+      throw ToolError("tree " + Quoted(Utf8FromPath(plan.trees[t].source)) +
+                      ": a frame would take 4 GiB or more, more than an envelope record holds");
+    }
+  }
+}
 
-  const std::filesystem::path temporary = TemporaryBeside(output);
-  platform::File out = platform::File::CreateForWriting(Utf8FromPath(temporary));
-  if (!out.IsOpen()) {
-    throw ToolError("cannot create " + Quoted(Utf8FromPath(temporary)) + ": " +
+// Writes the whole installer to `out` and closes it: the stub group, the
+// file groups, the tree groups, the value groups, the option group and the
+// tail.
+void WriteInstaller(const std::filesystem::path& stub, const PackPlan& plan, CheckedInputs& inputs,
+                    platform::File& out) {
+  // The compressed files are compressed on every processor from here on,
+  // ahead of the writing.
+  writer::CompressionPipeline pipeline(CompressedInputs(plan, inputs.file_sizes),
+                                       writer::CompressionPipeline::DefaultThreads());
+  FileOutput installer(out);
+  writer::EnvelopeWriter envelope(installer);
+  envelope.AddStubGroup(
+      FileContents(inputs.stub, inputs.stub_size, "stub " + Quoted(Utf8FromPath(stub))),
+      inputs.stub_name);
+  AddFileGroups(envelope, plan, inputs.file_sizes, pipeline);
+  // The trees go after the files, so that the reader, reading from the
+  // end, makes their directories before it meets a file put in one.
+  AddTreeGroups(envelope, plan, inputs.trees);
+  for (const ValueEntry& value : plan.values) envelope.AddValueGroup(value.key, value.text);
+  if (plan.exit_codes) envelope.AddOptionGroup(format::kExitCodesOption);
+  envelope.AddTail();
+  installer.Flush();
+  if (!out.Close()) {
+    throw ToolError("writing the installer failed: " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
-  try {
-    // The compressed files are compressed on every processor from here on,
-    // ahead of the writing.
-    std::vector<writer::CompressionInput> compressed;
-    for (size_t i = 0; i < plan.files.size(); ++i) {
-      const writer::Compression compression = plan.files[i].compression.value_or(plan.compression);
-      if (compression != writer::Compression::kNone) {
-        compressed.push_back(CompressedInput(plan.files[i], sizes[i], compression));
-      }
-    }
-    writer::CompressionPipeline pipeline(std::move(compressed),
-                                         writer::CompressionPipeline::DefaultThreads());
+}
 
-    FileOutput installer(out);
-    writer::EnvelopeWriter envelope(installer);
-    envelope.AddStubGroup(FileContents(stub_file, stub_size, "stub " + Quoted(Utf8FromPath(stub))),
-                          stub_name);
-    for (size_t i = 0; i < plan.files.size(); ++i) {
-      const FileEntry& file = plan.files[i];
-      if (file.compression.value_or(plan.compression) != writer::Compression::kNone) {
-        try {
-          envelope.AddCompressedFileGroup(file.key, file.name, pipeline.NextContents());
-        } catch (const std::length_error&) {
-          throw ToolError("file " + Quoted(file.name) +
-                          ": compressed, it would take 4 GiB or more, more than an envelope "
-                          "record holds; pack it with compression = \"none\"");
-        }
-        continue;
-      }
-      uint32_t size = 0;
-      platform::File source =
-          OpenInput(file.source, "file " + Quoted(file.name) + ": source", size);
-      if (size != sizes[i]) {
-        throw ToolError("file " + Quoted(file.name) + ": source changed while packing");
-      }
-      envelope.AddFileGroup(file.key, file.name,
-                            FileContents(source, size, "file " + Quoted(file.name)));
-    }
-    // The trees go after the files, so that the reader, reading from the
-    // end, makes their directories before it meets a file put in one.
-    PackProgress progress(tree_bytes);
-    for (size_t t = 0; t < trees.size(); ++t) {
-      try {
-        writer::AddArchiveGroup(envelope, "", ArchiveItems(trees[t]),
-                                plan.trees[t].compression.value_or(plan.compression),
-                                [&progress](uint64_t bytes) { progress.Advance(bytes); });
-      } catch (const std::length_error&) {
-        throw ToolError("tree " + Quoted(Utf8FromPath(plan.trees[t].source)) +
-                        ": a frame would take 4 GiB or more, more than an envelope record holds");
-      }
-    }
-    for (const ValueEntry& value : plan.values) envelope.AddValueGroup(value.key, value.text);
-    if (plan.exit_codes) envelope.AddOptionGroup(format::kExitCodesOption);
-    envelope.AddTail();
-    installer.Flush();
-    if (!out.Close()) {
-      throw ToolError("writing the installer failed: " +
-                      platform::SystemErrorText(platform::LastErrorCode()));
-    }
-    std::filesystem::permissions(temporary, std::filesystem::status(stub).permissions());
-    std::filesystem::rename(temporary, output);
+// Gives the written installer the stub's permissions and `output`'s name.
+void MoveIntoPlace(const std::filesystem::path& stub, const std::filesystem::path& temporary,
+                   const std::filesystem::path& output) {
+  std::filesystem::permissions(temporary, std::filesystem::status(stub).permissions());
+  std::filesystem::rename(temporary, output);
+}
+
+// Closes and removes an installer left unfinished.
+void DiscardInstaller(platform::File& out, const std::filesystem::path& temporary) {
+  out.Close();
+  std::error_code ignored;
+  std::filesystem::remove(temporary, ignored);
+}
+
+}  // namespace
+
+void PackInstaller(const std::filesystem::path& stub, const PackPlan& plan,
+                   const std::filesystem::path& output) {
+  CheckedInputs inputs = CheckInputs(stub, plan);
+  const std::filesystem::path temporary = TemporaryBeside(output);
+  platform::File out = CreateInstallerFile(temporary);
+  try {
+    WriteInstaller(stub, plan, inputs, out);
+    MoveIntoPlace(stub, temporary, output);
   } catch (...) {
-    out.Close();
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
+    DiscardInstaller(out, temporary);
     throw;
   }
 }

@@ -12,6 +12,7 @@
 #include "tool_error.h"
 #include "utf8_path.h"
 #include "variables.h"
+#include "work_directory_placeholder.h"
 
 namespace tool {
 
@@ -139,12 +140,19 @@ void CheckValue(const ValueEntry& value, std::set<std::string>& keys) {
   RequireUtf8(value.text, "value " + Quoted(value.key) + ": the text is not valid UTF-8");
 }
 
-// The reader starts nothing when the launch values expand beyond its limits:
-// the plan's variables are set as the reader would set them, and the launch
-// values expanded.
-void CheckLaunchExpansion(const PackPlan& plan) {
+// How a refusal names the reader's limit on an expanded text.
+std::string ExpandedSizeLimit() {
+  constexpr size_t kMebibyte = size_t{1} << 20;
+  static_assert(format::kMaxExpandedSize % kMebibyte == 0);
+  return std::to_string(format::kMaxExpandedSize / kMebibyte) + " MiB";
+}
+
+// The variable table the reader would build from the plan's keyed files and
+// values, with the placeholder work directory and no arguments. The keys are
+// distinct (CheckKey), so the order the groups are read in does not matter.
+format::VariableTable PlanVariables(const PackPlan& plan) {
   format::VariableTable table;
-  format::SetBuiltInVariables(table, "<work>/", "");
+  format::SetBuiltInVariables(table, PlaceholderWorkDirectory(false), "");
   format::Group group;
   auto insert = [&](format::GroupKind kind, const std::string& key, const std::string& text) {
     group.kind = kind;
@@ -156,12 +164,18 @@ void CheckLaunchExpansion(const PackPlan& plan) {
   for (const ValueEntry& value : plan.values) {
     insert(format::GroupKind::kValue, value.key, value.text);
   }
-  for (const std::string_view name : {format::kExecutableVariable, format::kParametersVariable}) {
-    const auto entry = table.find(name);
-    if (entry != table.end() && !format::ExpandVariables(entry->second, table)) {
-      throw ToolError("value " + Quoted(name) +
-                      ": expands beyond what the reader allows (1 MiB, or too much work), so it "
-                      "would start nothing");
+  return table;
+}
+
+// The reader starts nothing when the launch values expand beyond its limits:
+// they are expanded from the plan's variables as the reader's launch expands
+// them.
+void CheckLaunchExpansion(const PackPlan& plan) {
+  format::VariableTable table = PlanVariables(plan);
+  for (const std::string_view name : format::kLaunchVariables) {
+    if (!format::ExpandLaunchVariable(table, name)) {
+      throw ToolError("value " + Quoted(name) + ": expands beyond what the reader allows (" +
+                      ExpandedSizeLimit() + ", or too much work), so it would start nothing");
     }
   }
 }

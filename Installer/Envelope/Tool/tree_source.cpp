@@ -71,9 +71,10 @@ std::string Lowercase(std::string text) {
   return text;
 }
 
-// The entry `item` of the directory whose path in the tree is `prefix`
-// (empty for the root), checked; its path in the tree and kind filled in.
-TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix) {
+// The path in the tree of the entry `item` of the directory whose path in
+// the tree is `prefix` (empty for the root), refused when its name is no
+// text, or a name or path some system cannot hold.
+std::string CheckedTreePath(const fs::directory_entry& item, const std::string& prefix) {
   const std::optional<std::string> name = NameText(item.path().filename());
   if (!name) {
     // POSIX shows the name's bytes (as \xNN); a Windows name with a lone
@@ -84,9 +85,7 @@ TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix
     throw ToolError("the directory " + Shown(item.path().parent_path()) +
                     " holds a name with an unpaired UTF-16 surrogate, which names no text");
   }
-  TreeEntry entry;
-  entry.path = prefix.empty() ? *name : prefix + "/" + *name;
-  entry.source = item.path();
+  const std::string path = prefix.empty() ? *name : prefix + "/" + *name;
   if (name->find('\\') != std::string::npos) {
     throw ToolError(Shown(item.path()) +
                     ": the name contains \"\\\", which Windows takes for a directory separator");
@@ -94,11 +93,17 @@ TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix
   if (const std::string refused = RefusedWindowsName(*name); !refused.empty()) {
     throw ToolError(Shown(item.path()) + ": the name " + refused);
   }
-  if (format::IsFileNameTooLong(entry.path)) {
+  if (format::IsFileNameTooLong(path)) {
     throw ToolError(Shown(item.path()) +
                     ": the path in the tree is longer than any path Windows or Linux accepts");
   }
+  return path;
+}
 
+// Fills in what `entry`, found as `item`, is: a directory, or a regular file
+// with its size and (POSIX) whether it may be executed; refuses anything
+// else, links included.
+void InspectEntryKind(const fs::directory_entry& item, TreeEntry& entry) {
   std::error_code error;
   const fs::file_status status = item.symlink_status(error);
   if (error) throw ToolError("cannot inspect " + Shown(item.path()) + ": " + error.message());
@@ -109,7 +114,7 @@ TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix
   }
   if (fs::is_directory(status)) {
     entry.directory = true;
-    return entry;
+    return;
   }
   if (!fs::is_regular_file(status)) {
     throw ToolError(Shown(item.path()) + " is " + std::string(KindName(status.type())) +
@@ -123,6 +128,15 @@ TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix
         fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
     entry.executable = (status.permissions() & kAnyExecute) != fs::perms::none;
   }
+}
+
+// The entry `item` of the directory whose path in the tree is `prefix`
+// (empty for the root), checked; its path in the tree and kind filled in.
+TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix) {
+  TreeEntry entry;
+  entry.path = CheckedTreePath(item, prefix);
+  entry.source = item.path();
+  InspectEntryKind(item, entry);
   return entry;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "compressed_contents.h"
+#include "platform.h"
 
 namespace writer {
 
@@ -53,7 +54,7 @@ void CompressionPipeline::Stop() {
 }
 
 unsigned CompressionPipeline::DefaultThreads() {
-  return std::max(std::thread::hardware_concurrency(), 1u);
+  return static_cast<unsigned>(platform::ProcessorCount());
 }
 
 void CompressionPipeline::Work() {

@@ -61,7 +61,8 @@ class CompressionPipeline {
   // once, before the next call.
   Payload NextContents();
 
-  // The threads to use on this machine: one per processor, at least one.
+  // The threads to use on this machine: one per processor this process may
+  // run on (platform::ProcessorCount), at least one.
   static unsigned DefaultThreads();
 
  private:
