@@ -6,8 +6,8 @@ namespace platform {
 
 bool IsPathSeparator(char c) { return c == '/' || c == kPathSeparator; }
 
-std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
+std::string_view WithoutTrailingSeparators(std::string_view path) {
+  while (path.size() > 1 && IsPathSeparator(path.back())) path.remove_suffix(1);
   return path;
 }
 

@@ -1,7 +1,7 @@
 // Path text rules the same on every system, for the per-system files.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -13,6 +13,6 @@ bool IsPathSeparator(char c);
 // stays as it is. A path with a separator at its end names a directory, so
 // the system would follow a link there, which callers that must not follow
 // links avoid this way.
-std::string WithoutTrailingSeparators(std::string path);
+std::string_view WithoutTrailingSeparators(std::string_view path);
 
 }  // namespace platform

@@ -50,7 +50,7 @@ void CloseKeepingError(int fd) {
 // Opens a directory, failing when it is a symbolic link. Trailing separators
 // are dropped first: with one, open() would follow a link despite O_NOFOLLOW.
 int OpenDirectoryWithoutFollowing(const std::string& path) {
-  return open(WithoutTrailingSeparators(path).c_str(),
+  return open(std::string(WithoutTrailingSeparators(path)).c_str(),
               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
@@ -167,7 +167,7 @@ int64_t CurrentSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 // Directories
 
 bool MakeDirectory(const std::string& path) {
-  return mkdir(WithoutTrailingSeparators(path).c_str(), 0700) == 0;
+  return mkdir(std::string(WithoutTrailingSeparators(path)).c_str(), 0700) == 0;
 }
 
 ProgramStarts ProgramStartsIn(const std::string& path) {

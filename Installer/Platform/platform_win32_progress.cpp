@@ -37,10 +37,8 @@ enum class WindowState { kNone, kUnavailable, kShown };
 // through the window (GWLP_USERDATA).
 struct ProgressWindow {
   WindowState state = WindowState::kNone;
-  std::wstring caption;
-  std::wstring text;
-  std::wstring window_class;
-  DWORD wait_milliseconds = 0;  // for the window's thread, at most
+  ProgressSettings settings;
+  std::wstring text;  // painted again and again: converted once
   HANDLE thread = nullptr;
   HANDLE ready = nullptr;  // set once the window exists, or could not be made
   HWND window = nullptr;   // written by the window's thread before `ready`
@@ -124,6 +122,8 @@ HFONT MessageFont() {
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION;
 
 HWND CreateProgressWindow(ProgressWindow& progress) {
+  const std::wstring window_class = WideFromUtf8(progress.settings.window_class);
+  const std::wstring caption = WideFromUtf8(progress.settings.window_caption);
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW registration = {};
   registration.cbSize = sizeof registration;
@@ -131,7 +131,7 @@ HWND CreateProgressWindow(ProgressWindow& progress) {
   registration.hInstance = instance;
   // IDC_APPSTARTING (the arrow with an hourglass), as its wide resource name.
   registration.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32650));
-  registration.lpszClassName = progress.window_class.c_str();
+  registration.lpszClassName = window_class.c_str();
   // Registered once per run; a window shown again after a close finds it.
   if (RegisterClassExW(&registration) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     return nullptr;
@@ -144,8 +144,8 @@ HWND CreateProgressWindow(ProgressWindow& progress) {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
   const int x = desktop.left + (desktop.right - desktop.left - width) / 2;
   const int y = desktop.top + (desktop.bottom - desktop.top - height) / 2;
-  return CreateWindowExW(0, progress.window_class.c_str(), progress.caption.c_str(), kWindowStyle,
-                         x, y, width, height, nullptr, nullptr, instance, &progress);
+  return CreateWindowExW(0, window_class.c_str(), caption.c_str(), kWindowStyle, x, y, width,
+                         height, nullptr, nullptr, instance, &progress);
 }
 
 // The window's thread: makes the window, says so, and pumps its messages
@@ -170,9 +170,14 @@ DWORD WINAPI RunProgressWindow(void* raw) {
   return 0;
 }
 
+// How long showing and closing wait for the window's thread, at most.
+DWORD WaitLimit(const ProgressWindow& progress) {
+  return static_cast<DWORD>(progress.settings.window_wait_milliseconds);
+}
+
 // Waits for the window's thread to end and lets go of it.
 void EndProgressThread(ProgressWindow& progress) {
-  if (WaitForSingleObject(progress.thread, progress.wait_milliseconds) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(progress.thread, WaitLimit(progress)) != WAIT_OBJECT_0) {
     progress.thread_left_running = true;
   }
   CloseHandle(progress.thread);
@@ -190,7 +195,7 @@ bool StartProgressWindow(ProgressWindow& progress) {
     progress.ready = nullptr;
     return false;
   }
-  if (WaitForSingleObject(progress.ready, progress.wait_milliseconds) == WAIT_OBJECT_0 &&
+  if (WaitForSingleObject(progress.ready, WaitLimit(progress)) == WAIT_OBJECT_0 &&
       progress.window != nullptr) {
     return true;
   }
@@ -207,10 +212,8 @@ int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64());
 void ProgressDisplay::Show(int percent) {
   if (state_ == nullptr) {
     state_ = new State;
-    state_->caption = WideFromUtf8(settings_.window_caption);
+    state_->settings = settings_;
     state_->text = WideFromUtf8(settings_.window_text);
-    state_->window_class = WideFromUtf8(settings_.window_class);
-    state_->wait_milliseconds = static_cast<DWORD>(settings_.window_wait_milliseconds);
   }
   ProgressWindow& progress = *state_;
   if (progress.state == WindowState::kUnavailable) return;

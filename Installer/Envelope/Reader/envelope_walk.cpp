@@ -358,7 +358,9 @@ bool WalkGroup(Walk& walk, RunState& state) {
 
 }  // namespace
 
-void WalkEnvelope(const std::string& program_path, RunState& state) {
+// Kept out of line: inlined into the run sequence, it pushed the launch and
+// the work directory's set-up out of line instead, and the reader grew.
+[[gnu::noinline]] void WalkEnvelope(const std::string& program_path, RunState& state) {
   platform::File archive;
   if (!OpenEnvelope(program_path, archive, state)) return;
   Walk walk(archive, state);
