@@ -110,7 +110,7 @@ std::string SystemErrorText(int code) { return std::strerror(code); }
 InstanceGuard AcquireSingleInstance(const std::string& name) {
   // One lock file per user, in a place that does not depend on TMPDIR. /tmp is
   // shared, so a file that is not this user's own regular file is not used:
-  // another user can then at most disable the guard, never block the reader
+  // another user can then at most disable the guard, never block this process
   // or make it open something else. flock() dies with the process, and
   // O_CLOEXEC keeps the started program from inheriting it.
   const std::string path = "/tmp/" + name + "." + std::to_string(geteuid()) + ".lock";
@@ -383,7 +383,7 @@ std::vector<char*> ArgumentVector(const std::string& program,
 }
 
 // While the started program runs, an interrupt from the terminal is for it,
-// not for the reader, which still has to remove the work directory
+// not for this process, which may still have work to do once it has ended
 // afterwards (as system() does): from construction to destruction the
 // terminal's interrupt and quit keys are ignored here, but for an interrupt
 // this process catches (it keeps catching it, and passes on what the

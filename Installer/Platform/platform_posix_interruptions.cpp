@@ -1,4 +1,4 @@
-// Interruptions on POSIX systems: catching the signals that ask the reader to
+// Interruptions on POSIX systems: catching the signals that ask this process to
 // stop, and passing them on to the program it waits for. The handler's state
 // is the one process-wide state of this layer: a signal handler has nowhere
 // else to find it.

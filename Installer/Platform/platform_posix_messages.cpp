@@ -1,5 +1,5 @@
 // Messages on POSIX systems: "caption: text" on standard error, which anyone
-// who started the reader can read.
+// who started the program can read.
 #include <unistd.h>
 
 #include <cerrno>

@@ -35,7 +35,7 @@ int ProcessorCount() {
 
 bool StartNativeThread(Thread::State& state) {
   // The new thread inherits the mask: with every signal blocked there, a
-  // signal meant for the reader is taken by the main thread, whose calls it
+  // signal meant for the process is taken by the main thread, whose calls it
   // interrupts.
   sigset_t all, previous;
   sigfillset(&all);

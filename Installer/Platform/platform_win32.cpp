@@ -129,7 +129,7 @@ std::string SystemErrorText(int code) {
 
 InstanceGuard AcquireSingleInstance(const std::string& name) {
   // Never closed: the system releases the mutex when the process ends. The
-  // handle is not inheritable, so the setup program does not hold it.
+  // handle is not inheritable, so started programs do not hold it.
   const HANDLE mutex = CreateMutexW(nullptr, TRUE, WideFromUtf8(name).c_str());
   if (mutex == nullptr) return InstanceGuard::kUnavailable;
   if (GetLastError() == ERROR_ALREADY_EXISTS) return InstanceGuard::kAlreadyRunning;
@@ -413,10 +413,10 @@ bool AllowOwnerToExecute(const std::string&) { return true; }
 ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
                       const std::vector<std::string>&, ProcessExit& exit) {
   // Through the shell, as a user's double click would start it: default verb,
-  // no directory (the program inherits the current one, the work directory),
+  // no directory (the program inherits the current one),
   // no owner window, and a handle to the started process to wait on.
-  // A program in a folder of the work directory may be named with "/", as
-  // packed paths are: the shell is given the system's own separator.
+  // A program in a subdirectory may be named with "/", as
+  // portable paths are: the shell is given the system's own separator.
   std::wstring file = WideFromUtf8(program);
   std::replace(file.begin(), file.end(), L'/', L'\\');
   const std::wstring tail = WideFromUtf8(parameters);

@@ -1,4 +1,4 @@
-// Interruptions on Windows: the signals the POSIX reader catches have no
+// Interruptions on Windows: the signals caught on POSIX have no
 // counterpart here, so nothing is caught and nothing is passed on.
 #include "platform.h"
 

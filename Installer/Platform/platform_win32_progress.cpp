@@ -1,6 +1,6 @@
 // The progress display on Windows: a small window without buttons, with a
 // line of text, a bar and the percentage, painted with USER and GDI calls only
-// (no common controls: the reader imports nothing beyond the system's known
+// (no common controls: the program imports nothing beyond the system's known
 // DLLs). The window lives on a thread of its own, which pumps its messages,
 // so that it stays painted while the extraction keeps the main thread busy.
 #include <windows.h>
