@@ -363,8 +363,7 @@ TEST_F(EnvelopeToolTest, ListShowsTextsAsTheWindowsReaderReadsThem) {
   writer::AppendFileGroup(bytes, "installer", "Größe.exe", "x");
   writer::AppendFileGroup(bytes, "", "caf\xE9 \x80.ini", "y");
   writer::AppendFileGroup(bytes, "", "txt.\u202Eexe", "z");
-  writer::AppendValueGroup(bytes, "executable", "%installer%");
-  writer::AppendValueGroup(bytes, "parameters", "/street=Stra\xDF-1");
+  test::AppendLaunch(bytes, "/street=Stra\xDF-1");
   writer::AppendTail(bytes);
   const fs::path installer = root() / "installer";
   test::WriteFile(installer, bytes);

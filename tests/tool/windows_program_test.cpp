@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "commands.h"
-#include "little_endian.h"
 #include "manifest.h"
 #include "pack.h"
 #include "pe_images.h"
@@ -18,11 +17,6 @@
 using namespace tool;
 
 namespace {
-
-void Put(std::string& bytes, size_t offset, uint32_t value, int size) {
-  format::StoreLittleEndian(reinterpret_cast<unsigned char*>(bytes.data()) + offset, value,
-                            static_cast<size_t>(size));
-}
 
 // A minimal PE image whose certificate table entry has `certificate_size`.
 std::string Program(uint16_t magic, uint32_t certificate_size) {
@@ -59,7 +53,7 @@ TEST(WindowsProgram, OtherFilesAndBrokenHeadersAreNoSignedPrograms) {
                    .is_windows_program);
   EXPECT_FALSE(Inspect(scratch, "MZ").is_windows_program);
   std::string far_header = Program(0x10b, 0x1000);
-  Put(far_header, 0x3c, 0xfffffff0, 4);  // PE header beyond the end
+  test::PutLittleEndian(far_header, 0x3c, 0xfffffff0, 4);  // PE header beyond the end
   EXPECT_FALSE(Inspect(scratch, far_header).is_windows_program);
   std::string truncated = Program(0x10b, 0x1000).substr(0, 0x80 + 30);
   const WindowsProgramFacts facts = Inspect(scratch, truncated);
