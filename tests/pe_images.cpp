@@ -1,7 +1,6 @@
 #include "pe_images.h"
 
 #include "envelope_writer.h"
-#include "installers.h"
 #include "little_endian.h"
 #include "test_support.h"
 
@@ -86,7 +85,8 @@ std::string HiddenEnvelope(std::string_view setup) {
   writer::AppendStubGroup(bytes, "reader");
   writer::AppendFileGroup(bytes, "installer", "Setup.exe", setup);
   writer::AppendFileGroup(bytes, "", "planted.txt", "planted by an attacker");
-  AppendLaunch(bytes, "hidden");
+  writer::AppendValueGroup(bytes, "executable", "%installer%");
+  writer::AppendValueGroup(bytes, "parameters", "hidden");
   writer::AppendTail(bytes);
   return bytes;
 }
