@@ -48,6 +48,9 @@ extern const int kErrorNameTooLong;
 // The error code of a read that met the end of the file.
 extern const int kErrorEndOfFile;
 
+// The error code of an operation that lacked memory.
+extern const int kErrorOutOfMemory;
+
 // ---------------------------------------------------------------------------
 // Errors and messages
 
@@ -134,9 +137,10 @@ inline constexpr bool kProgramStartsCanBeRefused = kSystemKind == SystemKind::kP
 bool IsPrivateDirectory(const std::string& path);
 
 // Makes `path` the current directory, if it is a real directory: never a
-// symbolic link (Windows: no reparse point, such as a junction). On POSIX,
-// where the temporary directory is shared between users, only one owned by
-// this user and writable by no one else is entered.
+// symbolic link (Windows: no reparse point, such as a junction). Where the
+// temporary directory may be shared between users, only one owned by this
+// user is entered: on POSIX also writable by no one else; on Windows owned
+// by this process's user, or by the owner it gives what it makes.
 bool EnterDirectory(const std::string& path);
 
 // Makes `path` the current directory, without the checks of EnterDirectory.
@@ -228,9 +232,105 @@ class File {
   // Closes the file and reports whether everything written reached it.
   bool Close();
 
+  // Lets the owner execute the file. POSIX: adds the owner's execute
+  // permission. Windows: any file may be started, nothing to do.
+  bool AllowOwnerToExecute();
+
  private:
+  friend class Directory;
   static constexpr intptr_t kClosed = -1;
   explicit File(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_ = kClosed;
+};
+
+// ---------------------------------------------------------------------------
+// Directories held open
+//
+// Entries made, found, renamed and removed relative to an open directory, by
+// a single name (no separator): a path component swapped for a link after
+// the directory was opened is never followed, and no path grows longer than
+// one name. Windows: the directory cannot be renamed or deleted while it is
+// held.
+
+// What answers to a name in a directory.
+enum class EntryAtName {
+  kNothing,    // no entry
+  kFile,       // a regular file of exactly that name
+  kDirectory,  // a real directory of exactly that name
+  // Anything else: a link (Windows: any reparse point), a device or pipe, or
+  // an entry whose own name is another one that the system takes for it
+  // (Windows: in another case, or by its short 8.3 name).
+  kOther,
+};
+
+// The error code of an operation that would put a file where a directory
+// stands (POSIX: EISDIR; Windows: ERROR_ACCESS_DENIED, as creating a file
+// there gives).
+extern const int kErrorIsDirectory;
+
+// The error code of a directory that is missing from a path (POSIX: ENOENT;
+// Windows: ERROR_PATH_NOT_FOUND).
+extern const int kErrorPathNotFound;
+
+// Whether the full path `path` is short enough for the system's path calls:
+// POSIX, shorter than PATH_MAX; Windows, within the 32,767 UTF-16 units of
+// its long form ("\\?\" before it). False sets kErrorNameTooLong as the
+// last error. Whatever is made in a directory held open stays within this,
+// so that it can be found and removed again by its path.
+bool FitsPath(std::string_view path);
+
+class Directory {
+ public:
+  Directory() = default;
+  Directory(Directory&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+  Directory& operator=(Directory&& other) noexcept;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  ~Directory() { Close(); }
+
+  // Opens the directory `path` itself: a link (Windows: any reparse point)
+  // in its place is refused, never followed.
+  static Directory Open(const std::string& path);
+
+  bool IsOpen() const { return handle_ != kClosed; }
+  void Close();
+
+  // What answers to `name` here. Keeps the last error.
+  EntryAtName Find(std::string_view name) const;
+
+  // Opens the real directory of exactly the name `name` here. Fails with
+  // kErrorPathNotFound when nothing answers to it, and with kErrorFileExists
+  // when something else does (a file, a link, an entry of another name).
+  Directory OpenDirectory(std::string_view name) const;
+
+  // Makes the directory `name` here, private to this user where the system
+  // has modes, and opens it. Fails with kErrorFileExists when any entry
+  // answers to the name.
+  Directory MakeDirectory(std::string_view name) const;
+
+  // Creates the new file `name` here for writing, private to this user on
+  // POSIX. Fails with kErrorFileExists when any entry answers to the name
+  // (a link included, which is never followed).
+  File CreateNewFile(std::string_view name) const;
+
+  // Removes the entry `name` here that is not a directory (a link as a
+  // link).
+  bool RemoveFile(std::string_view name) const;
+
+  // Closes the file `name` here, open as `file` (made by CreateNewFile), and
+  // gives it the name `new_name` in `target`: where nothing answers to it,
+  // or in place of a regular file of exactly that name (Windows: or where it
+  // answers itself, in another case). A directory there fails with
+  // kErrorIsDirectory, anything else with kErrorFileExists; a failure to
+  // close fails too, and the file keeps its name. Windows: a sharing
+  // violation (a scanner holding the file a moment) is tried again every
+  // `pause_milliseconds` for up to `retry_milliseconds`.
+  bool MoveFileTo(File& file, std::string_view name, const Directory& target,
+                  std::string_view new_name, int retry_milliseconds, int pause_milliseconds) const;
+
+ private:
+  static constexpr intptr_t kClosed = -1;
+  explicit Directory(intptr_t handle) : handle_(handle) {}
   intptr_t handle_ = kClosed;
 };
 

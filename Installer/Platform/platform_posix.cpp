@@ -29,6 +29,7 @@ const char kPathSeparator = '/';
 const int kErrorInvalidName = EINVAL;
 const int kErrorNameTooLong = ENAMETOOLONG;
 const int kErrorEndOfFile = ENODATA;
+const int kErrorOutOfMemory = ENOMEM;
 
 namespace {
 

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 #include "platform.h"
 #include "platform_paths.h"
+#include "platform_win32_native.h"
 #include "win32_text.h"
 
 // The size the shell's execute service expects from a 32-bit caller.
@@ -20,6 +22,7 @@ const char kPathSeparator = '\\';
 const int kErrorInvalidName = ERROR_INVALID_NAME;
 const int kErrorNameTooLong = ERROR_FILENAME_EXCED_RANGE;
 const int kErrorEndOfFile = ERROR_HANDLE_EOF;
+const int kErrorOutOfMemory = ERROR_NOT_ENOUGH_MEMORY;
 const int kErrorFileExists = ERROR_FILE_EXISTS;
 
 namespace {
@@ -91,8 +94,7 @@ bool WriteWhole(HANDLE file, const char* bytes, size_t size, int64_t offset) {
 // False when there is no such entry.
 bool OwnAttributes(const std::string& path, DWORD& attributes) {
   WIN32_FIND_DATAW data;
-  const HANDLE search =
-      FindFirstFileW(WideFromUtf8(WithoutTrailingSeparators(path)).c_str(), &data);
+  const HANDLE search = FindFirstFileW(WidePath(WithoutTrailingSeparators(path)).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   attributes = data.dwFileAttributes;
@@ -100,6 +102,44 @@ bool OwnAttributes(const std::string& path, DWORD& attributes) {
 }
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// The token information `which` of this process, in `buffer`.
+bool TokenInformation(const NativeCalls& calls, HANDLE token, TOKEN_INFORMATION_CLASS which,
+                      std::unique_ptr<char[]>& buffer) {
+  ULONG size = 0;
+  calls.query_information_token(token, which, nullptr, 0, &size);
+  buffer = std::make_unique<char[]>(size);
+  return size > 0 && calls.query_information_token(token, which, buffer.get(), size, &size) >= 0;
+}
+
+// Whether the object `object` (opened with READ_CONTROL) is owned by this
+// process's user, or by the owner it gives what it makes (the
+// administrators, for an elevated process).
+bool IsOwnedByThisUser(HANDLE object) {
+  const NativeCalls* calls = nullptr;
+  if (!LookUpNativeCalls(calls)) return false;
+  ULONG size = 0;
+  calls->query_security_object(object, OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
+  const auto descriptor = std::make_unique<char[]>(size);
+  PSID owner = nullptr;
+  BOOLEAN defaulted = FALSE;
+  HANDLE token = nullptr;
+  if (size == 0 ||
+      calls->query_security_object(object, OWNER_SECURITY_INFORMATION, descriptor.get(), size,
+                                   &size) < 0 ||
+      calls->get_owner(descriptor.get(), &owner, &defaulted) < 0 || owner == nullptr ||
+      calls->open_process_token(GetCurrentProcess(), TOKEN_QUERY, &token) < 0) {
+    return false;
+  }
+  std::unique_ptr<char[]> user, owner_of_new;
+  const bool owned =
+      (TokenInformation(*calls, token, TokenUser, user) &&
+       calls->equal_sid(owner, reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid)) ||
+      (TokenInformation(*calls, token, TokenOwner, owner_of_new) &&
+       calls->equal_sid(owner, reinterpret_cast<TOKEN_OWNER*>(owner_of_new.get())->Owner));
+  CloseHandle(token);
+  return owned;
+}
 
 }  // namespace
 
@@ -191,12 +231,12 @@ int64_t CurrentSeconds() {
 bool MakeDirectory(const std::string& path) {
   // The system ignores separators at the end, and never creates through a
   // link in the directory's place.
-  return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0;
+  return CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
 bool IsRealDirectory(const std::string& path) {
   const DWORD error = GetLastError();
-  const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   SetLastError(error);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
@@ -220,6 +260,12 @@ bool EnterDirectory(const std::string& path) {
   if (entered && ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
                   IsLink(information.dwFileAttributes))) {
     SetLastError(ERROR_DIRECTORY);
+    entered = false;
+  }
+  // A directory in a temporary directory other users share (C:\Temp) may
+  // have been made beforehand by one of them.
+  if (entered && !IsOwnedByThisUser(directory)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     entered = false;
   }
   entered = entered && SetCurrentDirectoryW(WideFromUtf8(path).c_str()) != 0;
@@ -246,7 +292,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
   pattern += '*';
 
   WIN32_FIND_DATAW data;
-  const HANDLE search = FindFirstFileW(WideFromUtf8(pattern).c_str(), &data);
+  const HANDLE search = FindFirstFileW(WidePath(pattern).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   do {
     // A reparse point (symbolic link, junction, mount point) is no directory
@@ -265,7 +311,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
 }
 
 bool RemoveFile(const std::string& path) {
-  const std::wstring wide = WideFromUtf8(path);
+  const std::wstring wide = WidePath(path);
   if (DeleteFileW(wide.c_str())) return true;
   // A link to a directory is removed as a directory; RemoveDirectoryW deletes
   // the link itself, whatever the directory it leads to holds.
@@ -280,7 +326,7 @@ bool RemoveFile(const std::string& path) {
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {
-  return RemoveDirectoryW(WideFromUtf8(path).c_str()) != 0;
+  return RemoveDirectoryW(WidePath(path).c_str()) != 0;
 }
 
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }

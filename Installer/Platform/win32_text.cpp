@@ -1,5 +1,7 @@
 #include "win32_text.h"
 
+#include <windows.h>
+
 // Windows' wchar_t is one UTF-16 unit.
 static_assert(sizeof(wchar_t) == 2);
 
@@ -86,6 +88,16 @@ std::string Utf8FromWide(std::wstring_view text) {
     }
   }
   return utf8;
+}
+
+std::wstring WidePath(std::string_view path) {
+  std::wstring wide = WideFromUtf8(path);
+  // A directory's path leaves room for a file name of 8.3 characters. Only
+  // a full path with a drive ("C:\...") is given the long form; any other
+  // stays as it is.
+  constexpr size_t kOrdinaryPathUnits = MAX_PATH - 12;
+  if (wide.size() < kOrdinaryPathUnits || wide[1] != L':' || wide[2] != L'\\') return wide;
+  return L"\\\\?\\" + wide;
 }
 
 }  // namespace platform

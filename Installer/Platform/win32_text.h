@@ -20,4 +20,10 @@ std::wstring WideFromUtf8(std::string_view text);
 // three-byte form of its code point.
 std::string Utf8FromWide(std::wstring_view text);
 
+// The path `path` for the wide file calls: WideFromUtf8, and where a full
+// path with a drive ("C:\...", its names separated by "\") is too long for
+// the system's ordinary paths (MAX_PATH), its "\\?\" form, which reaches
+// 32,767 units.
+std::wstring WidePath(std::string_view path);
+
 }  // namespace platform
