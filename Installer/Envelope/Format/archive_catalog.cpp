@@ -83,11 +83,15 @@ class FilesOnTheWay {
 bool IsArchivePath(std::string_view path) {
   if (path.empty() || IsFileNameTooLong(path) || !IsContainedFileName(path) ||
       path.find('\\') != std::string_view::npos ||
+      static_cast<size_t>(std::count(path.begin(), path.end(), '/')) >= kMostPathNames ||
       MayNameTemporaryFile(path.substr(0, path.find('/')))) {
     return false;
   }
+  // Every name as Windows would hold it, on every system, so that a tree
+  // comes out the same everywhere.
   return !AnyNameComponent(path, [](std::string_view component) {
-    return component.empty() || component == "." || component == "..";
+    return component == "." || component == ".." ||
+           WindowsNameProblemOf(component) != WindowsNameProblem::kNone;
   });
 }
 

@@ -25,8 +25,11 @@
 // holds exactly one zstd frame (RFC 8878) that decodes to its original size
 // with a window of at most 2^kMaxFrameWindowLog bytes.
 //
-// A path has no empty, "." or ".." component, no "\", no zero byte and no
-// leading "/"; its first component is no name a temporary file may have (see
+// A path has at most kMostPathNames components, none of them empty, "." or
+// "..", no "\", no zero byte and no leading "/", and no name Windows could
+// not hold as it is (see
+// WindowsNameProblemOf: no reserved character, trailing dot or space, or
+// device name); its first component is no name a temporary file may have (see
 // file_names.h), so that no entry ever takes a pending file's name; and no
 // path passes through a file: every proper prefix of a
 // path that ends before a "/" is, where the catalog lists it, a directory.
@@ -60,6 +63,10 @@ inline constexpr uint32_t kMaxFrameOriginalSize = 1024 * 1024 * 1024;
 // The largest window a zstd frame may ask for: 128 MiB, the most a reader
 // holds for a frame's history.
 inline constexpr int kMaxFrameWindowLog = 27;
+
+// A path has at most this many names: a reader holds a directory open for
+// each name on the way to what it makes, and its removal goes as deep.
+inline constexpr size_t kMostPathNames = 256;
 
 // The permission bits an entry may carry, and the execute bits among them.
 inline constexpr uint16_t kMostEntryMode = 0777;

@@ -36,6 +36,14 @@ size_t Utf8SequenceLength(std::string_view text) {
   return length;
 }
 
+char32_t Utf8CodePoint(std::string_view sequence) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(sequence[i]); };
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t code_point = byte(0) & kLeadBits[sequence.size()];
+  for (size_t i = 1; i < sequence.size(); ++i) code_point = (code_point << 6) | (byte(i) & 0x3F);
+  return code_point;
+}
+
 void AppendUtf8(std::string& text, char32_t code_point) {
   if (code_point < 0x80) {
     text += static_cast<char>(code_point);

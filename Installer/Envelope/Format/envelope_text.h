@@ -20,6 +20,10 @@ namespace format {
 // above U+10FFFF, no sequence cut short.
 size_t Utf8SequenceLength(std::string_view text);
 
+// The code point of `sequence`, a whole well-formed UTF-8 sequence (as
+// Utf8SequenceLength measures it).
+char32_t Utf8CodePoint(std::string_view sequence);
+
 // Appends the UTF-8 form of `code_point` (at most U+10FFFF) to `text`.
 void AppendUtf8(std::string& text, char32_t code_point);
 

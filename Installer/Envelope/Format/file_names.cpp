@@ -17,7 +17,34 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
   return true;
 }
 
+// Windows' device names, as the stem of a name before its first dot, less
+// the spaces at its end: the three-letter ones, and those four letters long
+// whose last is a digit 1 to 9 (or, in UTF-8, a superscript 1, 2 or 3).
+bool IsDeviceStem(std::string_view stem) {
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  for (const std::string_view device : {"con", "prn", "aux", "nul"}) {
+    if (stem.size() == device.size() && StartsWithIgnoringCase(stem, device)) return true;
+  }
+  if (!StartsWithIgnoringCase(stem, "com") && !StartsWithIgnoringCase(stem, "lpt")) return false;
+  const std::string_view digit = stem.substr(3);
+  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+         digit == "\xc2\xb2" || digit == "\xc2\xb3";
+}
+
 }  // namespace
+
+WindowsNameProblem WindowsNameProblemOf(std::string_view part) {
+  if (part.empty()) return WindowsNameProblem::kEmpty;
+  for (const char c : part) {
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos) {
+      return WindowsNameProblem::kReservedCharacter;
+    }
+  }
+  if (part.back() == '.' || part.back() == ' ') return WindowsNameProblem::kTrailingDotOrSpace;
+  if (IsDeviceStem(part.substr(0, part.find('.')))) return WindowsNameProblem::kDeviceName;
+  return WindowsNameProblem::kNone;
+}
 
 bool MayNameTemporaryFile(std::string_view name) {
   return AnyNameComponent(

@@ -39,6 +39,22 @@ inline constexpr char kTemporaryFilePrefix[] = "~extracting-";
 // ("~EXTRA~1").
 bool MayNameTemporaryFile(std::string_view name);
 
+// Why Windows could not hold `part`, one name of a path (no separator), as
+// the name it is: it would refuse it, or make another name or a device of it.
+enum class WindowsNameProblem {
+  kNone,
+  kEmpty,
+  // < > : " | ? * \ or a control character (0 to 31); ":" would also name
+  // a stream of a file.
+  kReservedCharacter,
+  kTrailingDotOrSpace,  // dropped: "a." and "a " are "a"
+  // CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 (also with the
+  // superscript digits 1, 2 and 3), in any case, alone or before a dot,
+  // spaces between them ignored ("nul .txt").
+  kDeviceName,
+};
+WindowsNameProblem WindowsNameProblemOf(std::string_view part);
+
 // Whether `name` stays inside the directory it is extracted to: not absolute
 // (no leading separator, no drive), no ".." component, split on "/" and "\",
 // and no zero byte.

@@ -24,6 +24,8 @@ constexpr uint16_t kPe32PlusMagic = 0x20b;
 // directories (8 bytes each: offset, size) follow that count.
 constexpr int64_t kPe32DirectoryCountOffset = 92;
 constexpr int64_t kPe32PlusDirectoryCountOffset = 108;
+// Where in the optional header the image's checksum is held, in both kinds.
+constexpr int64_t kChecksumOffset = 64;
 constexpr size_t kDirectoryCountSize = 4;
 constexpr size_t kDataDirectorySize = 8;
 // The certificate table's entry; unlike the others it holds a file offset,
@@ -47,6 +49,7 @@ ProgramHeaders ReadProgramHeaders(platform::File& file) {
   const uint16_t magic = LoadLittleEndian16(pe_headers + kPeSignatureSize + kCoffHeaderSize);
   if (magic != kPe32Magic && magic != kPe32PlusMagic) return headers;
   const int64_t optional_header = pe + kPeSignatureSize + kCoffHeaderSize;
+  headers.checksum_offset = optional_header + kChecksumOffset;
   const int64_t count_offset =
       optional_header +
       (magic == kPe32PlusMagic ? kPe32PlusDirectoryCountOffset : kPe32DirectoryCountOffset);
@@ -60,6 +63,7 @@ ProgramHeaders ReadProgramHeaders(platform::File& file) {
       count_offset + kDirectoryCountSize + kCertificateDirectoryIndex * kDataDirectorySize;
   if (file.ReadAt(entry_offset, entry, sizeof entry)) {
     headers.certificates = {LoadLittleEndian32(entry), LoadLittleEndian32(entry + 4)};
+    headers.certificate_entry_offset = entry_offset;
   }
   return headers;
 }

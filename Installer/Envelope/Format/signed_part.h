@@ -28,6 +28,11 @@ struct CertificateDirectory {
 struct ProgramHeaders {
   bool is_pe_image = false;  // "MZ", then the "PE\0\0" header it points to
   CertificateDirectory certificates;
+  // Where the two fields that signing rewrites lie in the file: the
+  // optional header's checksum (4 bytes) and the certificate directory entry
+  // (8 bytes); -1 where the headers hold no such field.
+  int64_t checksum_offset = -1;
+  int64_t certificate_entry_offset = -1;
 };
 
 // Reads the headers at the start of `file` with positioned reads; the
