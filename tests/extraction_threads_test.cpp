@@ -46,10 +46,10 @@ Chunk Packed(std::string_view bytes) {
 // first block (a stored block whose length and its complement disagree).
 Chunk Damaged(uint32_t original_size) { return {std::string(1000, 'x'), original_size}; }
 
-// Starts `file` under a temporary name in `directory`, to become `name` there.
-void Create(PendingFile& file, const test::ScratchDirectory& directory, const std::string& name) {
-  int next_number = 0;
-  file.Create(directory.WithSeparator(), (directory.path() / name).string(), next_number);
+// Starts `file` under a temporary name in the top of `directories`, to
+// become `name` there.
+void Create(PendingFile& file, DirectoryMaker& directories, const std::string& name) {
+  file.Create(directories, name, directories.FullPath(name));
   ASSERT_NE(file.output(), nullptr) << name;
 }
 
@@ -64,13 +64,14 @@ void Submit(DecodingThreads& threads, PendingFile& file, const Chunk& chunk, uin
 // comes second, both when a slot is freed and when its file is settled.
 TEST(ExtractionThreadsTest, ResultsArriveInTheOrderTheChunksWereHandedOver) {
   test::ScratchDirectory work;
+  DirectoryMaker directories(work.WithSeparator());
   const std::string bytes[] = {test::CompressibleText(kChunk), test::RandomBytes(kThreadedChunk, 1),
                                test::RandomBytes(kThreadedChunk, 2)};
   const char* const names[] = {"early", "late", "last"};
   DecodingThreads threads(2);
   PendingFile files[3];
   for (int i = 0; i < 3; ++i) {
-    Create(files[i], work, names[i]);
+    Create(files[i], directories, names[i]);
     files[i].DecodeThrough(threads);
   }
   Submit(threads, files[0], Packed(bytes[0]), 0);
@@ -115,6 +116,7 @@ TEST(ExtractionThreadsTest, AFailureAmongChunksInFlightFailsItsFileAloneAndLeave
   const std::string whole_bytes = test::RandomBytes(2 * kThreadedChunk, 3);
   for (const Case& c : cases) {
     test::ScratchDirectory work;
+    DirectoryMaker directories(work.WithSeparator());
 #ifndef _WIN32
     std::optional<test::FileSizeLimit> limit;
     if (c.disk_full) {
@@ -125,8 +127,8 @@ TEST(ExtractionThreadsTest, AFailureAmongChunksInFlightFailsItsFileAloneAndLeave
     DecodingThreads threads(3);
     PendingFile failing;
     PendingFile whole;
-    Create(failing, work, "failing");
-    Create(whole, work, "whole");
+    Create(failing, directories, "failing");
+    Create(whole, directories, "whole");
     failing.DecodeThrough(threads);
     whole.DecodeThrough(threads);
     for (int i = 0; i < 4; ++i) {
@@ -156,10 +158,11 @@ TEST(ExtractionThreadsTest, AFailureAmongChunksInFlightFailsItsFileAloneAndLeave
 // chunk at once, while the writing thread still writes the one before.
 TEST(ExtractionThreadsTest, TheWritingThreadWritesACopyOfEachChunk) {
   test::ScratchDirectory work;
+  DirectoryMaker directories(work.WithSeparator());
   const std::string expected = test::RandomBytes(3 * kChunk, 4);
   WritingThread writing_thread;
   PendingFile file;
-  Create(file, work, "file");
+  Create(file, directories, "file");
   file.WriteThrough(writing_thread);
   std::string buffer;
   for (size_t offset = 0; offset < expected.size(); offset += kChunk) {
@@ -201,10 +204,11 @@ TEST(ExtractionThreadsTest, AFullDiskInTheMiddleOfAChunkLeavesNoFile) {
   };
   for (const auto& c : cases) {
     test::ScratchDirectory work;
+    DirectoryMaker directories(work.WithSeparator());
     test::FileSizeLimit limit(kChunk + kChunk / 2);
     ASSERT_TRUE(limit.held());
     PendingFile file;
-    Create(file, work, "file");
+    Create(file, directories, "file");
     c.write(file);
     EXPECT_FALSE(file.MoveToName()) << c.how;
     EXPECT_EQ(file.error(), EFBIG) << c.how;

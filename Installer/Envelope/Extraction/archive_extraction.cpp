@@ -42,7 +42,7 @@ struct Batch {
 // in its temporary file. The first failure stops every later write.
 class TreeWriter {
  public:
-  TreeWriter(const ArchiveCatalog& catalog, const DirectoryMaker& directories)
+  TreeWriter(const ArchiveCatalog& catalog, DirectoryMaker& directories)
       : catalog_(catalog), directories_(directories) {
     worker_.Start(WriteBatch, this);
   }
@@ -74,15 +74,15 @@ class TreeWriter {
     worker_.Wait();
     if (open_.IsOpen()) {
       open_.Close();
-      platform::RemoveFile(directories_.FullPath(catalog_.entries[open_entry_].path));
+      directories_.RemoveFile(catalog_.entries[open_entry_].path);
     }
   }
 
  private:
   static void WriteBatch(void* self) { static_cast<TreeWriter*>(self)->Write(); }
 
-  void Fail(size_t entry) {
-    error_ = platform::LastErrorCode();
+  void Fail(size_t entry, int error) {
+    error_ = error;
     failed_path_ = directories_.FullPath(catalog_.entries[entry].path);
   }
 
@@ -93,7 +93,7 @@ class TreeWriter {
       if (segment.spanning != nullptr) {
         if (!segment.spanning->WriteAt(static_cast<int64_t>(segment.file_offset), bytes,
                                        segment.size)) {
-          Fail(segment.entry);
+          Fail(segment.entry, platform::LastErrorCode());
         }
         continue;
       }
@@ -103,28 +103,25 @@ class TreeWriter {
 
   void WriteWholeFilePart(const Segment& segment, const char* bytes) {
     const ArchiveEntry& entry = catalog_.entries[segment.entry];
-    const std::string path =
-        segment.file_offset == 0 || segment.file_offset + segment.size == entry.size
-            ? directories_.FullPath(entry.path)
-            : std::string();
     if (segment.file_offset == 0) {
-      open_ = platform::File::CreateForWriting(path);
+      int error = 0;
+      open_ = directories_.MakeFile(entry.path, error);
       open_entry_ = segment.entry;
-      if (!open_.IsOpen()) return Fail(segment.entry);
+      if (!open_.IsOpen()) return Fail(segment.entry, error);
     }
     bool written = open_.Write(bytes, segment.size);
     if (written && segment.file_offset + segment.size == entry.size) {
-      written = open_.Close() && (!entry.executable() || platform::AllowOwnerToExecute(path));
+      written = (!entry.executable() || open_.AllowOwnerToExecute()) && open_.Close();
     }
     if (!written) {
-      Fail(segment.entry);
+      Fail(segment.entry, platform::LastErrorCode());
       open_.Close();
-      platform::RemoveFile(directories_.FullPath(entry.path));
+      directories_.RemoveFile(entry.path);
     }
   }
 
   const ArchiveCatalog& catalog_;
-  const DirectoryMaker& directories_;
+  DirectoryMaker& directories_;
   Batch writing_;
   platform::File open_;  // the whole file being written, on the thread
   size_t open_entry_ = 0;
@@ -143,11 +140,8 @@ struct SpanningFile {
 class ArchiveExtraction final : public DecodedOutput {
  public:
   ArchiveExtraction(const ArchiveCatalog& catalog, DirectoryMaker* directories,
-                    int& next_temporary_number, ProgressCounter* progress)
-      : catalog_(catalog),
-        directories_(directories),
-        next_temporary_number_(next_temporary_number),
-        progress_(progress) {
+                    ProgressCounter* progress)
+      : catalog_(catalog), directories_(directories), progress_(progress) {
     if (directories_ != nullptr) writer_ = std::make_unique<TreeWriter>(catalog_, *directories_);
   }
 
@@ -202,12 +196,13 @@ class ArchiveExtraction final : public DecodedOutput {
         return false;
       }
       if (directory || entry.size > 0) continue;
-      const std::string path = directories_->FullPath(entry.path);
-      platform::File file = platform::File::CreateForWriting(path);
-      if (!file.IsOpen() || !file.Close() ||
-          (entry.executable() && !platform::AllowOwnerToExecute(path))) {
-        return FailedAt(path, platform::LastErrorCode());
+      int error = 0;
+      platform::File file = directories_->MakeFile(entry.path, error);
+      if (file.IsOpen() && (!entry.executable() || file.AllowOwnerToExecute()) && file.Close()) {
+        continue;
       }
+      if (file.IsOpen()) error = platform::LastErrorCode();
+      return FailedAt(directories_->FullPath(entry.path), error);
     }
     return true;
   }
@@ -235,8 +230,7 @@ class ArchiveExtraction final : public DecodedOutput {
       if (Spanning(index) != nullptr) continue;
       auto& spanning = spanning_.emplace_back(index, std::make_unique<SpanningFile>()).second;
       spanning->frames_left = FramesHolding(entry);
-      spanning->file.Create(directories_->top(), directories_->FullPath(entry.path),
-                            next_temporary_number_);
+      spanning->file.Create(*directories_, entry.path, directories_->FullPath(entry.path));
       if (spanning->file.output() == nullptr) {
         return FailedAt(spanning->file.path(), spanning->file.error());
       }
@@ -295,6 +289,7 @@ class ArchiveExtraction final : public DecodedOutput {
       return decoder_.Feed(piece, *this);
     });
     if (decoder_.damaged() || (read && !decoder_.Complete())) return Damaged(frame.offset, end);
+    if (decoder_.out_of_memory()) return OutOfMemory(frame.offset, end);
     if (result_.failed()) return false;
     if (!read) {
       result_.status = RecordStatus::kReadFailed;
@@ -323,39 +318,53 @@ class ArchiveExtraction final : public DecodedOutput {
       SpanningFile* spanning = Spanning(index);
       if (spanning == nullptr || --spanning->frames_left > 0) continue;
       PendingFile& file = spanning->file;
-      if (!file.MoveToName()) return FailedAt(file.path(), file.error());
-      if (catalog_.entries[index].executable() && !platform::AllowOwnerToExecute(file.path())) {
+      if (catalog_.entries[index].executable() && file.output() != nullptr &&
+          !file.output()->AllowOwnerToExecute()) {
         return FailedAt(file.path(), platform::LastErrorCode());
       }
+      if (!file.MoveToName()) return FailedAt(file.path(), file.error());
       std::erase_if(spanning_, [index](const auto& pending) { return pending.first == index; });
     }
     return true;
   }
 
   // The frame [start, end) does not decode as declared: nothing of the
-  // files it holds is left, those it holds whole removed, those that span
-  // frames discarded with every other file still pending.
+  // files it holds is left.
   bool Damaged(uint64_t start = 0, uint64_t end = 0) {
     result_.damaged = true;
     result_.status = RecordStatus::kDigestMismatch;
-    if (writer_ == nullptr) return false;
+    AbandonFrame(start, end);
+    return false;
+  }
+
+  // The decoder lacked memory for the frame [start, end): a failure to
+  // extract its first file, not damage; nothing of its files is left.
+  bool OutOfMemory(uint64_t start, uint64_t end) {
+    AbandonFrame(start, end);
+    const std::string_view first = catalog_.entries[catalog_.FirstEntryEndingAfter(start)].path;
+    return FailedAt(directories_ != nullptr ? directories_->FullPath(first) : std::string(first),
+                    platform::kErrorOutOfMemory);
+  }
+
+  // Removes the files the frame [start, end) holds whole, and discards
+  // those that span frames with every other file still pending.
+  void AbandonFrame(uint64_t start, uint64_t end) {
+    if (writer_ == nullptr) return;
     writer_->Abandon();
     for (size_t index = catalog_.FirstEntryEndingAfter(start);
          index < catalog_.entries.size() && catalog_.entries[index].offset < end; ++index) {
       const ArchiveEntry& entry = catalog_.entries[index];
       if (entry.size > 0 && entry.offset >= start && entry.offset + entry.size <= end) {
-        platform::RemoveFile(directories_->FullPath(entry.path));
+        directories_->RemoveFile(entry.path);
       }
     }
     batch_.size = 0;
     batch_.segments.clear();
     spanning_.clear();
-    return false;
   }
 
   const ArchiveCatalog& catalog_;
   DirectoryMaker* directories_;
-  int& next_temporary_number_;
   ProgressCounter* progress_;
   ArchiveResult result_;
   FrameDecoder decoder_;
@@ -371,9 +380,8 @@ class ArchiveExtraction final : public DecodedOutput {
 }  // namespace
 
 ArchiveResult ExtractArchive(format::GroupReader& groups, const format::ArchiveCatalog& catalog,
-                             DirectoryMaker* directories, int& next_temporary_number,
-                             ProgressCounter* progress) {
-  ArchiveExtraction extraction(catalog, directories, next_temporary_number, progress);
+                             DirectoryMaker* directories, ProgressCounter* progress) {
+  ArchiveExtraction extraction(catalog, directories, progress);
   return extraction.Run(groups);
 }
 

@@ -46,15 +46,16 @@ struct ArchiveResult {
 // digest, and only then decodes it, writing the files that lie wholly in it
 // straight under their names (on a helper thread, a batch of files at a
 // time) and those that span frames under a temporary name in the top
-// directory (numbered from `next_temporary_number`), which they leave once
-// their last frame is in. Without `directories` every frame is checked and
-// decoded, and nothing is written.
+// directory, which they leave once their last frame is in. Everything is
+// made as DirectoryMaker makes it: where nothing stands, or a file in place
+// of an earlier file of exactly its name. Without `directories` every frame
+// is checked and decoded, and nothing is written.
 //
 // Stops at the first failure. A frame that does not decode as declared
 // leaves nothing of the files it holds; a file that cannot be written is
-// removed. `progress`, when given, counts every record byte as it is read.
+// removed; a decoder that lacks memory fails naming the frame's first file.
+// `progress`, when given, counts every record byte as it is read.
 ArchiveResult ExtractArchive(format::GroupReader& groups, const format::ArchiveCatalog& catalog,
-                             DirectoryMaker* directories, int& next_temporary_number,
-                             ProgressCounter* progress);
+                             DirectoryMaker* directories, ProgressCounter* progress);
 
 }  // namespace extraction

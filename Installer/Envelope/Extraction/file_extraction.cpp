@@ -1,31 +1,22 @@
 #include "file_extraction.h"
 
+#include <utility>
+
 #include "file_names.h"
-#include "retry_times.h"
 
 namespace extraction {
 
-namespace {
-
-// How many taken temporary names one file tries before it gives up.
-constexpr int kTemporaryNameTries = 1000;
-
-}  // namespace
-
-void PendingFile::Create(const std::string& work_directory, const std::string& path,
-                         int& next_number) {
-  path_ = path;
-  for (int tries = 0; tries < kTemporaryNameTries; ++tries, ++next_number) {
-    const std::string temporary =
-        work_directory + kTemporaryFilePrefix + std::to_string(next_number);
-    file_ = platform::File::CreateNew(temporary);
-    if (file_.IsOpen()) {
-      temporary_ = temporary;
-      return;
-    }
-    if (platform::LastErrorCode() != platform::kErrorFileExists) break;
+void PendingFile::Create(DirectoryMaker& directories, std::string_view path,
+                         std::string shown_path) {
+  directories_ = &directories;
+  relative_path_ = path;
+  path_ = std::move(shown_path);
+  int error = 0;
+  file_ = directories.MakeTemporaryFile(temporary_, error);
+  if (!file_.IsOpen()) {
+    temporary_.clear();
+    Fail(error);
   }
-  Fail(platform::LastErrorCode());
 }
 
 void PendingFile::Refuse(const std::string& path, int error) {
@@ -74,15 +65,8 @@ bool PendingFile::MoveToName() {
     Fail(error);
     return false;
   }
-  if (!file_.Close()) {
-    Fail(platform::LastErrorCode());
-    return false;
-  }
-  // A record whose name is the temporary name itself is in place already.
-  if (temporary_ != path_ &&
-      !platform::RenameReplacing(temporary_, path_, kRemovalRetryMilliseconds,
-                                 kRemovalRetryPauseMilliseconds)) {
-    Fail(platform::LastErrorCode());
+  if (int error = 0; !directories_->PlaceTemporaryFile(file_, temporary_, relative_path_, error)) {
+    Fail(error);
     return false;
   }
   temporary_.clear();  // it has the file's own name now
@@ -100,7 +84,7 @@ void PendingFile::Discard() {
   if (int ignored = 0; writing_thread_ != nullptr) writing_thread_->Finish(ignored);
   if (decoding_threads_ != nullptr) decoding_threads_->Settle(*this);
   file_.Close();
-  if (!temporary_.empty()) platform::RemoveFile(temporary_);
+  if (!temporary_.empty()) directories_->RemoveTemporaryFile(temporary_);
   temporary_.clear();
 }
 

@@ -10,6 +10,7 @@
 
 #include "backward_reader.h"
 #include "decoding_threads.h"
+#include "directory_maker.h"
 #include "file_names.h"
 #include "platform.h"
 #include "record.h"
@@ -29,7 +30,6 @@ class ProgressCounter {
 
 // Temporary files are named as file_names.h says, in the directory extracted
 // to.
-using format::kTemporaryFilePrefix;
 using format::MayNameTemporaryFile;
 
 // A file's contents on their way into the work directory. Written under a
@@ -42,13 +42,13 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() { Discard(); }
 
-  // Creates the temporary file in `work_directory` (ending in a separator),
-  // to become `path` later. The name is the first of kTemporaryFilePrefix +
-  // `next_number`, + `next_number` + 1, ... that no entry has: exclusive
-  // creation never opens, truncates or follows an existing entry, even one
-  // an earlier record was extracted to. `next_number` is left at the number
-  // used. A failure is remembered and reported by MoveToName.
-  void Create(const std::string& work_directory, const std::string& path, int& next_number);
+  // Creates the temporary file in the top directory of `directories` (see
+  // DirectoryMaker::MakeTemporaryFile: exclusive creation never opens,
+  // truncates or follows an existing entry, even one an earlier record was
+  // extracted to), to become `path`, relative to that directory, later;
+  // `shown_path` is the path messages name. A failure is remembered and
+  // reported by MoveToName.
+  void Create(DirectoryMaker& directories, std::string_view path, std::string shown_path);
 
   // Refuses the file from the start with the system error `error`: nothing
   // is written, MoveToName fails with it.
@@ -91,13 +91,14 @@ class PendingFile {
   // damaged().
   void Damage() { Note(ChunkResult::kDamaged, 0); }
 
-  // Closes the temporary file and gives it the file's own name, replacing a
-  // file of that name. False, with the temporary file removed, after any
-  // failure of creating, writing, closing or renaming; error() tells the
-  // first.
+  // Closes the temporary file and gives it the file's own path, as
+  // DirectoryMaker::PlaceTemporaryFile does (replacing an earlier file of
+  // exactly that name, nothing else). False, with the temporary file
+  // removed, after any failure of creating, writing, closing or renaming;
+  // error() tells the first.
   bool MoveToName();
 
-  // The path the file is to have.
+  // The path the file is to have, as messages name it.
   const std::string& path() const { return path_; }
 
   // The system error code of the first failure, 0 without one.
@@ -110,8 +111,10 @@ class PendingFile {
   void Fail(int error);
   void Note(ChunkResult result, int error);
 
+  DirectoryMaker* directories_ = nullptr;
+  std::string relative_path_;  // where the file goes in directories_
   std::string path_;
-  std::string temporary_;  // empty when no temporary file exists
+  std::string temporary_;  // its name; empty when no temporary file exists
   platform::File file_;
   WritingThread* writing_thread_ = nullptr;
   DecodingThreads* decoding_threads_ = nullptr;

@@ -25,14 +25,14 @@ FrameDecoder::~FrameDecoder() { ZSTD_freeDCtx(Context(context_)); }
 void FrameDecoder::Begin(format::FrameMethod method, uint32_t original_size) {
   method_ = method;
   left_ = original_size;
-  ended_ = damaged_ = stopped_ = begun_ = false;
+  ended_ = damaged_ = out_of_memory_ = stopped_ = begun_ = false;
   if (method_ != format::FrameMethod::kZstd) return;
   if (context_ == nullptr) {
     context_ = ZSTD_createDCtx();
     if (context_ == nullptr ||
         ZSTD_isError(ZSTD_DCtx_setParameter(Context(context_), ZSTD_d_windowLogMax,
                                             format::kMaxFrameWindowLog))) {
-      stopped_ = true;  // no memory: a failure, not damage
+      out_of_memory_ = stopped_ = true;
       return;
     }
   }
@@ -42,6 +42,16 @@ void FrameDecoder::Begin(format::FrameMethod method, uint32_t original_size) {
 bool FrameDecoder::Damaged() {
   damaged_ = true;
   return false;
+}
+
+bool FrameDecoder::Failed(size_t result) {
+  if (!ZSTD_isError(result)) return false;
+  if (ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation) {
+    out_of_memory_ = stopped_ = true;
+  } else {
+    damaged_ = true;
+  }
+  return true;
 }
 
 bool FrameDecoder::Feed(std::string_view piece, DecodedOutput& output) {
@@ -79,10 +89,7 @@ bool FrameDecoder::Feed(std::string_view piece, DecodedOutput& output) {
     // One byte more than is left lets a frame that decodes to more show it.
     ZSTD_outBuffer decoded = {out, std::min<size_t>(room, size_t{left_} + 1), 0};
     const size_t result = ZSTD_decompressStream(Context(context_), &decoded, &in);
-    if (ZSTD_isError(result)) {
-      if (ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation) return !(stopped_ = true);
-      return Damaged();
-    }
+    if (Failed(result)) return false;
     if (decoded.pos > left_) return Damaged();
     left_ -= static_cast<uint32_t>(decoded.pos);
     ended_ = result == 0;
@@ -94,7 +101,7 @@ bool FrameDecoder::Feed(std::string_view piece, DecodedOutput& output) {
     char* out = output.Room(room);
     ZSTD_outBuffer decoded = {out, std::min<size_t>(room, size_t{left_} + 1), 0};
     const size_t result = ZSTD_decompressStream(Context(context_), &decoded, &in);
-    if (ZSTD_isError(result)) return Damaged();
+    if (Failed(result)) return false;
     if (decoded.pos > left_) return Damaged();
     left_ -= static_cast<uint32_t>(decoded.pos);
     ended_ = result == 0;

@@ -51,8 +51,15 @@ class FrameDecoder {
   // memory running out).
   bool damaged() const { return damaged_; }
 
+  // Whether zstd lacked memory for the frame: a failure of this system, not
+  // damage.
+  bool out_of_memory() const { return out_of_memory_; }
+
  private:
   bool Damaged();
+  // Whether `result` is zstd's error; marks the frame damaged, or out of
+  // memory when that was the error.
+  bool Failed(size_t result);
 
   void* context_ = nullptr;  // zstd's decoding context, made when first needed
   format::FrameMethod method_ = format::FrameMethod::kStored;
@@ -60,6 +67,7 @@ class FrameDecoder {
   bool begun_ = false;  // the zstd frame's magic number has been checked
   bool ended_ = false;  // the zstd frame has ended
   bool damaged_ = false;
+  bool out_of_memory_ = false;
   bool stopped_ = false;
 };
 

@@ -71,12 +71,12 @@ bool RefuseUnextractableName(const std::string& work_directory, const std::strin
 // Extracts a file group's contents: hashed and written to a temporary file
 // in one pass, a name refused (it would lead out of the work directory) only
 // hashed. The file takes its name later, in PlaceFile.
-format::RecordStatus ExtractFile(const std::string& work_directory, const format::Group& group,
+format::RecordStatus ExtractFile(DirectoryMaker& directories, const format::Group& group,
                                  format::BackwardReader& archive, PendingFile& file,
-                                 int& next_temporary_number, WritingThread& writing_thread,
-                                 DiskRoom& room, ExtractionProgress& progress) {
-  if (!RefuseUnextractableName(work_directory, group.name, file)) {
-    file.Create(work_directory, work_directory + group.name, next_temporary_number);
+                                 WritingThread& writing_thread, DiskRoom& room,
+                                 ExtractionProgress& progress) {
+  if (!RefuseUnextractableName(directories.top(), group.name, file)) {
+    file.Create(directories, group.name, directories.top() + group.name);
     room.Spend(group.contents.length);
   }
   return ExtractContents(archive, group.contents, file, writing_thread, progress);
@@ -129,23 +129,22 @@ bool PlaceDecodedFiles(DecodingFiles& decoding, size_t most_left, RunState& stat
 // written on the decoding threads. A disk without room for the size they
 // declare refuses the file from the start, before anything is written (sizes
 // that do not add up are found damaged all the same).
-format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
-                                           const format::Group& group,
+format::RecordStatus ExtractCompressedFile(DirectoryMaker& directories, const format::Group& group,
                                            format::BackwardReader& archive, PendingFile& file,
-                                           int& next_temporary_number, DecodingThreads& threads,
-                                           DiskRoom& room, ExtractionProgress& progress) {
-  const std::string path = work_directory + group.name;
+                                           DecodingThreads& threads, DiskRoom& room,
+                                           ExtractionProgress& progress) {
+  const std::string path = directories.top() + group.name;
   const char* header = group.contents.length < format::kCompressedHeaderSize
                            ? nullptr
                            : archive.View(group.contents.start, format::kCompressedHeaderSize);
   const uint64_t declared =
       header == nullptr ? 0 : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
-  if (RefuseUnextractableName(work_directory, group.name, file)) {
+  if (RefuseUnextractableName(directories.top(), group.name, file)) {
     // Only hashed and parsed.
   } else if (!room.Take(declared, threads.UnwrittenBytes())) {
     file.Refuse(path, platform::kErrorDiskFull);
   } else {
-    file.Create(work_directory, path, next_temporary_number);
+    file.Create(directories, group.name, path);
   }
   return ExtractCompressedContents(archive, group.contents, file, threads, &progress);
 }
@@ -157,7 +156,7 @@ format::RecordStatus ExtractCompressedFile(const std::string& work_directory,
 // declares, or a directory or file that cannot be made, is reported as a
 // file that cannot be extracted. Whether the walk goes on.
 bool ExtractArchiveGroup(format::GroupReader& groups, format::Group& group, RunState& state,
-                         DirectoryMaker& directories, int& next_temporary_number, DiskRoom& room,
+                         DirectoryMaker& directories, DiskRoom& room,
                          ExtractionProgress& progress) {
   const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
   if (!catalog) {
@@ -171,7 +170,7 @@ bool ExtractArchiveGroup(format::GroupReader& groups, format::Group& group, RunS
     return false;
   }
   const extraction::ArchiveResult result =
-      extraction::ExtractArchive(groups, *catalog, &directories, next_temporary_number, &progress);
+      extraction::ExtractArchive(groups, *catalog, &directories, &progress);
   if (result.failed()) {
     ReportFileError(state.messages, kFailedToExtractFile, result.failed_path, result.error);
     state.failure = RunFailure::kInstallFailure;
@@ -243,7 +242,6 @@ struct Walk {
   ExtractionProgress progress;
   format::GroupReader groups;
   format::WalkRule rule;
-  int next_temporary_number = 0;
   WritingThread writing_thread;
   DecodingThreads decoding_threads;
   DiskRoom room;
@@ -268,15 +266,13 @@ format::RecordStatus ReadGroup(format::GroupReader& groups, format::Group& group
 
 // Extracts a file group's contents to `file` under a temporary name, a
 // mismatch of their digest noted in group.bad_record.
-format::RecordStatus ExtractGroupFile(Walk& walk, const RunState& state, format::Group& group,
-                                      PendingFile& file) {
+format::RecordStatus ExtractGroupFile(Walk& walk, format::Group& group, PendingFile& file) {
   const format::RecordStatus status =
       group.kind == format::GroupKind::kFile
-          ? ExtractFile(state.work_directory, group, walk.groups.reader(), file,
-                        walk.next_temporary_number, walk.writing_thread, walk.room, walk.progress)
-          : ExtractCompressedFile(state.work_directory, group, walk.groups.reader(), file,
-                                  walk.next_temporary_number, walk.decoding_threads, walk.room,
-                                  walk.progress);
+          ? ExtractFile(walk.directories, group, walk.groups.reader(), file, walk.writing_thread,
+                        walk.room, walk.progress)
+          : ExtractCompressedFile(walk.directories, group, walk.groups.reader(), file,
+                                  walk.decoding_threads, walk.room, walk.progress);
   if (status != format::RecordStatus::kDigestMismatch) return status;
   group.bad_record = format::RecordRole::kContents;
   return format::RecordStatus::kOk;
@@ -287,8 +283,7 @@ format::RecordStatus ExtractGroupFile(Walk& walk, const RunState& state, format:
 // files to meet. Whether the walk goes on.
 bool ExtractGroupArchive(Walk& walk, format::Group& group, RunState& state) {
   return PlaceDecodedFiles(walk.decoding, 0, state) &&
-         ExtractArchiveGroup(walk.groups, group, state, walk.directories,
-                             walk.next_temporary_number, walk.room, walk.progress);
+         ExtractArchiveGroup(walk.groups, group, state, walk.directories, walk.room, walk.progress);
 }
 
 // Discards `file` unless its group was read whole, then places the files
@@ -342,7 +337,7 @@ bool WalkGroup(Walk& walk, RunState& state) {
   format::Group group;
   format::RecordStatus status = ReadGroup(walk.groups, group);
   if (ReadWhole(status, group) && format::IsFileGroup(group.kind)) {
-    status = ExtractGroupFile(walk, state, group, *file);
+    status = ExtractGroupFile(walk, group, *file);
   }
   if (ReadWhole(status, group) && group.kind == format::GroupKind::kArchive &&
       !ExtractGroupArchive(walk, group, state)) {
