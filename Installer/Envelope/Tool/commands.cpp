@@ -7,9 +7,9 @@
 
 #include "command_line.h"
 #include "envelope_scan.h"
+#include "file_names.h"
 #include "groups.h"
 #include "launch.h"
-#include "plan_rules.h"
 #include "shown_text.h"
 #include "tool_error.h"
 #include "utf8_path.h"
@@ -140,6 +140,9 @@ nlohmann::ordered_json GroupJson(const ScannedGroup& group) {
   if (group.kind == GroupKind::kArchive) entry["entries"] = TreeJson(group);
   entry["digests_match"] = !group.bad_record;
   if (group.bad_record) entry["bad_record"] = format::RecordRoleName(*group.bad_record);
+  // A signed installer's stub: whether its bytes differ from those packed
+  // only where code signing writes (its checksum and certificate entry).
+  if (group.kind == GroupKind::kStub) entry["changed_only_by_signing"] = group.changed_by_signing;
   return entry;
 }
 
@@ -284,6 +287,25 @@ void PrintText(const std::filesystem::path& installer, const EnvelopeScan& scan,
   PrintCommandLine(scan, table);
 }
 
+// What is wrong with the damaged group `group`.
+std::string DamageOf(const ScannedGroup& group, const EnvelopeScan& scan) {
+  if (group.undecodable && group.bad_record == format::RecordRole::kCatalog) {
+    if (group.contents.length > format::kMostCatalogBytes) {
+      return "its catalog holds " + std::to_string(group.contents.length) +
+             " bytes, more than the " + std::to_string(format::kMostCatalogBytes >> 20) +
+             " MiB a reader takes";
+    }
+    return "its catalog breaks the rules a folder tree's catalog keeps";
+  }
+  if (group.undecodable) return "its compressed contents do not decode to the sizes they declare";
+  std::string text = "the digest of its " + std::string(format::RecordRoleName(*group.bad_record)) +
+                     " record does not match";
+  if (group.kind == GroupKind::kStub && scan.signed_program()) {
+    text += ", even with the fields code signing rewrites set back to the unsigned program's";
+  }
+  return text;
+}
+
 // Says on standard error what is wrong with the installer, if anything: the
 // first group whose digest does not match, or else why the envelope cannot
 // be read, or else what a signed installer holds outside its signature. True
@@ -292,14 +314,7 @@ bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& sc
   if (const ScannedGroup* bad = scan.FirstBadGroup()) {
     const auto number = bad - scan.groups.data() + 1;
     std::cerr << "envelope: " << Quoted(Utf8FromPath(installer)) << ": group " << number << " ("
-              << Describe(*bad) << "): "
-              << (bad->undecodable
-                      ? std::string("its compressed contents do not decode to the sizes they "
-                                    "declare")
-                      : "the digest of its " +
-                            std::string(format::RecordRoleName(*bad->bad_record)) +
-                            " record does not match")
-              << "\n";
+              << Describe(*bad) << "): " << DamageOf(*bad, scan) << "\n";
     return true;
   }
   if (!scan.Valid()) {
@@ -313,10 +328,23 @@ bool ReportDamage(const std::filesystem::path& installer, const EnvelopeScan& sc
   return false;
 }
 
-// Creates `directory`, and the directories it lies in, unless it exists;
-// throws ToolError when it cannot.
-void CreateDirectoryForFiles(const std::filesystem::path& directory) {
+// Makes `directory` ready to extract into: created, with the directories it
+// lies in, where it does not exist (`created` tells), else used only when it
+// is an empty directory, so that an extraction ends with exactly the tree
+// the reader's work directory holds, and never replaces anything that was
+// there. Throws ToolError when it cannot.
+void PrepareDirectoryForFiles(const std::filesystem::path& directory, bool& created) {
   std::error_code error;
+  const auto status = std::filesystem::symlink_status(directory, error);
+  created = !std::filesystem::exists(status);
+  if (!created) {
+    if (!std::filesystem::is_directory(status) || !std::filesystem::is_empty(directory, error)) {
+      throw ToolError(Quoted(Utf8FromPath(directory)) +
+                      " already exists and is not an empty directory; extract into a new or "
+                      "empty one");
+    }
+    return;
+  }
   std::filesystem::create_directories(directory, error);
   if (!std::filesystem::is_directory(directory)) {
     throw ToolError("cannot create the directory " + Quoted(Utf8FromPath(directory)) +
@@ -324,52 +352,54 @@ void CreateDirectoryForFiles(const std::filesystem::path& directory) {
   }
 }
 
-// The archive and file groups to extract into `directory`, in reading order,
-// as the reader writes them; every file's target is checked before the first
-// is written. Throws ToolError.
-std::vector<const ScannedGroup*> GroupsToExtract(const EnvelopeScan& scan,
-                                                 const std::filesystem::path& directory) {
+// The archive and file groups to extract, in reading order, as the reader
+// writes them; a file name the reader would refuse (one that leaves the
+// work directory, or longer than any system takes) is refused before
+// anything is written. Throws ToolError.
+std::vector<const ScannedGroup*> GroupsToExtract(const EnvelopeScan& scan) {
   std::vector<const ScannedGroup*> groups;
   for (const ScannedGroup& group : scan.groups) {
     if (group.kind == GroupKind::kArchive) groups.push_back(&group);
     if (!format::IsFileGroup(group.kind)) continue;
-    if (const std::string refused = RefusedFilePath(group.name); !refused.empty()) {
-      throw ToolError("file " + Quoted(group.name) + ": the name " + refused);
-    }
-    const std::filesystem::path target = directory / PathFromUtf8(group.name);
-    std::error_code error;
-    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
-      throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
+    if (format::IsFileNameTooLong(group.name) || !format::IsContainedFileName(group.name)) {
+      throw ToolError("file " + Quoted(group.name) +
+                      ": the reader would not extract it (the name leaves the work directory, "
+                      "or is longer than any path)");
     }
     groups.push_back(&group);
   }
   return groups;
 }
 
-// Extracts an archive group's tree into `directory`, naming each entry.
-void ExtractTreeGroup(InstallerFiles& contents, const ScannedGroup& group,
-                      const std::filesystem::path& directory) {
-  contents.ExtractArchive(group, directory);
+// Extracts an archive group's tree, naming each entry in `report`.
+void ExtractTreeGroup(InstallerFiles& contents, const ScannedGroup& group, std::string& report) {
+  contents.ExtractArchive(group);
   for (const ListedEntry& entry : group.entries) {
-    std::cout << "extracted " << Quoted(entry.path + (entry.directory ? "/" : ""));
-    if (!entry.directory) std::cout << " (" << entry.size << " bytes)";
-    std::cout << "\n";
+    report += "extracted " + Quoted(entry.path + (entry.directory ? "/" : ""));
+    if (!entry.directory) report += " (" + std::to_string(entry.size) + " bytes)";
+    report += "\n";
   }
 }
 
-// Extracts a file group's file into `directory`, in place of one an earlier
-// group wrote under its name, and names it.
-void ExtractFileGroup(InstallerFiles& contents, const ScannedGroup& group,
-                      const std::filesystem::path& directory) {
-  const std::filesystem::path target = directory / PathFromUtf8(group.name);
+// Extracts a file group's file, in place of one an earlier group wrote under
+// its name, and names it in `report`.
+void ExtractFileGroup(InstallerFiles& contents, const ScannedGroup& group, std::string& report) {
+  contents.ExtractFile(group);
+  report +=
+      "extracted " + Quoted(group.name) + " (" + std::to_string(group.original_size) + " bytes)\n";
+}
+
+// Removes what an extraction into `directory` that failed wrote: the
+// directory itself when it was `created`, else everything in it.
+void RemoveExtracted(const std::filesystem::path& directory, bool created) {
   std::error_code error;
-  std::filesystem::remove(target, error);  // a name repeated in the envelope: the later one wins
-  if (group.kind == GroupKind::kCompressedFile) {
-    contents.ExtractCompressedFile(group, target);
-  } else {
-    contents.CopyRecordToFile(group.contents, target);
+  if (created) {
+    std::filesystem::remove_all(directory, error);
+    return;
   }
-  std::cout << "extracted " << Quoted(group.name) << " (" << group.original_size << " bytes)\n";
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    std::filesystem::remove_all(entry.path(), error);
+  }
 }
 
 // The variables the envelope sets, the built-ins left out, a name=value line
@@ -377,7 +407,11 @@ void ExtractFileGroup(InstallerFiles& contents, const ScannedGroup& group,
 void PrintSetVariables(const EnvelopeScan& scan) {
   for (const auto& [name, value] :
        ReaderVariables(scan, PlaceholderWorkDirectory(scan.windows_program))) {
-    if (!format::IsBuiltInVariable(name)) std::cout << name << "=" << value << "\n";
+    // Escaped as a listing quotes: a line break or a terminal's control
+    // sequence in a value cannot forge lines or change the terminal.
+    if (!format::IsBuiltInVariable(name)) {
+      std::cout << Escaped(name) << "=" << Escaped(value) << "\n";
+    }
   }
 }
 
@@ -423,16 +457,25 @@ int ExtractInstaller(const std::filesystem::path& installer,
     const int code = VerifyInstaller(installer);
     if (code != kExitSuccess) return code;
   }
-  CreateDirectoryForFiles(directory);
-  const std::vector<const ScannedGroup*> groups = GroupsToExtract(scan, directory);
-  InstallerFiles contents(installer);
-  for (const ScannedGroup* group : groups) {
-    if (group->kind == GroupKind::kArchive) {
-      ExtractTreeGroup(contents, *group, directory);
-    } else {
-      ExtractFileGroup(contents, *group, directory);
+  const std::vector<const ScannedGroup*> groups = GroupsToExtract(scan);
+  bool created = false;
+  PrepareDirectoryForFiles(directory, created);
+  // What was extracted is told once all of it is: a failure leaves nothing.
+  std::string report;
+  try {
+    InstallerFiles contents(installer, directory);
+    for (const ScannedGroup* group : groups) {
+      if (group->kind == GroupKind::kArchive) {
+        ExtractTreeGroup(contents, *group, report);
+      } else {
+        ExtractFileGroup(contents, *group, report);
+      }
     }
+  } catch (...) {
+    RemoveExtracted(directory, created);
+    throw;
   }
+  std::cout << report;
   PrintSetVariables(scan);
   return kExitSuccess;
 }

@@ -108,9 +108,12 @@ format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& gro
     group.undecodable = true;
     return format::RecordStatus::kOk;
   }
-  int next_temporary_number = 0;
   const extraction::ArchiveResult result =
-      extraction::ExtractArchive(reader, *catalog, nullptr, next_temporary_number, nullptr);
+      extraction::ExtractArchive(reader, *catalog, nullptr, nullptr);
+  if (result.failed()) {
+    throw ToolError("cannot check the frames of " + Quoted(result.failed_path) + ": " +
+                    platform::SystemErrorText(result.error));
+  }
   group.original_size = catalog->stream_size;
   for (const uint32_t size : result.frame_sizes) group.size += size;
   ListArchiveEntries(*catalog, result.frame_sizes, group);
@@ -159,6 +162,7 @@ void InspectProgram(platform::File& file, EnvelopeScan& scan) {
   scan.file_size = file.Position();
   const WindowsProgramFacts facts = InspectWindowsProgram(file);
   scan.windows_program = facts.is_windows_program;
+  scan.headers = facts.headers;
   if (facts.has_signature) {
     scan.certificate_table = InspectCertificateTable(file, facts.certificates, scan.file_size);
   }
@@ -245,6 +249,11 @@ void ScanGroups(platform::File& file, EnvelopeScan& scan) {
       }
       return;
     }
+    if (group.kind == format::GroupKind::kStub && scan.signed_program() &&
+        group.bad_record == format::RecordRole::kContents) {
+      group.changed_by_signing =
+          StubMatchesBeforeSigning(reader.reader(), group.contents, scan.headers);
+    }
     scan.groups.push_back(std::move(group));
     if (scan.groups.back().kind == format::GroupKind::kStub) {
       scan.reached_stub = true;
@@ -264,8 +273,7 @@ void JudgeEnvelope(EnvelopeScan& scan) {
 }  // namespace
 
 bool EnvelopeScan::ChangedBySigning(const ScannedGroup& group) const {
-  return signed_program() && group.kind == format::GroupKind::kStub &&
-         group.bad_record == format::RecordRole::kContents;
+  return group.changed_by_signing;
 }
 
 const ScannedGroup* EnvelopeScan::FirstBadGroup() const {
@@ -305,18 +313,18 @@ format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::strin
 
 namespace {
 
-// Fails when `target` exists already, even as a dangling link.
-void RequireAbsent(const std::filesystem::path& target) {
-  std::error_code error;
-  if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
-    throw ToolError(Quoted(Utf8FromPath(target)) + " already exists");
-  }
-}
+// Counts nothing: the tool shows no progress while it extracts.
+class NoProgress final : public extraction::ProgressCounter {
+ public:
+  void Advance(int64_t) override {}
+};
 
 }  // namespace
 
-InstallerFiles::InstallerFiles(const std::filesystem::path& installer)
+InstallerFiles::InstallerFiles(const std::filesystem::path& installer,
+                               const std::filesystem::path& directory)
     : file_(platform::File::OpenForReading(Utf8FromPath(installer))),
+      directories_(Utf8FromPath(directory / "")),
       threads_(extraction::DecodingSlots()) {
   if (!file_.IsOpen() || !file_.SeekToEnd()) {
     throw ToolError("cannot read the installer " + Quoted(Utf8FromPath(installer)) + ": " +
@@ -325,15 +333,16 @@ InstallerFiles::InstallerFiles(const std::filesystem::path& installer)
   archive_.emplace(file_);
 }
 
-void InstallerFiles::ExtractCompressedFile(const ScannedGroup& group,
-                                           const std::filesystem::path& target) {
-  RequireAbsent(target);
+void InstallerFiles::ExtractFile(const ScannedGroup& group) {
   extraction::PendingFile extracted;
-  int next_temporary_number = 0;
-  extracted.Create(Utf8FromPath(target.parent_path() / ""), Utf8FromPath(target),
-                   next_temporary_number);
-  const format::RecordStatus status = extraction::ExtractCompressedContents(
-      *archive_, group.contents, extracted, threads_, nullptr);
+  extracted.Create(directories_, group.name, directories_.top() + group.name);
+  NoProgress progress;
+  const format::RecordStatus status =
+      group.kind == format::GroupKind::kCompressedFile
+          ? extraction::ExtractCompressedContents(*archive_, group.contents, extracted, threads_,
+                                                  nullptr)
+          : extraction::ExtractContents(*archive_, group.contents, extracted, writing_thread_,
+                                        progress);
   if (status == format::RecordStatus::kOk && extracted.MoveToName()) return;
   extracted.Discard();
   if (status == format::RecordStatus::kReadFailed) {
@@ -344,27 +353,21 @@ void InstallerFiles::ExtractCompressedFile(const ScannedGroup& group,
     throw ToolError(Quoted(group.name) +
                     ": the contents changed since they were verified, or do not decode");
   }
-  throw ToolError("cannot write " + Quoted(Utf8FromPath(target)) + ": " +
+  throw ToolError("cannot write " + Quoted(extracted.path()) + ": " +
                   platform::SystemErrorText(extracted.error()));
 }
 
-void InstallerFiles::ExtractArchive(const ScannedGroup& group,
-                                    const std::filesystem::path& directory) {
+void InstallerFiles::ExtractArchive(const ScannedGroup& group) {
   const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
   if (!catalog) throw ToolError("the archive's catalog changed since it was verified");
-  for (const format::ArchiveEntry& entry : catalog->entries) {
-    RequireAbsent(directory / PathFromUtf8(entry.path));
-  }
   // Read from the catalog's start down, as the reader's walk reads it.
   if (!file_.Seek(group.contents.start - file_.Position())) {
     throw ToolError("cannot read the installer: " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   format::GroupReader frames(file_);
-  extraction::DirectoryMaker directories(Utf8FromPath(directory / ""));
-  int next_temporary_number = 0;
   const extraction::ArchiveResult result =
-      extraction::ExtractArchive(frames, *catalog, &directories, next_temporary_number, nullptr);
+      extraction::ExtractArchive(frames, *catalog, &directories_, nullptr);
   if (result.failed()) {
     throw ToolError("cannot write " + Quoted(result.failed_path) + ": " +
                     platform::SystemErrorText(result.error));
@@ -375,27 +378,6 @@ void InstallerFiles::ExtractArchive(const ScannedGroup& group,
   }
   if (result.status != format::RecordStatus::kOk) {
     throw ToolError("the archive changed since it was verified, or does not decode");
-  }
-}
-
-void InstallerFiles::CopyRecordToFile(const format::RecordLocation& record,
-                                      const std::filesystem::path& target) {
-  RequireAbsent(target);
-  platform::File out = platform::File::CreateForWriting(Utf8FromPath(target));
-  if (!out.IsOpen()) {
-    throw ToolError("cannot create " + Quoted(Utf8FromPath(target)) + ": " +
-                    platform::SystemErrorText(platform::LastErrorCode()));
-  }
-  const bool copied = format::ReadPayloadInChunks(*archive_, record, [&](std::string_view chunk) {
-    return out.Write(chunk.data(), chunk.size());
-  });
-  if (!copied || !out.Close()) {
-    const int code = platform::LastErrorCode();
-    out.Close();
-    std::error_code error;
-    std::filesystem::remove(target, error);
-    throw ToolError("cannot write " + Quoted(Utf8FromPath(target)) + ": " +
-                    platform::SystemErrorText(code));
   }
 }
 

@@ -11,12 +11,14 @@
 
 #include "backward_reader.h"
 #include "decoding_threads.h"
+#include "directory_maker.h"
 #include "groups.h"
 #include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "variables.h"
 #include "windows_program.h"
+#include "writing_thread.h"
 
 namespace tool {
 
@@ -41,6 +43,10 @@ struct ScannedGroup : format::Group {
   bool undecodable = false;
   // An archive group's tree, in catalog order.
   std::vector<ListedEntry> entries;
+  // A signed installer's stub group whose contents differ from what was
+  // packed only in the two fields that code signing rewrites (see
+  // StubMatchesBeforeSigning).
+  bool changed_by_signing = false;
 };
 
 struct EnvelopeScan {
@@ -51,6 +57,8 @@ struct EnvelopeScan {
   // Where a code-signed program's certificate table lies, and what it holds;
   // only for a Windows program whose certificate entry is not empty.
   std::optional<CertificateTableFacts> certificate_table;
+  // Its headers, where it is a Windows program.
+  format::ProgramHeaders headers;
   std::vector<ScannedGroup> groups;  // in reading order, tail first
   bool reached_stub = false;
   // Whether the reader's walk would find the envelope valid, taking the
@@ -61,10 +69,12 @@ struct EnvelopeScan {
 
   // Whether the installer is code-signed: its certificate entry is not empty.
   bool signed_program() const { return certificate_table.has_value(); }
-  // Whether `group`'s only damage is the stub's bytes changed by code signing.
+  // Whether `group`'s only damage is the stub's bytes changed by code
+  // signing, and in the fields signing rewrites alone.
   bool ChangedBySigning(const ScannedGroup& group) const;
-  // The first group with a bad digest, or nullptr. The stub's contents do not
-  // count in a signed program, where signing changes the stub's bytes.
+  // The first group with a bad digest, or nullptr. The stub's contents
+  // count as whole in a signed program where only the fields signing
+  // rewrites changed.
   const ScannedGroup* FirstBadGroup() const;
   // Whether the installer is whole: the reader's walk finds the envelope
   // valid, the scan reached the stub group, and the stub's name and
@@ -83,33 +93,33 @@ format::ReaderOptions ReaderOptions(const EnvelopeScan& scan);
 // a separator) standing in for its per-run directory and no arguments.
 format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::string& work_directory);
 
-// An installer opened once to extract its files the way the reader does,
-// with one set of decoding threads for all of them.
+// An installer opened once to extract its files into a directory the way the
+// reader extracts them into its work directory (see extraction::
+// DirectoryMaker: directories shared, a later file replacing an earlier one
+// of exactly its name, nothing else ever replaced), with one set of helper
+// threads for all of them.
 class InstallerFiles {
  public:
-  // Opens the installer at `installer`; throws ToolError when it cannot.
-  explicit InstallerFiles(const std::filesystem::path& installer);
+  // Opens the installer at `installer`, to extract into the directory
+  // `directory`, which exists; throws ToolError when either cannot be opened.
+  InstallerFiles(const std::filesystem::path& installer, const std::filesystem::path& directory);
   InstallerFiles(const InstallerFiles&) = delete;
   InstallerFiles& operator=(const InstallerFiles&) = delete;
 
-  // Extracts the compressed file group `group` to `target`, which must not
-  // exist yet: decoded on the helper threads into a temporary file beside
-  // it, which takes the name only when the contents are whole. Throws
-  // ToolError.
-  void ExtractCompressedFile(const ScannedGroup& group, const std::filesystem::path& target);
+  // Extracts the file or compressed file group `group`: hashed (and
+  // decoded) into a temporary file, which takes the file's name only when
+  // the contents are whole. Throws ToolError.
+  void ExtractFile(const ScannedGroup& group);
 
-  // Extracts the archive group `group` into the directory `directory`
-  // (which exists) through the reader's extraction: its directories, then
-  // its files, none of which may exist yet. Throws ToolError.
-  void ExtractArchive(const ScannedGroup& group, const std::filesystem::path& directory);
-
-  // Copies a located record's payload to `target`, which must not exist yet;
-  // a file that cannot be written whole is removed. Throws ToolError.
-  void CopyRecordToFile(const format::RecordLocation& record, const std::filesystem::path& target);
+  // Extracts the archive group `group`: its directories, then its files.
+  // Throws ToolError.
+  void ExtractArchive(const ScannedGroup& group);
 
  private:
   platform::File file_;
   std::optional<format::BackwardReader> archive_;
+  extraction::DirectoryMaker directories_;
+  extraction::WritingThread writing_thread_;
   extraction::DecodingThreads threads_;
 };
 

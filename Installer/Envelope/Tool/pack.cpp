@@ -154,8 +154,9 @@ std::vector<writer::ArchiveItem> ArchiveItems(const std::vector<TreeEntry>& entr
 }
 
 // The trees of `plan`, listed and checked against each other and the plan's
-// files.
-std::vector<std::vector<TreeEntry>> ListTrees(const PackPlan& plan) {
+// files, and with the files against what the reader on the stub's system
+// (Windows when `windows_stub`) can make.
+std::vector<std::vector<TreeEntry>> ListTrees(const PackPlan& plan, bool windows_stub) {
   std::vector<std::vector<TreeEntry>> trees;
   std::vector<TreeEntry> all;
   for (const TreeSource& tree : plan.trees) {
@@ -163,6 +164,7 @@ std::vector<std::vector<TreeEntry>> ListTrees(const PackPlan& plan) {
     all.insert(all.end(), trees.back().begin(), trees.back().end());
   }
   CheckTreeEntries(plan, all);
+  CheckPathLengths(plan, all, windows_stub);
   return trees;
 }
 
@@ -191,15 +193,17 @@ struct CheckedInputs {
 };
 
 // Opens the stub at its start, refusing one that already holds an envelope
-// or is code-signed.
-platform::File OpenStub(const std::filesystem::path& stub, uint32_t& size) {
+// or is code-signed; `windows` tells whether it is a Windows program.
+platform::File OpenStub(const std::filesystem::path& stub, uint32_t& size, bool& windows) {
   platform::File file = OpenInput(stub, "stub", size);
   if (format::FindEnvelopeTail(file)) {
     throw ToolError("stub " + Quoted(Utf8FromPath(stub)) +
                     " already holds an envelope; pack the bare reader program");
   }
   file.Seek(-file.Position());
-  if (InspectWindowsProgram(file).has_signature) {
+  const WindowsProgramFacts facts = InspectWindowsProgram(file);
+  windows = facts.is_windows_program;
+  if (facts.has_signature) {
     throw ToolError(
         "stub " + Quoted(Utf8FromPath(stub)) +
         " is code-signed; pack the unsigned reader and sign the packed installer afterwards");
@@ -223,9 +227,10 @@ CheckedInputs CheckInputs(const std::filesystem::path& stub, const PackPlan& pla
   CheckPlan(plan);
   CheckedInputs inputs;
   inputs.stub_name = RecordedStubName(plan, Utf8FromPath(stub.filename()));
-  inputs.stub = OpenStub(stub, inputs.stub_size);
+  bool windows_stub = false;
+  inputs.stub = OpenStub(stub, inputs.stub_size, windows_stub);
   inputs.file_sizes = FileSizes(plan);
-  inputs.trees = ListTrees(plan);
+  inputs.trees = ListTrees(plan, windows_stub);
   return inputs;
 }
 

@@ -2,35 +2,23 @@
 
 #include <unordered_set>
 
-#include <cctype>
+#include <algorithm>
 #include <map>
 #include <set>
 
+#include "archive_catalog.h"
 #include "envelope_text.h"
 #include "file_names.h"
 #include "launch.h"
 #include "tool_error.h"
 #include "utf8_path.h"
 #include "variables.h"
+#include "windows_names.h"
 #include "work_directory_placeholder.h"
 
 namespace tool {
 
 namespace {
-
-bool IsReservedDeviceName(std::string_view name) {
-  std::string stem(name.substr(0, name.find('.')));
-  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL"};
-  if (kDevices.count(stem) != 0) return true;
-  return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-         stem[3] >= '1' && stem[3] <= '9';
-}
-
-std::string Lowercase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The reader takes valid UTF-8 as UTF-8 and reads anything else in the
 // system's code page: text the tool packs must be UTF-8 to mean the same on
@@ -67,8 +55,9 @@ void CheckKey(const std::string& key, const std::string& what, std::set<std::str
 
 // The paths that a plan's files and trees make in the work directory, each
 // with the directories it lies in, compared as Windows compares them
-// (ignoring case): two paths that Windows takes for one must be written
-// alike, and a path is a file or a directory, never both.
+// (without case): two paths that Windows takes for one must be written
+// alike, a path is a file or a directory, never both, and no name may be
+// the short 8.3 name Windows may give a longer one beside it.
 class WorkDirectoryPaths {
  public:
   // Adds `path`, a file when `file` is set, else a directory, and the
@@ -89,10 +78,16 @@ class WorkDirectoryPaths {
     std::string owner;
   };
 
+  // The first name of a directory that may be a made-up short name, and
+  // the first that gets one, each with its owner.
+  struct ShortNames {
+    std::string short_form, short_owner, long_form, long_owner;
+  };
+
   void AddOne(std::string_view path, bool file, const std::string& owner) {
     const auto [entry, added] =
-        claims_.try_emplace(Lowercase(std::string(path)), Claim{std::string(path), file, owner});
-    if (added) return;
+        claims_.try_emplace(WindowsNameKey(path), Claim{std::string(path), file, owner});
+    if (added) return CheckShortNames(path, owner);
     const Claim& claim = entry->second;
     const std::string both = owner + " and " + claim.owner;
     if (claim.path != path) {
@@ -105,12 +100,42 @@ class WorkDirectoryPaths {
     }
   }
 
-  std::map<std::string, Claim> claims_;  // by the path lowercased
+  // Refuses a name that may be the short name Windows makes up for another
+  // name beside it ("abcdefghij.txt" may be "ABCDEF~1.TXT"): at the top of
+  // the work directory, where the reader's temporary files lie, any such
+  // name; below it, one beside a name that gets a short name.
+  void CheckShortNames(std::string_view path, const std::string& owner) {
+    const size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const bool short_form = MayBeMadeUpShortName(name);
+    if (!short_form && HasShortNameForm(name)) return;
+    if (short_form && slash == std::string_view::npos) {
+      throw ToolError(owner + ": the name " + Quoted(name) +
+                      " may be the short 8.3 name Windows gives one of the reader's temporary "
+                      "files (\"" +
+                      std::string(format::kTemporaryFilePrefix) +
+                      "...\") at the top of the work directory, and Windows takes them for one");
+    }
+    ShortNames& names =
+        short_names_[WindowsNameKey(slash == std::string_view::npos ? "" : path.substr(0, slash))];
+    std::string& mine = short_form ? names.short_form : names.long_form;
+    if (mine.empty()) {
+      mine = name;
+      (short_form ? names.short_owner : names.long_owner) = owner;
+    }
+    if (names.short_form.empty() || names.long_form.empty()) return;
+    throw ToolError(names.short_owner + " and " + names.long_owner + ": " +
+                    Quoted(names.short_form) + " may be the short 8.3 name Windows gives " +
+                    Quoted(names.long_form) + " beside it, and Windows takes them for one");
+  }
+
+  std::map<std::string, Claim> claims_;            // by WindowsNameKey of the path
+  std::map<std::string, ShortNames> short_names_;  // by WindowsNameKey of the directory
 };
 
 // A file's name: extractable, and not one of `names` (the names before it,
-// lowercased: Windows compares file names without case), nor passing through
-// one of them; then its key, if any.
+// as WindowsNameKey gives them: Windows compares file names without case),
+// nor passing through one of them; then its key, if any.
 void CheckFile(const FileEntry& file, std::set<std::string>& names, WorkDirectoryPaths& paths,
                std::set<std::string>& keys) {
   const std::string what = "file " + Quoted(file.name);
@@ -118,7 +143,7 @@ void CheckFile(const FileEntry& file, std::set<std::string>& names, WorkDirector
   if (const std::string refused = RefusedFilePath(file.name); !refused.empty()) {
     throw ToolError(what + ": the name " + refused);
   }
-  if (!names.insert(Lowercase(file.name)).second) {
+  if (!names.insert(WindowsNameKey(file.name)).second) {
     throw ToolError(what + ": the name is given twice");
   }
   paths.Add(file.name, true, what);
@@ -197,6 +222,12 @@ void CheckTreeEntries(const PackPlan& plan, const std::vector<TreeEntry>& entrie
   for (const FileEntry& file : plan.files) paths.Add(file.name, true, "file " + Quoted(file.name));
   std::unordered_set<std::string_view> directories;
   for (const TreeEntry& entry : entries) {
+    if (static_cast<size_t>(std::count(entry.path.begin(), entry.path.end(), '/')) >=
+        format::kMostPathNames) {
+      throw ToolError(TreeEntryOwner(entry) + ": the path in the tree has more than " +
+                      std::to_string(format::kMostPathNames) +
+                      " parts; the reader makes no deeper tree");
+    }
     paths.Add(entry.path, !entry.directory, TreeEntryOwner(entry));
     // The reader writes files under temporary names at the work directory's
     // top, and takes a tree whose top holds such a name for a damaged one.
@@ -221,6 +252,53 @@ void CheckTreeEntries(const PackPlan& plan, const std::vector<TreeEntry>& entrie
   }
 }
 
+namespace {
+
+// The longest name a file system holds: 255 bytes on Linux, 255 UTF-16
+// units on Windows.
+constexpr size_t kMostNameLength = 255;
+
+// The longest path below the work directory that a Windows reader makes
+// wherever it runs: the 32,767 UTF-16 units of a long path ("\\?\UNC\"
+// and the path), less the longest temporary directory it works in (259
+// units) and the work directory's name in it ("SF-2147483648\").
+constexpr size_t kMostWindowsPathUnits = 32767 - 8 - 259 - 14;
+
+// Why the reader on a Windows system (`windows`) or a POSIX one could not
+// make `path`, or empty when it can.
+std::string RefusedPathLength(std::string_view path, bool windows) {
+  std::string refused;
+  format::AnyNameComponent(path, [&](std::string_view name) {
+    if ((windows ? Utf16Units(name) : name.size()) > kMostNameLength) {
+      refused = "has a part longer than " + std::to_string(kMostNameLength) +
+                (windows ? " UTF-16 units, which Windows cannot hold"
+                         : " bytes, which Linux cannot hold");
+    }
+    return !refused.empty();
+  });
+  if (refused.empty() && windows && Utf16Units(path) > kMostWindowsPathUnits) {
+    refused = "is longer than the " + std::to_string(kMostWindowsPathUnits) +
+              " UTF-16 units a Windows reader can make below its work directory";
+  }
+  return refused;
+}
+
+}  // namespace
+
+void CheckPathLengths(const PackPlan& plan, const std::vector<TreeEntry>& entries,
+                      bool windows_stub) {
+  for (const FileEntry& file : plan.files) {
+    if (const std::string refused = RefusedPathLength(file.name, windows_stub); !refused.empty()) {
+      throw ToolError("file " + Quoted(file.name) + ": the name " + refused);
+    }
+  }
+  for (const TreeEntry& entry : entries) {
+    if (const std::string refused = RefusedPathLength(entry.path, windows_stub); !refused.empty()) {
+      throw ToolError(TreeEntryOwner(entry) + ": the path in the tree " + refused);
+    }
+  }
+}
+
 std::string RecordedStubName(const PackPlan& plan, const std::string& stub_file_name) {
   if (plan.stub_name) return *plan.stub_name;
   CheckStubName(stub_file_name, "; give one with --stub-name");
@@ -237,17 +315,15 @@ std::string RefusedFileName(std::string_view name) {
 }
 
 std::string RefusedWindowsName(std::string_view part) {
-  if (part.empty()) return "is empty";
-  for (const char c : part) {
-    if (static_cast<unsigned char>(c) < 0x20 ||
-        std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos) {
+  switch (format::WindowsNameProblemOf(part)) {
+    case format::WindowsNameProblem::kNone: return {};
+    case format::WindowsNameProblem::kEmpty: return "is empty";
+    case format::WindowsNameProblem::kReservedCharacter:
       return "contains a character Windows does not allow in file names";
-    }
+    case format::WindowsNameProblem::kTrailingDotOrSpace:
+      return "ends in a dot or space, which Windows drops";
+    case format::WindowsNameProblem::kDeviceName: return "is a device name on Windows";
   }
-  if (part.back() == '.' || part.back() == ' ') {
-    return "ends in a dot or space, which Windows drops";
-  }
-  if (IsReservedDeviceName(part)) return "is a device name on Windows";
   return {};
 }
 

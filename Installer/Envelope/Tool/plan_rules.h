@@ -27,10 +27,22 @@ void CheckPlan(const PackPlan& plan);
 // tree has the file "x"), or a tree path that passes through a file ("a/b"
 // where the plan has the file "a"); and two trees that both hold a file of
 // one path, a file where the other has a directory, or paths equal but for
-// case. A file name inside a tree's directory is fine: the file is extracted
-// into it. `entries` are those of all the plan's trees, as ListTree gives
-// them, one tree's after another's. Throws ToolError naming both.
+// case (as Windows compares names, beyond ASCII too); a name that may be the
+// short 8.3 name Windows gives a longer one beside it (or, at the top, one
+// of the reader's temporary files); and a tree path of more than
+// format::kMostPathNames parts. A file name inside a tree's directory is
+// fine: the file is extracted into it. `entries` are those of all the plan's trees, as ListTree
+// gives them, one tree's after another's. Throws ToolError naming both.
 void CheckTreeEntries(const PackPlan& plan, const std::vector<TreeEntry>& entries);
+
+// Refuses a file name or tree path that the reader on the stub's system
+// (Windows when `windows_stub`, else POSIX) could not make: a name longer
+// than 255 bytes (POSIX) or UTF-16 units (Windows), and on Windows a path
+// longer than a reader can make below any work directory within the 32,767
+// units of a long path. `entries` are those of all the plan's trees. Throws
+// ToolError for the first.
+void CheckPathLengths(const PackPlan& plan, const std::vector<TreeEntry>& entries,
+                      bool windows_stub);
 
 // The name the stub group records: the plan's stub name when it gives one
 // (CheckPlan has checked it), else `stub_file_name`, the stub's own file name,

@@ -8,15 +8,6 @@ namespace tool {
 
 namespace {
 
-// The code point of the well-formed UTF-8 sequence `sequence`.
-char32_t CodePoint(std::string_view sequence) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(sequence[i]); };
-  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  char32_t code_point = byte(0) & kLeadBits[sequence.size()];
-  for (size_t i = 1; i < sequence.size(); ++i) code_point = (code_point << 6) | (byte(i) & 0x3F);
-  return code_point;
-}
-
 // Characters that move or hide text on a terminal: the C1 controls, the
 // zero-width and direction marks, the line and paragraph separators, the
 // direction embeddings, overrides and isolates, and the byte order mark.
@@ -28,7 +19,16 @@ bool IsHiddenOrControl(char32_t c) {
 }  // namespace
 
 std::string Quoted(std::string_view text) {
+  // Appended piece by piece: GCC 12 mistakes "\"" + ... + "\"" for an
+  // overlapping copy (-Wrestrict) in optimised builds.
   std::string quoted = "\"";
+  quoted += Escaped(text);
+  quoted += '"';
+  return quoted;
+}
+
+std::string Escaped(std::string_view text) {
+  std::string quoted;
   size_t at = 0;
   while (at < text.size()) {
     const auto byte = static_cast<unsigned char>(text[at]);
@@ -41,7 +41,8 @@ std::string Quoted(std::string_view text) {
     if (length == 0) {  // a control character, or a byte that is not UTF-8
       std::snprintf(escape, sizeof escape, "\\x%02x", byte);
       ++at;
-    } else if (const char32_t c = CodePoint(text.substr(at, length)); IsHiddenOrControl(c)) {
+    } else if (const char32_t c = format::Utf8CodePoint(text.substr(at, length));
+               IsHiddenOrControl(c)) {
       std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
       at += length;
     } else {
@@ -51,7 +52,7 @@ std::string Quoted(std::string_view text) {
     }
     quoted += escape;
   }
-  return quoted + "\"";
+  return quoted;
 }
 
 }  // namespace tool

@@ -21,4 +21,8 @@ class ToolError : public std::runtime_error {
 // lines.
 std::string Quoted(std::string_view text);
 
+// `text` written as Quoted writes it, without the quotes around it: for
+// output that separates texts otherwise, such as extract's name=value lines.
+std::string Escaped(std::string_view text);
+
 }  // namespace tool

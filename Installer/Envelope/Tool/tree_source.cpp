@@ -1,7 +1,6 @@
 #include "tree_source.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -18,6 +17,7 @@
 #include "plan_rules.h"
 #include "tool_error.h"
 #include "utf8_path.h"
+#include "windows_names.h"
 
 namespace tool {
 
@@ -64,11 +64,6 @@ std::string_view KindName(fs::file_type type) {
     case fs::file_type::socket: return "a socket";
     default: return "neither a regular file nor a directory";
   }
-}
-
-std::string Lowercase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // The path in the tree of the entry `item` of the directory whose path in
@@ -140,12 +135,12 @@ TreeEntry ListedEntry(const fs::directory_entry& item, const std::string& prefix
   return entry;
 }
 
-// Refuses two entries whose paths Windows takes for one; `entries` are
-// sorted.
+// Refuses two entries whose paths Windows takes for one (WindowsNameKey);
+// `entries` are sorted.
 void CheckCaseTwins(const std::vector<TreeEntry>& entries) {
-  std::map<std::string, const TreeEntry*> by_lowercase;
+  std::map<std::string, const TreeEntry*> by_key;
   for (const TreeEntry& entry : entries) {
-    const auto [other, added] = by_lowercase.try_emplace(Lowercase(entry.path), &entry);
+    const auto [other, added] = by_key.try_emplace(WindowsNameKey(entry.path), &entry);
     if (!added) {
       throw ToolError(Shown(other->second->source) + " and " + Shown(entry.source) +
                       " differ only in case, and Windows takes them for one");

@@ -1,8 +1,12 @@
 #include "windows_program.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
+#include <string>
 
 #include "little_endian.h"
+#include "md5.h"
 
 namespace tool {
 
@@ -56,12 +60,81 @@ int64_t SignatureLength(platform::File& file, int64_t offset, int64_t table_size
   return kCertificateHeaderSize + signature;
 }
 
+// The sizes of the fields code signing rewrites.
+constexpr size_t kChecksumSize = 4;
+constexpr size_t kCertificateEntrySize = 8;
+
+// Writes `size` bytes of `value` (little-endian) over the part of `piece`,
+// which begins at `at` in the program, that the field at `field` covers.
+void SetField(std::string& piece, uint64_t at, int64_t field, uint64_t value, size_t size) {
+  unsigned char bytes[8];
+  format::StoreLittleEndian(bytes, value, size);
+  for (size_t i = 0; field >= 0 && i < size; ++i) {
+    const uint64_t offset = static_cast<uint64_t>(field) + i;
+    if (offset >= at && offset - at < piece.size())
+      piece[offset - at] = static_cast<char>(bytes[i]);
+  }
+}
+
+// Reads the stub's bytes once, the certificate entry emptied and the
+// checksum set to `checksum`, handing them to `use` piece by piece.
+bool ReadAsUnsigned(format::BackwardReader& reader, const format::RecordLocation& stub,
+                    const format::ProgramHeaders& headers, uint32_t checksum,
+                    const std::function<void(std::string_view)>& use) {
+  uint64_t at = 0;
+  std::string piece;
+  return format::ReadPayloadInChunks(reader, stub, [&](std::string_view read) {
+    piece.assign(read);
+    SetField(piece, at, headers.checksum_offset, checksum, kChecksumSize);
+    SetField(piece, at, headers.certificate_entry_offset, 0, kCertificateEntrySize);
+    at += piece.size();
+    use(piece);
+    return true;
+  });
+}
+
+// The checksum a linker computes for the unsigned program: its 16-bit words
+// added with the carries folded back in, the checksum field counting as 0,
+// and its length added.
+std::optional<uint32_t> UnsignedChecksum(format::BackwardReader& reader,
+                                         const format::RecordLocation& stub,
+                                         const format::ProgramHeaders& headers) {
+  uint32_t sum = 0;
+  uint64_t at = 0;
+  const bool read = ReadAsUnsigned(reader, stub, headers, 0, [&](std::string_view piece) {
+    for (const char c : piece) {
+      // Low byte at even offsets, high byte at odd ones.
+      sum += static_cast<uint32_t>(static_cast<unsigned char>(c)) << (at++ % 2 == 0 ? 0 : 8);
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+  });
+  if (!read) return std::nullopt;
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + stub.length);
+}
+
 }  // namespace
 
 WindowsProgramFacts InspectWindowsProgram(platform::File& file) {
   const format::ProgramHeaders headers = format::ReadProgramHeaders(file);
   file.Seek(-file.Position());
-  return {headers.is_pe_image, headers.certificates.size != 0, headers.certificates};
+  return {headers.is_pe_image, headers.certificates.size != 0, headers.certificates, headers};
+}
+
+bool StubMatchesBeforeSigning(format::BackwardReader& reader, const format::RecordLocation& stub,
+                              const format::ProgramHeaders& headers) {
+  if (headers.checksum_offset < 0 || headers.certificate_entry_offset < 0) return false;
+  const std::optional<uint32_t> computed = UnsignedChecksum(reader, stub, headers);
+  if (!computed) return false;
+  for (const uint32_t checksum : {*computed, uint32_t{0}}) {
+    format::Md5Hasher hasher;
+    if (ReadAsUnsigned(reader, stub, headers, checksum,
+                       [&](std::string_view piece) { hasher.Update(piece); }) &&
+        hasher.Digest() == stub.digest) {
+      return true;
+    }
+  }
+  return false;
 }
 
 CertificateTableFacts InspectCertificateTable(platform::File& file,

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
+#include "backward_reader.h"
 #include "platform.h"
+#include "record.h"
 #include "signed_part.h"
 
 namespace tool {
@@ -14,6 +16,7 @@ struct WindowsProgramFacts {
   bool is_windows_program = false;            // an MZ file with a PE header
   bool has_signature = false;                 // its certificate directory entry is not empty
   format::CertificateDirectory certificates;  // that entry
+  format::ProgramHeaders headers;             // where the fields signing rewrites lie
 };
 
 // Reads the headers of the file; leaves the position at the start.
@@ -36,6 +39,15 @@ struct CertificateTableFacts {
   // 8-byte alignment of entries: what Windows' padding check refuses.
   int64_t bytes_beyond_signature = 0;
 };
+
+// Whether the stub record `stub` of a signed installer, the program's first
+// bytes, matches its stored digest once the two fields that code signing
+// rewrites are set back to what the unsigned program held: the certificate
+// entry empty, and the checksum as the linker leaves it, either 0 or the
+// checksum of the program itself (which is computed for it). So any other
+// change of the program is caught. `headers` are the installer's.
+bool StubMatchesBeforeSigning(format::BackwardReader& reader, const format::RecordLocation& stub,
+                              const format::ProgramHeaders& headers);
 
 // Inspects the certificate table that `entry` names in `file` of
 // `file_size` bytes. Positioned reads; the file's position is unspecified

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <span>
 #include <stdexcept>
 
 #include <zstd.h>
@@ -24,7 +25,7 @@ constexpr int kFastLevel = 9;
 // it.
 class StreamReader {
  public:
-  StreamReader(const std::vector<ArchiveItem>& items, const std::function<void(uint64_t)>& advanced)
+  StreamReader(std::span<const ArchiveItem> items, const std::function<void(uint64_t)>& advanced)
       : items_(items), advanced_(advanced) {}
 
   // Fills `buffer` with the stream's next `size` bytes.
@@ -53,7 +54,7 @@ class StreamReader {
     ++next_;
   }
 
-  const std::vector<ArchiveItem>& items_;
+  std::span<const ArchiveItem> items_;
   const std::function<void(uint64_t)>& advanced_;
   size_t next_ = 0;
   ArchiveFileReader file_;
@@ -123,6 +124,11 @@ class FrameCompressor {
 // this many bytes at a time.
 constexpr size_t kSortingBlockSize = 1024 * 1024;
 
+// The blocks of a stream cut into frames of at most `frame_size` bytes.
+size_t SortingBlockSize(uint32_t frame_size) {
+  return std::min<size_t>(kSortingBlockSize, frame_size);
+}
+
 // A block counts as incompressible when zstd's fastest level saves less than
 // 1/32 of a few samples of it: already compressed files (media, archives,
 // CAB and MSI files) are stored at once instead of costing level 19's
@@ -149,11 +155,11 @@ bool LooksIncompressible(std::string_view block) {
 // The frames of a compressed stream: runs of compressible blocks in zstd
 // frames, runs of incompressible ones stored, each frame at most
 // `frame_size` bytes. Reads the stream once, without counting it as packed.
-std::vector<format::ArchiveFrame> SortedFrames(const std::vector<ArchiveItem>& items,
+std::vector<format::ArchiveFrame> SortedFrames(std::span<const ArchiveItem> items,
                                                uint64_t stream_size, uint32_t frame_size) {
   const std::function<void(uint64_t)> uncounted;
   StreamReader stream(items, uncounted);
-  const size_t block_size = std::min<size_t>(kSortingBlockSize, frame_size);
+  const size_t block_size = SortingBlockSize(frame_size);
   const auto block = std::make_unique<char[]>(block_size);
   std::vector<format::ArchiveFrame> frames;
   for (uint64_t offset = 0; offset < stream_size;) {
@@ -174,7 +180,7 @@ std::vector<format::ArchiveFrame> SortedFrames(const std::vector<ArchiveItem>& i
 
 // The catalog's entries of `items`, with their offsets in the stream; no
 // frames yet.
-format::ArchiveCatalog EntriesOf(const std::vector<ArchiveItem>& items) {
+format::ArchiveCatalog EntriesOf(std::span<const ArchiveItem> items) {
   format::ArchiveCatalog catalog;
   for (const ArchiveItem& item : items) {
     catalog.entries.push_back({item.kind, item.mode, item.path,
@@ -199,9 +205,44 @@ std::vector<format::ArchiveFrame> StoredFrames(uint64_t stream_size, uint32_t fr
 
 }  // namespace
 
-void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
-                     const std::vector<ArchiveItem>& items, Compression compression,
-                     const std::function<void(uint64_t bytes)>& advanced, uint32_t frame_size) {
+namespace {
+
+// The most bytes the catalog of `entry_bytes` bytes of entries and a
+// stream of `stream_size` bytes may take: every block of the stream may
+// begin a frame.
+uint64_t MostCatalogBytes(uint64_t entry_bytes, uint64_t stream_size, uint32_t frame_size) {
+  const uint64_t block = SortingBlockSize(frame_size);
+  return format::kCatalogHeaderSize + entry_bytes +
+         format::kCatalogFrameSize * ((stream_size + block - 1) / block);
+}
+
+// `items` cut, in order, into runs whose catalogs a reader takes whole
+// (format::kMostCatalogBytes each).
+std::vector<std::span<const ArchiveItem>> CatalogRuns(const std::vector<ArchiveItem>& items,
+                                                      uint32_t frame_size) {
+  std::vector<std::span<const ArchiveItem>> runs;
+  size_t start = 0;
+  uint64_t entry_bytes = 0, stream_size = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const uint64_t entry = format::kCatalogEntryFixedSize + items[i].path.size();
+    const uint64_t size = items[i].kind == format::EntryKind::kFile ? items[i].size : 0;
+    if (i > start && MostCatalogBytes(entry_bytes + entry, stream_size + size, frame_size) >
+                         format::kMostCatalogBytes) {
+      runs.emplace_back(items.data() + start, i - start);
+      start = i;
+      entry_bytes = stream_size = 0;
+    }
+    entry_bytes += entry;
+    stream_size += size;
+  }
+  runs.emplace_back(items.data() + start, items.size() - start);
+  return runs;
+}
+
+// Writes the archive group of `items`, whose catalog a reader takes whole.
+void AddOneArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
+                        std::span<const ArchiveItem> items, Compression compression,
+                        const std::function<void(uint64_t bytes)>& advanced, uint32_t frame_size) {
   format::ArchiveCatalog catalog = EntriesOf(items);
   catalog.frames = compression == Compression::kNone
                        ? StoredFrames(catalog.stream_size, frame_size)
@@ -225,6 +266,16 @@ void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
   }
   envelope.AddGroup(format::GroupKind::kArchive,
                     {.key = key, .catalog = format::EncodeCatalog(catalog)});
+}
+
+}  // namespace
+
+void AddArchiveGroup(EnvelopeWriter& envelope, std::string_view key,
+                     const std::vector<ArchiveItem>& items, Compression compression,
+                     const std::function<void(uint64_t bytes)>& advanced, uint32_t frame_size) {
+  for (const std::span<const ArchiveItem> run : CatalogRuns(items, frame_size)) {
+    AddOneArchiveGroup(envelope, key, run, compression, advanced, frame_size);
+  }
 }
 
 namespace {

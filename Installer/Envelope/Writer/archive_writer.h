@@ -36,7 +36,11 @@ struct ArchiveItem {
 };
 
 // Writes the archive group of `items` to `envelope`: the frames, then the
-// group's catalog, key and type. `advanced` is told of every input byte as
+// group's catalog, key and type. A tree whose catalog would be larger than
+// a reader takes (format::kMostCatalogBytes) is written as several archive
+// groups, each of a run of the items in order, the first run's group first
+// (and so read last); a reader makes the directories they share once and
+// fills them from each. `advanced` is told of every input byte as
 // it is taken. Frames hold at most `frame_size` bytes. zstd compresses with
 // a window as large as a frame may ask for (format::kMaxFrameWindowLog) and
 // long-distance matching, which finds what files far apart share: at level
