@@ -80,21 +80,15 @@ HANDLE OpenEntry(HANDLE directory, NativeName& name, ACCESS_MASK access, ULONG s
 // directory, rather than one the system takes for it (in another case, or
 // its long name where `name` is its short one).
 bool HasExactName(HANDLE entry, const std::wstring& name) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(entry, path.data(), static_cast<DWORD>(path.size()),
-                                  FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
-    if (length == 0) return false;
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(length);  // the size it needs, its terminating zero included
-  }
-  const size_t separator = path.find_last_of(L'\\');
-  return path.compare(separator == std::wstring::npos ? 0 : separator + 1, std::wstring::npos,
-                      name) == 0;
+  // A path of the longest kind, its terminating zero included.
+  constexpr DWORD kMostUnits = 32768;
+  const auto path = std::make_unique<wchar_t[]>(kMostUnits);
+  const DWORD length = GetFinalPathNameByHandleW(entry, path.get(), kMostUnits,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
+  if (length == 0 || length >= kMostUnits) return false;
+  const std::wstring_view found(path.get(), length);
+  const size_t separator = found.find_last_of(L'\\');
+  return found.substr(separator == std::wstring_view::npos ? 0 : separator + 1) == name;
 }
 
 // What the open entry `entry`, found under `name`, is.

@@ -66,23 +66,26 @@ const platform::Directory* DirectoryMaker::Reach(std::string_view path, bool mak
     error = top_error_;
     return nullptr;
   }
-  Names names(path);
+  // From the directory held, where it lies on the way, else from the top.
+  const bool from_held = !held_.empty() && path.starts_with(held_) &&
+                         (path.size() == held_.size() ||
+                          kSeparators.find(path[held_.size()]) != std::string_view::npos);
+  const size_t start = from_held ? held_.size() : 0;
+  const platform::Directory* current = from_held ? &held_directory_ : &top_;
+  Names names(path.substr(start));
   std::string_view name;
-  size_t end = 0, depth = 0;
+  size_t end = 0;
   int name_error = 0;
-  for (; names.Next(name, end, name_error); ++depth) {
-    // The directories held already, as far as they lie on the way.
-    if (depth < held_.size() && held_[depth].name == name) continue;
-    held_.erase(held_.begin() + static_cast<ptrdiff_t>(depth), held_.end());
-    const platform::Directory& parent = depth == 0 ? top_ : held_.back().directory;
+  while (names.Next(name, end, name_error)) {
+    end += start;
     platform::Directory directory;
-    if (make) directory = parent.MakeDirectory(name);
+    if (make) directory = current->MakeDirectory(name);
     const bool made = directory.IsOpen();
     if (!made) {
       // What stands there is used only when it is a real directory of
       // exactly this name; otherwise the failure to make one is told.
       error = platform::LastErrorCode();
-      directory = parent.OpenDirectory(name);
+      directory = current->OpenDirectory(name);
       if (!make) error = platform::LastErrorCode();
     }
     if (!directory.IsOpen()) {
@@ -91,15 +94,16 @@ const platform::Directory* DirectoryMaker::Reach(std::string_view path, bool mak
     }
     if (made && name.starts_with('.'))
       made_dot_directories_.push_back(FullPath(path.substr(0, end)));
-    held_.push_back({std::string(name), std::move(directory)});
+    held_directory_ = std::move(directory);
+    held_ = path.substr(0, end);
+    current = &held_directory_;
   }
   if (name_error != 0) {
     error = name_error;
     failed_path = FullPath(path);
     return nullptr;
   }
-  held_.erase(held_.begin() + static_cast<ptrdiff_t>(depth), held_.end());
-  return depth == 0 ? &top_ : &held_.back().directory;
+  return current;
 }
 
 bool DirectoryMaker::Make(std::string_view path, bool path_too, std::string& failed_path,

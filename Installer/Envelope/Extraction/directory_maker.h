@@ -28,8 +28,9 @@ namespace extraction {
 // that whatever is made can be removed again.
 //
 // Paths given in ascending order, as an archive's catalog lists them, cost
-// one system call for each directory to make and none for those known: the
-// maker holds the directories from the top down to the last one it reached.
+// one system call for each directory to make, and few for those known: the
+// maker holds the last directory it reached, and goes on from there to the
+// directories below it.
 // Not for use from several threads at once.
 class DirectoryMaker {
  public:
@@ -78,11 +79,6 @@ class DirectoryMaker {
   const std::vector<std::string>& made_dot_directories() const { return made_dot_directories_; }
 
  private:
-  struct Held {
-    std::string name;
-    platform::Directory directory;
-  };
-
   // The open directory that the relative path `path` leads to from the
   // top, each directory on the way made first when `make` is set. Null on a
   // failure, with `failed_path` and `error` set.
@@ -101,9 +97,9 @@ class DirectoryMaker {
   std::string top_path_;
   platform::Directory top_;
   int top_error_ = 0;
-  // The directories from the top down to the last one reached, each held
-  // open: at most one more than a path may have names.
-  std::vector<Held> held_;
+  // The last directory reached, held open, and its relative path.
+  platform::Directory held_directory_;
+  std::string held_;
   int next_temporary_number_ = 0;
   std::vector<std::string> made_dot_directories_;
 };

@@ -1,5 +1,7 @@
 #include "file_names.h"
 
+#include <cstdint>
+
 namespace format {
 
 namespace {
@@ -18,17 +20,22 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
 }
 
 // Windows' device names, as the stem of a name before its first dot, less
-// the spaces at its end: the three-letter ones, and those four letters long
-// whose last is a digit 1 to 9 (or, in UTF-8, a superscript 1, 2 or 3).
+// the spaces at its end: CON, PRN, AUX and NUL, and COM and LPT followed by
+// a digit 1 to 9 (or, in UTF-8, a superscript 1, 2 or 3), in any case.
 bool IsDeviceStem(std::string_view stem) {
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  for (const std::string_view device : {"con", "prn", "aux", "nul"}) {
-    if (stem.size() == device.size() && StartsWithIgnoringCase(stem, device)) return true;
-  }
-  if (!StartsWithIgnoringCase(stem, "com") && !StartsWithIgnoringCase(stem, "lpt")) return false;
+  if (stem.size() < 3) return false;
+  // The first three letters, in lower case, as one number.
+  uint32_t letters = 0;
+  for (size_t i = 0; i < 3; ++i) letters = letters << 8 | (static_cast<uint32_t>(stem[i]) | 0x20);
   const std::string_view digit = stem.substr(3);
-  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xc2\xb9" ||
-         digit == "\xc2\xb2" || digit == "\xc2\xb3";
+  if (digit.empty()) {
+    return letters == 0x636f6e || letters == 0x70726e || letters == 0x617578 ||
+           letters == 0x6e756c;  // con, prn, aux, nul
+  }
+  return (letters == 0x636f6d || letters == 0x6c7074) &&  // com, lpt
+         ((digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+          digit == "\xc2\xb2" || digit == "\xc2\xb3");
 }
 
 }  // namespace
