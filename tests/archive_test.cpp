@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -16,8 +17,10 @@
 #include "expected_messages.h"
 #include "little_endian.h"
 #include "md5.h"
+#include "platform.h"
 #include "record.h"
 #include "test_support.h"
+#include "work_directory.h"
 
 using namespace format;
 
@@ -82,6 +85,25 @@ TEST(ArchiveCatalogTest, ACatalogBreakingAnyRuleIsRefused) {
     if (catalog && c.valid) {
       EXPECT_EQ(EncodeCatalog(*catalog), c.payload) << c.what;
     }
+  }
+}
+
+// A path holds names Windows holds as they are, and at most 256 of them, on
+// every system: whatever a tree holds comes out the same everywhere.
+TEST(ArchiveCatalogTest, PathsWindowsCannotHoldOrTooDeepAreRefused) {
+  std::string deepest;
+  for (size_t i = 0; i < kMostPathNames; ++i) deepest += (i == 0 ? "" : "/") + std::string("d");
+  const struct {
+    std::string path;
+    bool valid;
+  } cases[] = {
+      {"a.b/c d.txt", true}, {deepest, true},     {deepest + "/d", false}, {"cfg./x", false},
+      {".cfg /x", false},    {"NUL .txt", false}, {"x/com1.log", false},   {"lpt\xc2\xb2", false},
+      {"COM10.txt", true},   {"x/a:b", false},    {"x/a|b", false},        {"x/tab\tname", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseCatalog(Catalog({File(c.path, 1)}, {1})).has_value(), c.valid)
+        << c.path.substr(0, 40);
   }
 }
 
@@ -323,7 +345,45 @@ TEST_F(ArchiveWalkTest, ADamagedOrLyingFrameLeavesNothingOfItsFiles) {
   }
 }
 
+// A tree whose catalog would be larger than a reader takes (16 MiB: here
+// 4,500 files of 3,771-byte paths) is written as archive groups of runs of
+// it, which fill their shared directories in turn.
+TEST_F(ArchiveWalkTest, ATreeTooLargeForOneCatalogIsSplitAndComesOutWhole) {
+  std::string directory;
+  for (int i = 0; i < 15; ++i) directory += std::string(250, static_cast<char>('a' + i)) + "/";
+  std::vector<writer::ArchiveItem> items;
+  for (int i = 0; i < 4500; ++i)
+    items.push_back(Item(directory + "f" + std::to_string(1000 + i), 0));
+  std::string group;
+  writer::AppendArchiveGroup(group, "", items, "", writer::Compression::kBest);
+  EXPECT_EQ(Walk(Installer(group)), "");
+  EXPECT_TRUE(state_.envelope_valid);
+  EXPECT_EQ(state_.variables, (VariableTable{{"after", "archive"}}));
+  // Longer than MAX_PATH: listed as the reader lists what it removes.
+  std::string deep = state_.work_directory + directory;
+  for (char& c : deep) c = c == '/' ? platform::kPathSeparator : c;
+  std::vector<platform::DirectoryEntry> entries;
+  ASSERT_TRUE(platform::ListDirectory(deep, entries));
+  const auto files = static_cast<size_t>(std::count_if(
+      entries.begin(), entries.end(), [](const auto& entry) { return !entry.is_directory; }));
+  EXPECT_EQ(files, items.size());
+}
+
 #ifndef _WIN32
+// More dot-named directories than a reader once remembered (100,000) are
+// all removed at the end of the run, as every directory the walk made.
+TEST_F(ArchiveWalkTest, EveryDotNamedDirectoryTheWalkMadeIsRemoved) {
+  std::vector<writer::ArchiveItem> items;
+  for (int i = 0; i < 100050; ++i)
+    items.push_back(DirectoryItem(".d" + std::to_string(100000 + i)));
+  std::string group;
+  writer::AppendArchiveGroup(group, "", items, "", writer::Compression::kNone);
+  EXPECT_EQ(Walk(Installer(group)), "");
+  EXPECT_EQ(state_.extracted_directories.size(), items.size());
+  EXPECT_TRUE(reader::RemoveDirectoryTree(work_.string(), state_.extracted_directories));
+  EXPECT_FALSE(fs::exists(work_));
+}
+
 TEST(DirectoryMakerTest, ALinkPlantedAtADirectorysNameIsNotFollowed) {
   test::ScratchDirectory scratch;
   const fs::path top = scratch.path() / "top", outside = scratch.path() / "outside";

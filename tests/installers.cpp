@@ -70,14 +70,14 @@ std::map<std::string, std::string> TreeInstallerFiles(std::string_view setup_nam
           {"lib/r\xc3\xa9sum\xc3\xa9.txt", "\xc3\xa9t\xc3\xa9"}};
 }
 
-std::string TreeInstaller(std::string stub, std::string_view setup_name, std::string_view setup,
-                          writer::Compression compression, uint32_t frame_size) {
+void AppendTreeGroup(std::string& bytes, const std::map<std::string, std::string>& files,
+                     writer::Compression compression, uint32_t frame_size) {
   // In the catalog's order: by the paths' bytes, directories without their
   // "/".
   std::map<std::string, std::string> tree;
-  for (const auto& [path, bytes] : TreeInstallerFiles(setup_name, setup)) {
+  for (const auto& [path, contents] : files) {
     tree[path.ends_with('/') ? path.substr(0, path.size() - 1) : path] =
-        path.ends_with('/') ? std::string("/") : "=" + bytes;
+        path.ends_with('/') ? std::string("/") : "=" + contents;
   }
   std::vector<writer::ArchiveItem> items;
   std::string contents;
@@ -94,8 +94,13 @@ std::string TreeInstaller(std::string stub, std::string_view setup_name, std::st
     }
     items.push_back(std::move(item));
   }
+  writer::AppendArchiveGroup(bytes, "", items, contents, compression, frame_size);
+}
+
+std::string TreeInstaller(std::string stub, std::string_view setup_name, std::string_view setup,
+                          writer::Compression compression, uint32_t frame_size) {
   std::string installer = std::move(stub);
-  writer::AppendArchiveGroup(installer, "", items, contents, compression, frame_size);
+  AppendTreeGroup(installer, TreeInstallerFiles(setup_name, setup), compression, frame_size);
   writer::AppendValueGroup(installer, "executable", "bin/" + std::string(setup_name));
   writer::AppendTail(installer);
   return installer;

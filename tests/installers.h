@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive_catalog.h"
 #include "chunk_compression.h"
 
 namespace test {
@@ -41,6 +42,13 @@ std::string SetupOnlyInstaller(std::string stub, std::string_view setup,
 // by path, with the bytes of each file.
 std::map<std::string, std::string> TreeInstallerFiles(std::string_view setup_name,
                                                       std::string_view setup);
+
+// Appends an archive group of the folder tree `files` (a path ending in "/"
+// a directory, any other a file with its bytes; those below "bin/"
+// executable), compressed at `compression` in frames of `frame_size` bytes.
+void AppendTreeGroup(std::string& bytes, const std::map<std::string, std::string>& files,
+                     writer::Compression compression = writer::Compression::kNone,
+                     uint32_t frame_size = format::kMaxFrameOriginalSize);
 
 // An installer on `stub` whose files are a folder tree in one archive group,
 // compressed at `compression` in frames of `frame_size` bytes: `setup` as

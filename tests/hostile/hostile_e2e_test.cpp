@@ -564,4 +564,38 @@ TEST_F(HostileRunTest, AReaderKilledMidExtractionDoesNotHinderTheNextRun) {
   fs::remove_all(killed_directory);
 }
 
+// A directory of a tree swapped for a link to a folder outside while the
+// frames before its file are decoded (the reader held still meanwhile):
+// the file is never written through the link.
+TEST_F(HostileRunTest, ADirectorySwappedForALinkMidRunIsNotFollowed) {
+  std::string bytes = Stub();
+  // a.bin's 128 MiB, before d/x in the stream, keep the reader busy once
+  // it has made d.
+  test::AppendTreeGroup(bytes, {{"a.bin", std::string(128 << 20, '\0')}, {"d/", ""}, {"d/x", "x"}});
+  writer::AppendFileGroup(bytes, "installer", "Setup.exe", kRecordingSetup);
+  AppendLaunch(bytes, "ran");
+  writer::AppendTail(bytes);
+  WriteInstaller(bytes);
+  test::RunningProgram reader(installer_.string(), Options());
+  fs::path made;
+  for (int i = 0; i < 30000 && made.empty(); ++i) {
+    for (const fs::path& work : Entries(temp_)) {
+      std::error_code error;
+      if (fs::is_directory(fs::symlink_status(work / "d", error))) made = work / "d";
+    }
+    if (made.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_FALSE(made.empty());
+  ASSERT_EQ(kill(reader.pid(), SIGSTOP), 0);
+  const bool before_its_file = !fs::exists(made / "x");
+  fs::rename(made, made.string() + "-moved");
+  fs::create_directory_symlink(outside_, made);
+  ASSERT_EQ(kill(reader.pid(), SIGCONT), 0);
+  const test::ProgramResult result = reader.Wait(kRunTimeLimitSeconds);
+  ASSERT_TRUE(before_its_file) << "the reader wrote d/x before it was held";
+  EXPECT_EQ(result.exit_code, 0) << result.errors;
+  EXPECT_TRUE(Entries(outside_).empty());
+  EXPECT_TRUE(Entries(temp_).empty());
+}
+
 }  // namespace

@@ -8,7 +8,9 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
+#include "archive_catalog.h"
 #include "compressed_contents.h"
 #include "envelope_writer.h"
 #include "installers.h"
@@ -149,6 +151,29 @@ TEST(TreeToolTest, ATreePacksListsVerifiesAndExtractsWhole) {
   bytes[bytes.size() - 150000] ^= 0x01;
   ExpectDamageRefused(installer, bytes,
                       "(archive key \"\"): the digest of its contents record does not match", out);
+}
+
+// A catalog larger than the 16 MiB a reader takes, as no pack writes it: the
+// reader would refuse it as damaged, and verify names it.
+TEST(TreeToolTest, VerifyNamesACatalogTooLargeForTheReader) {
+  const test::ScratchDirectory scratch;
+  format::ArchiveCatalog catalog;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 70000; ++i)
+    paths.push_back(std::to_string(100000 + i) + std::string(240, 'd'));
+  for (const std::string& path : paths) {
+    catalog.entries.push_back({format::EntryKind::kDirectory, 0755, path, 0, 0});
+  }
+  const std::string payload = format::EncodeCatalog(catalog);
+  ASSERT_GT(payload.size(), format::kMostCatalogBytes);
+  std::string bytes = test::Stub(READER_PATH);
+  writer::AppendGroup(bytes, format::kArchiveGroupType, "", {payload});
+  writer::AppendTail(bytes);
+  ExpectDamageRefused(scratch.path() / "installer", bytes,
+                      "group 2 (archive key \"\"): its catalog holds " +
+                          std::to_string(payload.size()) +
+                          " bytes, more than the 16 MiB a reader takes",
+                      scratch.path() / "out");
 }
 
 }  // namespace

@@ -150,4 +150,62 @@ TEST(PlanPaths, TreesMayNotCollideWithFilesOrEachOther) {
   }
 }
 
+// Names Windows takes for one are refused: equal but for case beyond ASCII
+// (as its file systems compare them: "ß" is not "SS"), a device name however
+// spaced, a name that may be the short 8.3 name Windows makes up for a longer
+// one beside it (at the top: for one of the reader's temporary files); and
+// names and paths longer than the stub's system makes.
+TEST(PlanPaths, NamesWindowsTakesForOneAndPathsTooLongAreRefused) {
+  const struct {
+    std::vector<std::string> tree;
+    std::string error;  // a part of the refusal; empty: accepted
+  } cases[] = {
+      {{"x/", "x/\xc3\x89.txt", "x/\xc3\xa9.txt"}, "differ only in case"},  // É, é
+      {{"\xce\xa3", "\xcf\x82"}, "differ only in case"},                    // Σ, ς
+      {{"stra\xc3\x9f"
+        "e.txt",
+        "STRASSE.txt"},
+       ""},  // ß
+      {{"d/", "d/abcdefghij.txt", "d/abcd~auf.txt"},
+       "\"abcd~auf.txt\" may be the short 8.3 name Windows gives \"abcdefghij.txt\" beside it"},
+      {{"d/", "d/x~1.txt", "d/y.txt"}, ""},
+      {{"PROGRA~1/", "PROGRA~1/a"}, "one of the reader's temporary files"},
+      {{"d/", "d/NUL .txt"}, "is a device name on Windows"},
+  };
+  for (const auto& c : cases) {
+    std::vector<TreeEntry> entries = Tree("/src", c.tree);
+    std::string error = TreeError(PackPlan{}, entries);
+    if (error.empty()) {
+      for (const TreeEntry& entry : entries) {
+        if (const std::string refused = RefusedFilePath(entry.path); !refused.empty())
+          error = refused;
+      }
+    }
+    EXPECT_EQ(error.empty(), c.error.empty()) << c.tree.back() << ": " << error;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.tree.back() << ": " << error;
+  }
+  const auto length_error = [](const std::string& path, bool windows) {
+    try {
+      CheckPathLengths(PackPlan{}, Tree("/src", {path}), windows);
+    } catch (const ToolError& error) {
+      return std::string(error.what());
+    }
+    return std::string();
+  };
+  const std::string long_path = std::string(200, 'a') + "/" + std::string(200, 'b');
+  EXPECT_EQ(length_error(long_path, false), "");
+  EXPECT_NE(length_error(std::string(256, 'a'), false).find("longer than 255 bytes"),
+            std::string::npos);
+  // 200 characters of three bytes each: 600 bytes, 200 units.
+  std::string wide_name;
+  for (int i = 0; i < 200; ++i) wide_name += "\xe6\x96\x87";
+  EXPECT_EQ(length_error(wide_name, true), "");
+  EXPECT_NE(length_error(wide_name, false), "");
+  std::string deep;
+  for (int i = 0; i < 200; ++i) deep += std::string(200, 'd') + "/";
+  EXPECT_NE(length_error(deep + "x", true).find("UTF-16 units a Windows reader can make"),
+            std::string::npos);
+  EXPECT_EQ(length_error(deep + "x", false), "");
+}
+
 }  // namespace

@@ -195,4 +195,61 @@ TEST(WindowsProgram, VerifyFailsWhereASignedInstallerHoldsBytesOutsideItsSignatu
   }
 }
 
+// Code signing rewrites the stub's checksum and certificate entry only: with
+// them set back (the checksum to 0 or to the one a linker computes), the
+// stub's digest is checked as in an unsigned installer, so a changed byte of
+// the reader fails verify, and list says which it is.
+TEST(WindowsProgram, VerifyCatchesAChangedReaderInASignedInstaller) {
+  constexpr size_t kChecksum = 0x80 + 4 + 20 + 64;  // in MinimalPeImage's optional header
+  const auto checksum_of = [](const std::string& image) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < image.size(); i += 2) {
+      if (i == kChecksum || i == kChecksum + 2) continue;
+      sum += static_cast<unsigned char>(image[i]) | static_cast<unsigned char>(image[i + 1]) << 8;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return static_cast<uint32_t>(sum + image.size());
+  };
+  for (const bool linker_checksum : {false, true}) {
+    test::ScratchDirectory scratch;
+    const PackPlan plan = PlanOnWindowsStub(scratch, 0);
+    std::string stub = test::ReadFile(scratch.path() / "reader.exe");
+    stub[0x300] = 'c';  // the reader's code
+    if (linker_checksum) test::PutLittleEndian(stub, kChecksum, checksum_of(stub), 4);
+    test::WriteFile(scratch.path() / "reader.exe", stub);
+    const std::filesystem::path installer = scratch.path() / "out.exe";
+    PackInstaller(scratch.path() / "reader.exe", plan, installer);
+    std::string signed_installer = test::ReadFile(installer);
+    test::AppendCertificateTable(signed_installer);
+    test::PutLittleEndian(signed_installer, kChecksum, 0x5157, 4);  // the signed file's
+    for (const bool changed : {false, true}) {
+      std::string bytes = signed_installer;
+      if (changed) bytes[0x300] = 'C';
+      test::WriteFile(installer, bytes);
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      const int verified = VerifyInstaller(installer);
+      std::fflush(stdout);
+      testing::internal::GetCapturedStdout();
+      const std::string errors = testing::internal::GetCapturedStderr();
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      const int listed = ListInstaller(installer, true);
+      std::fflush(stdout);
+      const nlohmann::json document = nlohmann::json::parse(testing::internal::GetCapturedStdout());
+      testing::internal::GetCapturedStderr();
+      const std::string context =
+          std::string(linker_checksum ? "a linker's checksum" : "no checksum") +
+          (changed ? ", a byte changed" : "");
+      EXPECT_EQ(verified, changed ? kExitBadInstaller : kExitSuccess) << context << errors;
+      EXPECT_EQ(listed, verified) << context;
+      EXPECT_EQ(
+          errors.find("even with the fields code signing rewrites set back") != std::string::npos,
+          changed)
+          << context << errors;
+      EXPECT_EQ(document["groups"].back()["changed_only_by_signing"], !changed) << context;
+    }
+  }
+}
+
 }  // namespace

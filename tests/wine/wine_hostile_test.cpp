@@ -39,6 +39,7 @@ const wine::MessageBox kSpawnFailed{test::kSpawnFailedText, test::kSpawnFailedCa
 // FormatMessage's texts under Wine, as the reader shows them.
 const std::string kNoError = "Success.";
 const std::string kInvalidName = "Invalid name.";
+const std::string kFileExists = "File exists.";
 constexpr size_t kTraceCut = 250;
 
 const std::string& SetupProgram() { return WindowsProgram("recording_setup_gui.exe"); }
@@ -214,6 +215,43 @@ TEST_F(WineHostileTest, FileNamesThatCannotBeExtracted) {
     EXPECT_TRUE(RunExpecting(bytes, {ExtractFailed(c.name, c.error)}, c.name.substr(0, 40)));
     EXPECT_EQ(test::ReadFile(record_ / "tail"), c.name + "|");
     EXPECT_EQ(test::EntryNames(record_ / "files"), (std::set<std::string>{"Setup.exe"}));
+  }
+}
+
+// Names that Windows takes for one (case beyond ASCII, a short 8.3 name)
+// never lose a file: the second fails, named, the first keeps its bytes and
+// the setup program still runs. A path longer than 260 characters is made and
+// removed again.
+TEST_F(WineHostileTest, NamesWindowsTakesForOneFailClearlyAndLongPathsWork) {
+  const std::string long_path =
+      std::string(120, 'l') + "/" + std::string(120, 'm') + "/" + std::string(40, 'n') + ".txt";
+  const struct {
+    std::map<std::string, std::string> tree;
+    std::string first, failing;  // the file kept, and the one refused ("" when none is)
+  } cases[] = {
+      {{{"x/\xc3\x89.txt", "upper"}, {"x/\xc3\xa9.txt", "lower"}},  // É, é
+       "x/\xc3\x89.txt",
+       "x\\\xc3\xa9.txt"},
+      {{{"\xce\xa3.txt", "upper"}, {"\xcf\x83.txt", "lower"}},
+       "\xce\xa3.txt",
+       "\xcf\x83.txt"},  // Σ, σ
+      // Wine's short name of abcdefghij.txt, which comes first in the tree.
+      {{{"abcdefghij.txt", "long"}, {"abcd~auf.txt", "short"}}, "abcdefghij.txt", "abcd~auf.txt"},
+      {{{long_path, "deep"}}, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = Stub();
+    test::AppendTreeGroup(bytes, c.tree);
+    // Read before the tree, so that it runs whatever the tree does.
+    writer::AppendFileGroup(bytes, "installer", "Setup.exe", SetupProgram());
+    AppendLaunch(bytes, "ran");
+    writer::AppendTail(bytes);
+    const Boxes expected =
+        c.failing.empty() ? Boxes{} : Boxes{ExtractFailed(c.failing, kFileExists)};
+    EXPECT_TRUE(RunExpecting(bytes, expected, c.failing)) << c.failing;
+    if (!c.first.empty()) {
+      EXPECT_EQ(test::ReadFile(record_ / "files" / fs::u8path(c.first)), c.tree.at(c.first));
+    }
   }
 }
 

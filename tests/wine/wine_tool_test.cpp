@@ -235,4 +235,26 @@ TEST_F(WineToolTest, FailuresGoToStandardErrorAndLeaveStandardOutputEmpty) {
   EXPECT_FALSE(fs::exists(root() / "out.exe"));
 }
 
+// Names equal but for case beyond ASCII are one to Windows: envelope.exe
+// compares them with the system's own casing, as the Linux tool does.
+TEST_F(WineToolTest, NamesEqualButForCaseBeyondAsciiAreRefused) {
+  const std::string data = wine::WindowsPath(root() / "inputs/data.bin");
+  for (const auto& [first, second] : {std::pair{"\xce\xa3.txt", "\xcf\x83.txt"},     // Σ, σ
+                                      std::pair{"\xc3\x89.txt", "\xc3\xa9.TXT"}}) {  // É, é
+    const std::vector<std::string> arguments = {"pack",
+                                                "--stub",
+                                                wine::WindowsPath(READER_EXE),
+                                                "--file",
+                                                std::string(":") + first + "=" + data,
+                                                "--file",
+                                                std::string(":") + second + "=" + data,
+                                                "--output",
+                                                wine::WindowsPath(root() / "out.exe")};
+    const ToolRun packed = WindowsTool(arguments);
+    EXPECT_EQ(packed.exit_code, 2) << first;
+    EXPECT_NE(packed.errors.find("the name is given twice"), std::string::npos) << packed.errors;
+    EXPECT_FALSE(fs::exists(root() / "out.exe"));
+  }
+}
+
 }  // namespace
