@@ -116,10 +116,6 @@ int64_t CurrentSeconds();
 // followed.
 bool MakeDirectory(const std::string& path);
 
-// Whether `path` names a real directory: a symbolic link to one (Windows: any
-// reparse point, such as a junction) is none. Keeps the last error.
-bool IsRealDirectory(const std::string& path);
-
 // Whether the file system that holds the directory `path` lets programs
 // stored on it be started. POSIX: refused where it is mounted noexec, unknown
 // when the system cannot tell. Windows: always allowed.
@@ -194,11 +190,6 @@ class File {
   // Creates a file for writing, truncating an existing one. Never writes
   // through a symbolic link; on POSIX the file is private to this user.
   static File CreateForWriting(const std::string& path);
-
-  // Creates a new file for writing, private to this user on POSIX. Fails
-  // with kErrorFileExists when any entry has that name already (a link
-  // included, which is never followed).
-  static File CreateNew(const std::string& path);
 
   bool IsOpen() const { return handle_ != kClosed; }
 
@@ -337,7 +328,7 @@ class Directory {
 // ---------------------------------------------------------------------------
 // Extraction under a temporary name
 
-// The error code of File::CreateNew when the name is taken.
+// The error code of an exclusive creation when the name is taken.
 extern const int kErrorFileExists;
 
 // The error code of a write to a full disk.
@@ -346,16 +337,6 @@ extern const int kErrorDiskFull;
 // Sets `bytes` to the space this user may still fill on the volume that
 // holds the directory `path`. False when the system cannot tell.
 bool FreeDiskSpace(const std::string& path, uint64_t& bytes);
-
-// Gives the file `from` the name `to`, replacing a file that has that name
-// (a link there is replaced, never followed). Both lie on the same volume.
-// A `to` that names an existing directory fails with the code that creating
-// a file there would give (POSIX: EISDIR, however the path names it).
-// Windows: a sharing violation (a scanner holding the new file a moment) is
-// tried again every `pause_milliseconds` for up to `retry_milliseconds`.
-// POSIX: a rename is never held up by another process: nothing to try again.
-bool RenameReplacing(const std::string& from, const std::string& to, int retry_milliseconds,
-                     int pause_milliseconds);
 
 // Appends `bytes` to the file `path` in one write, creating the file where it
 // is missing (POSIX: private to this user, never through a symbolic link).

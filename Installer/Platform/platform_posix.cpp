@@ -187,14 +187,6 @@ bool IsPrivateDirectory(const std::string& path) {
   return private_directory;
 }
 
-bool IsRealDirectory(const std::string& path) {
-  const int error = errno;
-  struct stat status;
-  const bool directory = lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-  errno = error;
-  return directory;
-}
-
 bool EnterDirectory(const std::string& path) {
   const int fd = OpenDirectoryWithoutFollowing(path);
   if (fd < 0) return false;
@@ -260,11 +252,6 @@ File File::CreateForWriting(const std::string& path) {
   }));
 }
 
-File File::CreateNew(const std::string& path) {
-  return File(RetryOnInterrupt(
-      [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
-}
-
 bool File::Seek(int64_t distance) {
   return lseek(static_cast<int>(handle_), static_cast<off_t>(distance), SEEK_CUR) >= 0;
 }
@@ -324,18 +311,6 @@ bool FreeDiskSpace(const std::string& path, uint64_t& bytes) {
   if (statvfs(path.c_str(), &volume) != 0) return false;
   bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
   return true;
-}
-
-bool RenameReplacing(const std::string& from, const std::string& to, int, int) {
-  if (rename(from.c_str(), to.c_str()) == 0) return true;
-  // rename() tells a directory target in several ways (EISDIR, ENOTDIR with
-  // a trailing separator, EBUSY for "."); creating a file there says
-  // EISDIR, and so does this.
-  const int error = errno;
-  struct stat status;
-  const bool names_directory = stat(to.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-  errno = names_directory ? EISDIR : error;
-  return false;
 }
 
 bool AppendToLogFile(const std::string& path, std::string_view bytes) {

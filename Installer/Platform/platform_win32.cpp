@@ -234,17 +234,15 @@ bool MakeDirectory(const std::string& path) {
   return CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
-bool IsRealDirectory(const std::string& path) {
+ProgramStarts ProgramStartsIn(const std::string&) { return ProgramStarts::kAllowed; }
+
+bool IsPrivateDirectory(const std::string& path) {
   const DWORD error = GetLastError();
   const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   SetLastError(error);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
-
-ProgramStarts ProgramStartsIn(const std::string&) { return ProgramStarts::kAllowed; }
-
-bool IsPrivateDirectory(const std::string& path) { return IsRealDirectory(path); }
 
 bool EnterDirectory(const std::string& path) {
   // The entry itself is opened, not what a link or junction leads to, and held
@@ -353,13 +351,6 @@ File File::CreateForWriting(const std::string& path) {
   return File(reinterpret_cast<intptr_t>(handle));
 }
 
-File File::CreateNew(const std::string& path) {
-  const HANDLE handle =
-      CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  return File(reinterpret_cast<intptr_t>(handle));  // INVALID_HANDLE_VALUE is kClosed
-}
-
 bool File::Seek(int64_t distance) {
   LARGE_INTEGER move;
   move.QuadPart = distance;
@@ -412,18 +403,6 @@ bool FreeDiskSpace(const std::string& path, uint64_t& bytes) {
   if (!GetDiskFreeSpaceExW(WideFromUtf8(path).c_str(), &available, nullptr, nullptr)) return false;
   bytes = available.QuadPart;
   return true;
-}
-
-bool RenameReplacing(const std::string& from, const std::string& to, int retry_milliseconds,
-                     int pause_milliseconds) {
-  const std::wstring source = WideFromUtf8(from), target = WideFromUtf8(to);
-  // A virus scanner or indexer may hold a file it has just seen written for
-  // a moment: a sharing violation is tried again.
-  for (int waited = 0;; waited += pause_milliseconds) {
-    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= retry_milliseconds) return false;
-    Sleep(static_cast<DWORD>(pause_milliseconds));
-  }
 }
 
 bool AppendToLogFile(const std::string& path, std::string_view bytes) {
