@@ -270,6 +270,8 @@ if wants tree; then
   for directory in big-tree many-tree; do
     "$bin/envelope" pack --stub "$bin/reader" --tree "$directory" --value executable=bin/setup.sh \
       --output "$directory-best"
+    [ -z "$BEFORE_BIN" ] || "$bin/envelope" pack --stub "$BEFORE_BIN/reader" --tree "$directory" \
+      --value executable=bin/setup.sh --output "$directory-best-before"
   done
 fi
 if wants extract; then
@@ -682,6 +684,10 @@ if wants tree; then
   echo "Trees, $FILES files of 8 KiB and $SIZE_MIB MiB random:" >&2
   contender "tar x + rm -r, tree" - "" "mkdir untarred && tar xf many-tree.tar -C untarred && rm -r untarred"
   contender "reader, many files, tree" silent "rm -rf reader-tmp/*" "$reader_env ./many-tree-best"
+  if [ -n "$BEFORE_BIN" ]; then
+    contender "reader before, many files, tree" silent "rm -rf reader-tmp/*" \
+      "$reader_env ./many-tree-best-before"
+  fi
   run_case 0
   echo
   echo "**Trees, many files:** $FILES files of 8 KiB random bytes as a tree packed with the default compression, page cache warm, median of $RUNS alternating rounds after a warm-up."
@@ -699,6 +705,10 @@ if wants tree; then
   contender "md5sum + cp + rm, tree" - "" \
     "md5sum big-tree/payload.bin >/dev/null && cp big-tree/payload.bin copy && rm copy"
   contender "reader, $SIZE_MIB MiB random, tree" silent "rm -rf reader-tmp/*" "$reader_env ./big-tree-best"
+  if [ -n "$BEFORE_BIN" ]; then
+    contender "reader before, $SIZE_MIB MiB random, tree" silent "rm -rf reader-tmp/*" \
+      "$reader_env ./big-tree-best-before"
+  fi
   run_case 0
   echo
   echo "**Trees, $SIZE_MIB MiB random:** one file of random bytes as a tree packed with the default compression, page cache warm, median of $RUNS alternating rounds after a warm-up."

@@ -263,12 +263,13 @@ extern const int kErrorIsDirectory;
 // Windows: ERROR_PATH_NOT_FOUND).
 extern const int kErrorPathNotFound;
 
-// Whether the full path `path` is short enough for the system's path calls:
-// POSIX, shorter than PATH_MAX; Windows, within the 32,767 UTF-16 units of
-// its long form ("\\?\" before it). False sets kErrorNameTooLong as the
-// last error. Whatever is made in a directory held open stays within this,
-// so that it can be found and removed again by its path.
-bool FitsPath(std::string_view path);
+// Whether the full path `directory` + `name` is short enough for the
+// system's path calls: POSIX, shorter than PATH_MAX; Windows, within the
+// 32,767 UTF-16 units of its long form ("\\?\" before it). False sets
+// kErrorNameTooLong as the last error. Whatever is made in a directory held
+// open stays within this, so that it can be found and removed again by its
+// path.
+bool FitsPath(std::string_view directory, std::string_view name);
 
 class Directory {
  public:

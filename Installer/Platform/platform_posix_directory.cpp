@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <string>
 
 #include "platform.h"
@@ -33,8 +34,8 @@ int Descriptor(intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
 
-bool FitsPath(std::string_view path) {
-  if (path.size() < PATH_MAX) return true;
+bool FitsPath(std::string_view directory, std::string_view name) {
+  if (directory.size() + name.size() < PATH_MAX) return true;
   errno = ENAMETOOLONG;
   return false;
 }
@@ -119,10 +120,17 @@ bool Directory::RemoveFile(std::string_view name) const {
 bool Directory::MoveFileTo(File& file, std::string_view name, const Directory& target,
                            std::string_view new_name, int, int) const {
   if (!file.Close()) return false;
-  // A rename is never held up by another process on POSIX: nothing to try
-  // again. It replaces whatever stands at the new name but a directory, so
+  const std::string from(name), to(new_name);
+  // Where nothing stands, in one call. A rename is never held up by another
+  // process on POSIX: nothing to try again.
+  if (renameat2(Descriptor(handle_), from.c_str(), Descriptor(target.handle_), to.c_str(),
+                RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  // EINVAL: a file system that cannot rename without replacing.
+  if (errno != EEXIST && errno != EINVAL) return false;
+  // A rename replaces whatever stands at the new name but a directory, so
   // what may be replaced is looked at first.
-  const std::string to(new_name);
   int error = 0;
   switch (Look(Descriptor(target.handle_), to, error)) {
     case EntryAtName::kNothing:
@@ -130,8 +138,7 @@ bool Directory::MoveFileTo(File& file, std::string_view name, const Directory& t
     case EntryAtName::kDirectory: errno = EISDIR; return false;
     case EntryAtName::kOther: errno = error != 0 ? error : EEXIST; return false;
   }
-  return renameat(Descriptor(handle_), std::string(name).c_str(), Descriptor(target.handle_),
-                  to.c_str()) == 0;
+  return renameat(Descriptor(handle_), from.c_str(), Descriptor(target.handle_), to.c_str()) == 0;
 }
 
 bool File::AllowOwnerToExecute() {

@@ -181,11 +181,15 @@ bool MoveOpenFile(const NativeCalls& calls, HANDLE file, HANDLE directory, std::
 
 }  // namespace
 
-bool FitsPath(std::string_view path) {
+bool FitsPath(std::string_view directory, std::string_view name) {
   // The long form's "\\?\UNC\" (at most 8 units) and the path within
-  // 32,767.
+  // 32,767. UTF-8 takes at least a byte per UTF-16 unit: most paths are
+  // measured by their bytes alone.
   constexpr size_t kMostUnits = 32767 - 8;
-  if (WideFromUtf8(path).size() <= kMostUnits) return true;
+  if (directory.size() + name.size() <= kMostUnits ||
+      WideFromUtf8(directory).size() + WideFromUtf8(name).size() <= kMostUnits) {
+    return true;
+  }
   SetLastError(ERROR_FILENAME_EXCED_RANGE);
   return false;
 }

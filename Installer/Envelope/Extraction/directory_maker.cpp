@@ -109,7 +109,7 @@ const platform::Directory* DirectoryMaker::Reach(std::string_view path, bool mak
 bool DirectoryMaker::Make(std::string_view path, bool path_too, std::string& failed_path,
                           int& error) {
   const std::string_view directories = path_too ? path : Parent(path);
-  if (!platform::FitsPath(FullPath(directories))) {
+  if (!platform::FitsPath(top_path_, directories)) {
     failed_path = FullPath(directories);
     error = platform::LastErrorCode();
     return false;
@@ -136,7 +136,7 @@ const platform::Directory* DirectoryMaker::DirectoryOfFile(std::string_view path
     if (error != 0) return nullptr;
     leaf = {};  // no name: the path is a directory's
   }
-  if (!platform::FitsPath(FullPath(path))) {
+  if (!platform::FitsPath(top_path_, path)) {
     error = platform::LastErrorCode();
     return nullptr;
   }
