@@ -223,10 +223,6 @@ class File {
   // Closes the file and reports whether everything written reached it.
   bool Close();
 
-  // Lets the owner execute the file. POSIX: adds the owner's execute
-  // permission. Windows: any file may be started, nothing to do.
-  bool AllowOwnerToExecute();
-
  private:
   friend class Directory;
   static constexpr intptr_t kClosed = -1;
@@ -301,9 +297,10 @@ class Directory {
   Directory MakeDirectory(std::string_view name) const;
 
   // Creates the new file `name` here for writing, private to this user on
-  // POSIX. Fails with kErrorFileExists when any entry answers to the name
-  // (a link included, which is never followed).
-  File CreateNewFile(std::string_view name) const;
+  // POSIX, where its owner may execute it when `executable` (on Windows any
+  // file may be started). Fails with kErrorFileExists when any entry answers
+  // to the name (a link included, which is never followed).
+  File CreateNewFile(std::string_view name, bool executable = false) const;
 
   // Removes the entry `name` here that is not a directory (a link as a
   // link).

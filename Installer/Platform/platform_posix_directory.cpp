@@ -105,11 +105,11 @@ Directory Directory::MakeDirectory(std::string_view name) const {
   return OpenDirectory(name);
 }
 
-File Directory::CreateNewFile(std::string_view name) const {
+File Directory::CreateNewFile(std::string_view name, bool executable) const {
   const std::string text(name);
   return File(RetryOnInterrupt([&] {
     return openat(Descriptor(handle_), text.c_str(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, executable ? 0700 : 0600);
   }));
 }
 
@@ -139,12 +139,6 @@ bool Directory::MoveFileTo(File& file, std::string_view name, const Directory& t
     case EntryAtName::kOther: errno = error != 0 ? error : EEXIST; return false;
   }
   return renameat(Descriptor(handle_), from.c_str(), Descriptor(target.handle_), to.c_str()) == 0;
-}
-
-bool File::AllowOwnerToExecute() {
-  struct stat status;
-  if (fstat(static_cast<int>(handle_), &status) != 0) return false;
-  return fchmod(static_cast<int>(handle_), (status.st_mode & 07777) | S_IXUSR) == 0;
 }
 
 }  // namespace platform

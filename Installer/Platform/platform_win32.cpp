@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <memory>
 
 #include "platform.h"
 #include "platform_paths.h"
@@ -103,13 +102,14 @@ bool OwnAttributes(const std::string& path, DWORD& attributes) {
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
-// The token information `which` of this process, in `buffer`.
-bool TokenInformation(const NativeCalls& calls, HANDLE token, TOKEN_INFORMATION_CLASS which,
-                      std::unique_ptr<char[]>& buffer) {
+// Whether the SID `sid` is the token information `which` (TokenUser or
+// TokenOwner, each a SID pointer first) of `token`.
+bool TokenNames(const NativeCalls& calls, HANDLE token, TOKEN_INFORMATION_CLASS which, PSID sid) {
+  // A SID and the pointer to it: SECURITY_MAX_SID_SIZE (68) and a little.
+  alignas(8) char buffer[128];
   ULONG size = 0;
-  calls.query_information_token(token, which, nullptr, 0, &size);
-  buffer = std::make_unique<char[]>(size);
-  return size > 0 && calls.query_information_token(token, which, buffer.get(), size, &size) >= 0;
+  return calls.query_information_token(token, which, buffer, sizeof buffer, &size) >= 0 &&
+         calls.equal_sid(sid, *reinterpret_cast<PSID*>(buffer));
 }
 
 // Whether the object `object` (opened with READ_CONTROL) is owned by this
@@ -118,29 +118,23 @@ bool TokenInformation(const NativeCalls& calls, HANDLE token, TOKEN_INFORMATION_
 bool IsOwnedByThisUser(HANDLE object) {
   const NativeCalls* calls = nullptr;
   if (!LookUpNativeCalls(calls)) return false;
+  // A descriptor of its owner only: a header and one SID.
+  alignas(8) char descriptor[128];
   ULONG size = 0;
-  calls->query_security_object(object, OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
-  const auto descriptor = std::make_unique<char[]>(size);
   PSID owner = nullptr;
   BOOLEAN defaulted = FALSE;
   HANDLE token = nullptr;
-  if (size == 0 ||
-      calls->query_security_object(object, OWNER_SECURITY_INFORMATION, descriptor.get(), size,
-                                   &size) < 0 ||
-      calls->get_owner(descriptor.get(), &owner, &defaulted) < 0 || owner == nullptr ||
+  if (calls->query_security_object(object, OWNER_SECURITY_INFORMATION, descriptor,
+                                   sizeof descriptor, &size) < 0 ||
+      calls->get_owner(descriptor, &owner, &defaulted) < 0 || owner == nullptr ||
       calls->open_process_token(GetCurrentProcess(), TOKEN_QUERY, &token) < 0) {
     return false;
   }
-  std::unique_ptr<char[]> user, owner_of_new;
   const bool owned =
-      (TokenInformation(*calls, token, TokenUser, user) &&
-       calls->equal_sid(owner, reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid)) ||
-      (TokenInformation(*calls, token, TokenOwner, owner_of_new) &&
-       calls->equal_sid(owner, reinterpret_cast<TOKEN_OWNER*>(owner_of_new.get())->Owner));
+      TokenNames(*calls, token, TokenUser, owner) || TokenNames(*calls, token, TokenOwner, owner);
   CloseHandle(token);
   return owned;
 }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------

@@ -264,7 +264,7 @@ Directory Directory::MakeDirectory(std::string_view name) const {
   return Directory(directory == INVALID_HANDLE_VALUE ? kClosed : FromHandle(directory));
 }
 
-File Directory::CreateNewFile(std::string_view name) const {
+File Directory::CreateNewFile(std::string_view name, bool) const {
   NativeName native(name);
   const HANDLE file = OpenEntry(ToHandle(handle_), native, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                 kCreateNew, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
@@ -296,7 +296,5 @@ bool Directory::MoveFileTo(File& file, std::string_view, const Directory& target
   }
   return file.Close();
 }
-
-bool File::AllowOwnerToExecute() { return true; }
 
 }  // namespace platform

@@ -105,13 +105,13 @@ class TreeWriter {
     const ArchiveEntry& entry = catalog_.entries[segment.entry];
     if (segment.file_offset == 0) {
       int error = 0;
-      open_ = directories_.MakeFile(entry.path, error);
+      open_ = directories_.MakeFile(entry.path, entry.executable(), error);
       open_entry_ = segment.entry;
       if (!open_.IsOpen()) return Fail(segment.entry, error);
     }
     bool written = open_.Write(bytes, segment.size);
     if (written && segment.file_offset + segment.size == entry.size) {
-      written = (!entry.executable() || open_.AllowOwnerToExecute()) && open_.Close();
+      written = open_.Close();
     }
     if (!written) {
       Fail(segment.entry, platform::LastErrorCode());
@@ -197,10 +197,8 @@ class ArchiveExtraction final : public DecodedOutput {
       }
       if (directory || entry.size > 0) continue;
       int error = 0;
-      platform::File file = directories_->MakeFile(entry.path, error);
-      if (file.IsOpen() && (!entry.executable() || file.AllowOwnerToExecute()) && file.Close()) {
-        continue;
-      }
+      platform::File file = directories_->MakeFile(entry.path, entry.executable(), error);
+      if (file.IsOpen() && file.Close()) continue;
       if (file.IsOpen()) error = platform::LastErrorCode();
       return FailedAt(directories_->FullPath(entry.path), error);
     }
@@ -230,7 +228,8 @@ class ArchiveExtraction final : public DecodedOutput {
       if (Spanning(index) != nullptr) continue;
       auto& spanning = spanning_.emplace_back(index, std::make_unique<SpanningFile>()).second;
       spanning->frames_left = FramesHolding(entry);
-      spanning->file.Create(*directories_, entry.path, directories_->FullPath(entry.path));
+      spanning->file.Create(*directories_, entry.path, directories_->FullPath(entry.path),
+                            entry.executable());
       if (spanning->file.output() == nullptr) {
         return FailedAt(spanning->file.path(), spanning->file.error());
       }
@@ -318,10 +317,6 @@ class ArchiveExtraction final : public DecodedOutput {
       SpanningFile* spanning = Spanning(index);
       if (spanning == nullptr || --spanning->frames_left > 0) continue;
       PendingFile& file = spanning->file;
-      if (catalog_.entries[index].executable() && file.output() != nullptr &&
-          !file.output()->AllowOwnerToExecute()) {
-        return FailedAt(file.path(), platform::LastErrorCode());
-      }
       if (!file.MoveToName()) return FailedAt(file.path(), file.error());
       std::erase_if(spanning_, [index](const auto& pending) { return pending.first == index; });
     }

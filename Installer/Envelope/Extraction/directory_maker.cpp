@@ -143,7 +143,7 @@ const platform::Directory* DirectoryMaker::DirectoryOfFile(std::string_view path
   return directory;
 }
 
-platform::File DirectoryMaker::MakeFile(std::string_view path, int& error) {
+platform::File DirectoryMaker::MakeFile(std::string_view path, bool executable, int& error) {
   std::string_view leaf;
   const platform::Directory* directory = DirectoryOfFile(path, leaf, error);
   if (directory == nullptr) return platform::File();
@@ -151,11 +151,11 @@ platform::File DirectoryMaker::MakeFile(std::string_view path, int& error) {
     error = platform::kErrorIsDirectory;
     return platform::File();
   }
-  platform::File file = directory->CreateNewFile(leaf);
+  platform::File file = directory->CreateNewFile(leaf, executable);
   // An earlier file of exactly this name is replaced; nothing else is.
   if (!file.IsOpen() && platform::LastErrorCode() == platform::kErrorFileExists &&
       directory->Find(leaf) == platform::EntryAtName::kFile && directory->RemoveFile(leaf)) {
-    file = directory->CreateNewFile(leaf);
+    file = directory->CreateNewFile(leaf, executable);
   }
   if (!file.IsOpen()) error = platform::LastErrorCode();
   return file;
@@ -168,7 +168,7 @@ void DirectoryMaker::RemoveFile(std::string_view path) {
   if (directory != nullptr && !leaf.empty()) directory->RemoveFile(leaf);
 }
 
-platform::File DirectoryMaker::MakeTemporaryFile(std::string& name, int& error) {
+platform::File DirectoryMaker::MakeTemporaryFile(std::string& name, bool executable, int& error) {
   // How many taken names one file tries before it gives up.
   constexpr int kTries = 1000;
   if (!top_.IsOpen()) {
@@ -177,7 +177,7 @@ platform::File DirectoryMaker::MakeTemporaryFile(std::string& name, int& error) 
   }
   for (int tries = 0; tries < kTries; ++tries, ++next_temporary_number_) {
     name = format::kTemporaryFilePrefix + std::to_string(next_temporary_number_);
-    platform::File file = top_.CreateNewFile(name);
+    platform::File file = top_.CreateNewFile(name, executable);
     if (file.IsOpen()) return file;
     if (platform::LastErrorCode() != platform::kErrorFileExists) break;
   }

@@ -44,18 +44,20 @@ class DirectoryMaker {
   // error code (kErrorFileExists where something else stands).
   bool Make(std::string_view path, bool path_too, std::string& failed_path, int& error);
 
-  // Makes the file `path` for writing, its directories already made. On
-  // a failure the file is not open, and `error` tells why.
-  platform::File MakeFile(std::string_view path, int& error);
+  // Makes the file `path` for writing, its directories already made, a
+  // program its owner may start when `executable`. On a failure the file is
+  // not open, and `error` tells why.
+  platform::File MakeFile(std::string_view path, bool executable, int& error);
 
   // Removes the file `path`, one this extraction made.
   void RemoveFile(std::string_view path);
 
   // Creates a new file in the top directory under the first of
   // kTemporaryFilePrefix + n, n + 1, ... that no entry has, n going on from
-  // the number used last; `name` is set to its name. On a failure the file
-  // is not open, and `error` tells why.
-  platform::File MakeTemporaryFile(std::string& name, int& error);
+  // the number used last, a program its owner may start when `executable`;
+  // `name` is set to its name. On a failure the file is not open, and
+  // `error` tells why.
+  platform::File MakeTemporaryFile(std::string& name, bool executable, int& error);
 
   // Closes the temporary file `name`, open as `file`, and gives it the path
   // `path`, its directories already made; a directory there fails with

@@ -6,13 +6,13 @@
 
 namespace extraction {
 
-void PendingFile::Create(DirectoryMaker& directories, std::string_view path,
-                         std::string shown_path) {
+void PendingFile::Create(DirectoryMaker& directories, std::string_view path, std::string shown_path,
+                         bool executable) {
   directories_ = &directories;
   relative_path_ = path;
   path_ = std::move(shown_path);
   int error = 0;
-  file_ = directories.MakeTemporaryFile(temporary_, error);
+  file_ = directories.MakeTemporaryFile(temporary_, executable, error);
   if (!file_.IsOpen()) {
     temporary_.clear();
     Fail(error);
@@ -25,7 +25,7 @@ void PendingFile::Refuse(const std::string& path, int error) {
 }
 
 void PendingFile::Write(std::string_view chunk) {
-  if (failed_) return;
+  if (failed_ || check_only_) return;
   int error = 0;
   if (writing_thread_ != nullptr) {
     if (!writing_thread_->Write(file_, chunk, error)) Fail(error);
@@ -90,11 +90,11 @@ void PendingFile::Discard() {
 
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     WritingThread& writing_thread, ProgressCounter& progress) {
+                                     WritingThread& writing_thread, ProgressCounter* progress) {
   if (contents.length > format::kPayloadChunkSize) file.WriteThrough(writing_thread);
   return format::HashPayloadInChunks(archive, contents, [&](std::string_view chunk) {
     file.Write(chunk);
-    progress.Advance(static_cast<int64_t>(chunk.size()));
+    if (progress != nullptr) progress->Advance(static_cast<int64_t>(chunk.size()));
     return true;
   });
 }

@@ -45,10 +45,11 @@ class PendingFile {
   // Creates the temporary file in the top directory of `directories` (see
   // DirectoryMaker::MakeTemporaryFile: exclusive creation never opens,
   // truncates or follows an existing entry, even one an earlier record was
-  // extracted to), to become `path`, relative to that directory, later;
-  // `shown_path` is the path messages name. A failure is remembered and
-  // reported by MoveToName.
-  void Create(DirectoryMaker& directories, std::string_view path, std::string shown_path);
+  // extracted to), to become `path`, relative to that directory, later, and
+  // a program its owner may start when `executable`; `shown_path` is the
+  // path messages name. A failure is remembered and reported by MoveToName.
+  void Create(DirectoryMaker& directories, std::string_view path, std::string shown_path,
+              bool executable = false);
 
   // Refuses the file from the start with the system error `error`: nothing
   // is written, MoveToName fails with it.
@@ -56,7 +57,10 @@ class PendingFile {
 
   // Writes nothing, only checks that compressed contents decode: MoveToName
   // then tells whether they did.
-  void CheckOnly(const std::string& path) { path_ = path; }
+  void CheckOnly(const std::string& path) {
+    path_ = path;
+    check_only_ = true;
+  }
 
   // Writes the chunks through `writing_thread` from now on, each while the next one
   // is read and hashed.
@@ -122,15 +126,17 @@ class PendingFile {
   int error_ = 0;
   bool failed_ = false;
   bool damaged_ = false;
+  bool check_only_ = false;
 };
 
 // Reads the contents record `contents` once, a chunk at a time, hashing each
-// chunk, writing it to `file` and counting it in `progress`: kOk when the
-// digest matches, else kDigestMismatch, or kReadFailed when the archive could
-// not be read. Contents of more than one chunk are written through `writing_thread`.
+// chunk, writing it to `file` (unless it is only checked) and counting it in
+// `progress` when there is one: kOk when the digest matches, else
+// kDigestMismatch, or kReadFailed when the archive could not be read.
+// Contents of more than one chunk are written through `writing_thread`.
 format::RecordStatus ExtractContents(format::BackwardReader& archive,
                                      const format::RecordLocation& contents, PendingFile& file,
-                                     WritingThread& writing_thread, ProgressCounter& progress);
+                                     WritingThread& writing_thread, ProgressCounter* progress);
 
 // Reads the contents record `contents` of a compressed file group once, a
 // piece at a time, hashing each piece, parsing its chunks (see

@@ -22,6 +22,12 @@ uint64_t DeclaredOriginalSize(std::string_view payload_start) {
   return LoadLittleEndian64(reinterpret_cast<const unsigned char*>(payload_start.data()));
 }
 
+uint64_t DeclaredOriginalSize(BackwardReader& reader, const RecordLocation& contents) {
+  if (contents.length < kCompressedHeaderSize) return 0;
+  const char* header = reader.View(contents.start, kCompressedHeaderSize);
+  return header == nullptr ? 0 : DeclaredOriginalSize({header, kCompressedHeaderSize});
+}
+
 bool ChunkedContentsParser::Damaged() {
   damaged_ = true;
   return false;

@@ -39,6 +39,11 @@ static_assert(kMaxChunkOriginalSize <= kPayloadChunkSize);
 // (at least kCompressedHeaderSize of them).
 uint64_t DeclaredOriginalSize(std::string_view payload_start);
 
+// The same for the located contents record `contents`, read through
+// `reader`'s window; 0 when it is too short to declare one, or cannot be
+// read.
+uint64_t DeclaredOriginalSize(BackwardReader& reader, const RecordLocation& contents);
+
 // Where the parser puts a chunk's stored bytes, and who takes the chunk once
 // they are all there.
 class ChunkSink {

@@ -42,9 +42,14 @@ bool IsDeviceStem(std::string_view stem) {
 
 WindowsNameProblem WindowsNameProblemOf(std::string_view part) {
   if (part.empty()) return WindowsNameProblem::kEmpty;
+  // The characters below 0x40 and from 0x40 to 0x7F Windows does not allow,
+  // as bit masks: the controls and " * : < > ?, then \ and |.
+  constexpr uint64_t kReservedLow = 0xFFFFFFFFull | 1ull << '"' | 1ull << '*' | 1ull << ':' |
+                                    1ull << '<' | 1ull << '>' | 1ull << '?';
+  constexpr uint64_t kReservedHigh = 1ull << ('\\' - 64) | 1ull << ('|' - 64);
   for (const char c : part) {
-    if (static_cast<unsigned char>(c) < 0x20 ||
-        std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 128 && ((byte < 64 ? kReservedLow : kReservedHigh) >> (byte & 63) & 1) != 0) {
       return WindowsNameProblem::kReservedCharacter;
     }
   }

@@ -4,11 +4,7 @@
 #include <optional>
 
 #include "archive_catalog.h"
-#include "archive_extraction.h"
 #include "compressed_contents.h"
-#include "decoding_threads.h"
-#include "directory_maker.h"
-#include "file_extraction.h"
 #include "launch.h"
 #include "platform.h"
 #include "tail.h"
@@ -25,28 +21,19 @@ namespace {
 // hashed whole (names: see GroupReader).
 constexpr size_t kKeptTextSize = 64 * 1024;
 
-// The original size a compressed file group's contents declare, or 0.
-uint64_t DeclaredOriginalSize(format::BackwardReader& reader,
-                              const format::RecordLocation& contents) {
-  if (contents.length < format::kCompressedHeaderSize) return 0;
-  const char* header = reader.View(contents.start, format::kCompressedHeaderSize);
-  return header == nullptr ? 0
-                           : format::DeclaredOriginalSize({header, format::kCompressedHeaderSize});
-}
-
 // Reads compressed contents through the reader's extraction, writing
 // nothing, and notes whether they matched their digest and decode.
 format::RecordStatus CheckCompressedContents(format::BackwardReader& archive,
-                                             extraction::DecodingThreads& threads,
-                                             ScannedGroup& group) {
-  extraction::PendingFile check;
-  check.CheckOnly(group.name);
-  const format::RecordStatus status =
-      extraction::ExtractCompressedContents(archive, group.contents, check, threads, nullptr);
-  if (status == format::RecordStatus::kReadFailed) return status;
-  if (!check.MoveToName() || status != format::RecordStatus::kOk) {
+                                             extraction::Extractor& checker, ScannedGroup& group) {
+  const format::RecordStatus status = checker.ReadFile(archive, group);
+  if (status == format::RecordStatus::kReadFailed) {
+    checker.DropFile();
+    return status;
+  }
+  const bool decoded = checker.PlaceFile(false);
+  if (!decoded || status != format::RecordStatus::kOk) {
     if (!group.bad_record) group.bad_record = format::RecordRole::kContents;
-    group.undecodable = status == format::RecordStatus::kOk || check.damaged();
+    group.undecodable = status == format::RecordStatus::kOk || checker.failure().damaged;
   }
   return format::RecordStatus::kOk;
 }
@@ -100,27 +87,27 @@ format::RecordStatus LocateFramesLeft(format::GroupReader& reader, size_t count,
 // Reads an archive group's frames through the reader's extraction, writing
 // nothing, and notes whether its catalog keeps the rules and its frames
 // match their digests and decode; lists its tree.
-format::RecordStatus CheckArchive(format::GroupReader& reader, ScannedGroup& group) {
-  const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
+format::RecordStatus CheckArchive(format::GroupReader& reader, extraction::Extractor& checker,
+                                  ScannedGroup& group) {
   group.size = group.contents.length;
-  if (!catalog) {
+  const extraction::ArchiveOutcome outcome = checker.ExtractArchive(reader, group);
+  if (outcome.bad_catalog) {
     group.bad_record = format::RecordRole::kCatalog;
     group.undecodable = true;
     return format::RecordStatus::kOk;
   }
-  const extraction::ArchiveResult result =
-      extraction::ExtractArchive(reader, *catalog, nullptr, nullptr);
-  if (result.failed()) {
-    throw ToolError("cannot check the frames of " + Quoted(result.failed_path) + ": " +
-                    platform::SystemErrorText(result.error));
+  if (!checker.failure().path.empty()) {
+    throw ToolError("cannot check the frames of " + Quoted(checker.failure().path) + ": " +
+                    platform::SystemErrorText(checker.failure().error));
   }
+  const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
   group.original_size = catalog->stream_size;
-  for (const uint32_t size : result.frame_sizes) group.size += size;
-  ListArchiveEntries(*catalog, result.frame_sizes, group);
-  if (result.status != format::RecordStatus::kDigestMismatch) return result.status;
+  for (const uint32_t size : outcome.frame_sizes) group.size += size;
+  ListArchiveEntries(*catalog, outcome.frame_sizes, group);
+  if (outcome.status != format::RecordStatus::kDigestMismatch) return outcome.status;
   group.bad_record = format::RecordRole::kContents;
-  group.undecodable = result.damaged;
-  return LocateFramesLeft(reader, catalog->frames.size() - result.frames_located, group);
+  group.undecodable = checker.failure().damaged;
+  return LocateFramesLeft(reader, outcome.frames_left, group);
 }
 
 // What the reader's walk makes of a run of groups.
@@ -185,8 +172,7 @@ bool FindTail(platform::File& file, EnvelopeScan& scan) {
 
 // Reads the next group whole, its contents hashed and compressed contents
 // decoded as the reader decodes them, mismatches noted in the group.
-format::RecordStatus ReadAndCheckGroup(format::GroupReader& reader,
-                                       extraction::DecodingThreads& decoding_threads,
+format::RecordStatus ReadAndCheckGroup(format::GroupReader& reader, extraction::Extractor& checker,
                                        ScannedGroup& group) {
   format::RecordStatus read = reader.Next(group);
   if (read == format::RecordStatus::kOk &&
@@ -194,11 +180,11 @@ format::RecordStatus ReadAndCheckGroup(format::GroupReader& reader,
     read = reader.VerifyContents(group);
   }
   if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kCompressedFile) {
-    read = CheckCompressedContents(reader.reader(), decoding_threads, group);
+    read = CheckCompressedContents(reader.reader(), checker, group);
   }
   if (read == format::RecordStatus::kOk && group.kind == format::GroupKind::kArchive &&
       !group.bad_record) {
-    read = CheckArchive(reader, group);
+    read = CheckArchive(reader, checker, group);
   }
   return read;
 }
@@ -212,7 +198,7 @@ void SizeGroup(format::BackwardReader& reader, ScannedGroup& group) {
     case format::GroupKind::kStub: group.size = group.original_size = group.contents.length; break;
     case format::GroupKind::kCompressedFile:
       group.size = group.contents.length;
-      group.original_size = DeclaredOriginalSize(reader, group.contents);
+      group.original_size = format::DeclaredOriginalSize(reader, group.contents);
       break;
     case format::GroupKind::kArchive:  // sized by CheckArchive
     case format::GroupKind::kOption:
@@ -236,10 +222,10 @@ std::string ReadProblem(format::RecordStatus read, const format::GroupReadFailur
 // mismatches are noted and the reading goes on.
 void ScanGroups(platform::File& file, EnvelopeScan& scan) {
   format::GroupReader reader(file, kKeptTextSize);
-  extraction::DecodingThreads decoding_threads(extraction::DecodingSlots());
+  extraction::Extractor checker;
   for (;;) {
     ScannedGroup group;
-    const format::RecordStatus read = ReadAndCheckGroup(reader, decoding_threads, group);
+    const format::RecordStatus read = ReadAndCheckGroup(reader, checker, group);
     SizeGroup(reader.reader(), group);
     if (read != format::RecordStatus::kOk) {
       scan.problem = ReadProblem(read, reader.failure());
@@ -311,21 +297,10 @@ format::VariableTable ReaderVariables(const EnvelopeScan& scan, const std::strin
   return table;
 }
 
-namespace {
-
-// Counts nothing: the tool shows no progress while it extracts.
-class NoProgress final : public extraction::ProgressCounter {
- public:
-  void Advance(int64_t) override {}
-};
-
-}  // namespace
-
 InstallerFiles::InstallerFiles(const std::filesystem::path& installer,
                                const std::filesystem::path& directory)
     : file_(platform::File::OpenForReading(Utf8FromPath(installer))),
-      directories_(Utf8FromPath(directory / "")),
-      threads_(extraction::DecodingSlots()) {
+      extractor_(Utf8FromPath(directory / ""), nullptr) {
   if (!file_.IsOpen() || !file_.SeekToEnd()) {
     throw ToolError("cannot read the installer " + Quoted(Utf8FromPath(installer)) + ": " +
                     platform::SystemErrorText(platform::LastErrorCode()));
@@ -334,49 +309,41 @@ InstallerFiles::InstallerFiles(const std::filesystem::path& installer,
 }
 
 void InstallerFiles::ExtractFile(const ScannedGroup& group) {
-  extraction::PendingFile extracted;
-  extracted.Create(directories_, group.name, directories_.top() + group.name);
-  NoProgress progress;
-  const format::RecordStatus status =
-      group.kind == format::GroupKind::kCompressedFile
-          ? extraction::ExtractCompressedContents(*archive_, group.contents, extracted, threads_,
-                                                  nullptr)
-          : extraction::ExtractContents(*archive_, group.contents, extracted, writing_thread_,
-                                        progress);
-  if (status == format::RecordStatus::kOk && extracted.MoveToName()) return;
-  extracted.Discard();
+  const format::RecordStatus status = extractor_.ReadFile(*archive_, group);
+  if (status != format::RecordStatus::kOk) extractor_.DropFile();
   if (status == format::RecordStatus::kReadFailed) {
     throw ToolError("reading the contents of " + Quoted(group.name) +
                     " failed: " + platform::SystemErrorText(platform::LastErrorCode()));
   }
-  if (status != format::RecordStatus::kOk || extracted.damaged()) {
+  const bool placed = extractor_.PlaceFile(false);
+  if (status != format::RecordStatus::kOk || (!placed && extractor_.failure().damaged)) {
     throw ToolError(Quoted(group.name) +
                     ": the contents changed since they were verified, or do not decode");
   }
-  throw ToolError("cannot write " + Quoted(extracted.path()) + ": " +
-                  platform::SystemErrorText(extracted.error()));
+  if (!placed) {
+    throw ToolError("cannot write " + Quoted(extractor_.failure().path) + ": " +
+                    platform::SystemErrorText(extractor_.failure().error));
+  }
 }
 
 void InstallerFiles::ExtractArchive(const ScannedGroup& group) {
-  const std::optional<format::ArchiveCatalog> catalog = format::ParseGroupCatalog(group);
-  if (!catalog) throw ToolError("the archive's catalog changed since it was verified");
   // Read from the catalog's start down, as the reader's walk reads it.
   if (!file_.Seek(group.contents.start - file_.Position())) {
     throw ToolError("cannot read the installer: " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
   format::GroupReader frames(file_);
-  const extraction::ArchiveResult result =
-      extraction::ExtractArchive(frames, *catalog, &directories_, nullptr);
-  if (result.failed()) {
-    throw ToolError("cannot write " + Quoted(result.failed_path) + ": " +
-                    platform::SystemErrorText(result.error));
+  const extraction::ArchiveOutcome outcome = extractor_.ExtractArchive(frames, group);
+  if (outcome.bad_catalog) throw ToolError("the archive's catalog changed since it was verified");
+  if (!extractor_.failure().path.empty()) {
+    throw ToolError("cannot write " + Quoted(extractor_.failure().path) + ": " +
+                    platform::SystemErrorText(extractor_.failure().error));
   }
-  if (result.status == format::RecordStatus::kReadFailed) {
+  if (outcome.status == format::RecordStatus::kReadFailed) {
     throw ToolError("reading the archive failed: " +
                     platform::SystemErrorText(platform::LastErrorCode()));
   }
-  if (result.status != format::RecordStatus::kOk) {
+  if (outcome.status != format::RecordStatus::kOk) {
     throw ToolError("the archive changed since it was verified, or does not decode");
   }
 }

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "backward_reader.h"
-#include "decoding_threads.h"
-#include "directory_maker.h"
+#include "extractor.h"
 #include "groups.h"
 #include "options.h"
 #include "platform.h"
 #include "record.h"
 #include "variables.h"
 #include "windows_program.h"
-#include "writing_thread.h"
 
 namespace tool {
 
@@ -118,9 +116,7 @@ class InstallerFiles {
  private:
   platform::File file_;
   std::optional<format::BackwardReader> archive_;
-  extraction::DirectoryMaker directories_;
-  extraction::WritingThread writing_thread_;
-  extraction::DecodingThreads threads_;
+  extraction::Extractor extractor_;
 };
 
 }  // namespace tool
