@@ -56,29 +56,14 @@ bool FrameDecoder::Failed(size_t result) {
 
 bool FrameDecoder::Feed(std::string_view piece, DecodedOutput& output) {
   if (damaged_ || stopped_) return false;
+  if (method_ == format::FrameMethod::kStored) return FeedStored(piece, output);
   // A zstd frame begins with zstd's magic number: the frames of earlier zstd
   // versions, and skippable frames, which a zstd library may also take, are
   // no archive frames, on every system alike.
-  if (method_ == format::FrameMethod::kZstd && !begun_) {
-    if (piece.size() < sizeof kZstdMagic ||
-        piece.substr(0, sizeof kZstdMagic) != std::string_view(kZstdMagic, sizeof kZstdMagic)) {
-      return Damaged();
-    }
-    begun_ = true;
+  if (!begun_ && !piece.starts_with(std::string_view(kZstdMagic, sizeof kZstdMagic))) {
+    return Damaged();
   }
-  if (method_ == format::FrameMethod::kStored) {
-    if (piece.size() > left_) return Damaged();
-    while (!piece.empty()) {
-      size_t room = 0;
-      char* out = output.Room(room);
-      const size_t size = std::min(room, piece.size());
-      std::memcpy(out, piece.data(), size);
-      left_ -= static_cast<uint32_t>(size);
-      piece.remove_prefix(size);
-      if (!output.Produced(size)) return !(stopped_ = true);
-    }
-    return true;
-  }
+  begun_ = true;
   if (context_ == nullptr) return false;
   ZSTD_inBuffer in = {piece.data(), piece.size(), 0};
   while (in.pos < in.size) {
@@ -107,6 +92,20 @@ bool FrameDecoder::Feed(std::string_view piece, DecodedOutput& output) {
     ended_ = result == 0;
     if (decoded.pos == 0) break;  // needs more input
     if (!output.Produced(decoded.pos)) return !(stopped_ = true);
+  }
+  return true;
+}
+
+bool FrameDecoder::FeedStored(std::string_view piece, DecodedOutput& output) {
+  if (piece.size() > left_) return Damaged();
+  while (!piece.empty()) {
+    size_t room = 0;
+    char* out = output.Room(room);
+    const size_t size = std::min(room, piece.size());
+    std::memcpy(out, piece.data(), size);
+    left_ -= static_cast<uint32_t>(size);
+    piece.remove_prefix(size);
+    if (!output.Produced(size)) return !(stopped_ = true);
   }
   return true;
 }

@@ -60,6 +60,8 @@ class FrameDecoder {
   // Whether `result` is zstd's error; marks the frame damaged, or out of
   // memory when that was the error.
   bool Failed(size_t result);
+  // Feed for a stored frame: its bytes as they are.
+  bool FeedStored(std::string_view piece, DecodedOutput& output);
 
   void* context_ = nullptr;  // zstd's decoding context, made when first needed
   format::FrameMethod method_ = format::FrameMethod::kStored;

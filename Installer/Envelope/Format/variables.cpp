@@ -26,6 +26,29 @@ struct Frame {
   size_t name_end = 0;
 };
 
+// Puts the final text of the top frame of `stack` in place of its
+// reference in the frame below, which is to resume after it, and counts
+// the work in `work`. False when a text would grow beyond kMaxExpandedSize
+// or the work beyond kMaxExpansionWork.
+bool InsertFinalValue(std::vector<Frame>& stack, std::set<const std::string*>& active,
+                      size_t& work) {
+  std::string value = std::move(stack.back().text);
+  active.erase(stack.back().name);
+  stack.pop_back();
+  Frame& caller = stack.back();
+  const size_t reference = caller.name_end - caller.name_start + 2;
+  if (value.size() > kMaxExpandedSize ||
+      caller.text.size() - reference + value.size() > kMaxExpandedSize) {
+    return false;
+  }
+  caller.text.replace(caller.name_start - 1, reference, value);
+  work += caller.text.size();
+  // Resume after the inserted value: its text is final, and the reference's
+  // closing "%" went with it, so the next reference needs a "%" of its own.
+  caller.scan_from = caller.text.find('%', caller.name_start - 1 + value.size());
+  return work <= kMaxExpansionWork;
+}
+
 }  // namespace
 
 std::optional<std::string> ExpandVariables(const std::string& text, const VariableTable& table) {
@@ -45,23 +68,7 @@ std::optional<std::string> ExpandVariables(const std::string& text, const Variab
     if (name_end == std::string::npos) {
       // This text is final.
       if (stack.size() == 1) return std::move(frame.text);
-      std::string value = std::move(frame.text);
-      active.erase(frame.name);
-      stack.pop_back();
-
-      Frame& caller = stack.back();
-      const size_t reference = caller.name_end - caller.name_start + 2;
-      if (value.size() > kMaxExpandedSize ||
-          caller.text.size() - reference + value.size() > kMaxExpandedSize) {
-        return std::nullopt;
-      }
-      caller.text.replace(caller.name_start - 1, reference, value);
-      work += caller.text.size();
-      if (work > kMaxExpansionWork) return std::nullopt;
-      // Resume after the inserted value: its text is final, and the
-      // reference's closing "%" went with it, so the next reference needs a
-      // "%" of its own.
-      caller.scan_from = caller.text.find('%', caller.name_start - 1 + value.size());
+      if (!InsertFinalValue(stack, active, work)) return std::nullopt;
       continue;
     }
 

@@ -60,7 +60,7 @@ unsigned CompressionPipeline::DefaultThreads() {
 void CompressionPipeline::Work() {
   // A compressor per level, made when first needed: each keeps zlib's state
   // (about 1 MiB at the best level) from chunk to chunk.
-  std::unique_ptr<ChunkCompressor> fast, best;
+  Compressors compressors;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] {
@@ -76,16 +76,7 @@ void CompressionPipeline::Work() {
     changed_.wait(lock, [&] { return stopping_ || failed_ || read_turn_ == index; });
     if (stopping_ || failed_) return;
     lock.unlock();
-    std::exception_ptr failure;
-    try {
-      if (job.offset == 0) reader_ = inputs_[job.input].open();
-      slot.input.resize(job.size);
-      if (job.size > 0) reader_(slot.input.data(), job.size);
-      if (job.last) reader_ = nullptr;
-    } catch (...) {
-      failure = std::current_exception();
-      reader_ = nullptr;
-    }
+    std::exception_ptr failure = ReadChunk(job, slot);
     lock.lock();
     ++read_turn_;
     if (failure) failed_ = true;
@@ -93,17 +84,7 @@ void CompressionPipeline::Work() {
 
     if (!failure && job.size > 0) {
       lock.unlock();
-      try {
-        std::unique_ptr<ChunkCompressor>& compressor =
-            inputs_[job.input].compression == Compression::kFast ? fast : best;
-        if (!compressor) {
-          compressor = std::make_unique<ChunkCompressor>(inputs_[job.input].compression);
-        }
-        slot.output.clear();
-        compressor->AppendChunk(slot.input, slot.output);
-      } catch (...) {
-        failure = std::current_exception();
-      }
+      failure = CompressChunk(job, slot, compressors);
       lock.lock();
       if (failure) failed_ = true;
     }
@@ -111,6 +92,33 @@ void CompressionPipeline::Work() {
     slot.ready = true;
     changed_.notify_all();
   }
+}
+
+std::exception_ptr CompressionPipeline::ReadChunk(const Job& job, Slot& slot) {
+  try {
+    if (job.offset == 0) reader_ = inputs_[job.input].open();
+    slot.input.resize(job.size);
+    if (job.size > 0) reader_(slot.input.data(), job.size);
+    if (job.last) reader_ = nullptr;
+  } catch (...) {
+    reader_ = nullptr;
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
+std::exception_ptr CompressionPipeline::CompressChunk(const Job& job, Slot& slot,
+                                                      Compressors& compressors) {
+  try {
+    std::unique_ptr<ChunkCompressor>& compressor =
+        inputs_[job.input].compression == Compression::kFast ? compressors.fast : compressors.best;
+    if (!compressor) compressor = std::make_unique<ChunkCompressor>(inputs_[job.input].compression);
+    slot.output.clear();
+    compressor->AppendChunk(slot.input, slot.output);
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
 }
 
 void CompressionPipeline::WriteInput(size_t input, const Payload::Emit& emit) {

@@ -81,11 +81,22 @@ class CompressionPipeline {
     bool ready = false;
   };
 
+  // A thread's compressors, one per level, made when first needed.
+  struct Compressors {
+    std::unique_ptr<ChunkCompressor> fast, best;
+  };
+
   // Ends the threads once their current chunks are done.
   void Stop();
   // A thread's loop: takes the next job, reads its chunk in its turn,
   // compresses it into its slot.
   void Work();
+  // Reads `job`'s chunk into `slot`, in its read turn and without the lock,
+  // opening its input at its first chunk; what reading threw, if anything.
+  std::exception_ptr ReadChunk(const Job& job, Slot& slot);
+  // Compresses `slot`'s chunk at its input's level into the slot, without
+  // the lock; what compressing threw, if anything.
+  std::exception_ptr CompressChunk(const Job& job, Slot& slot, Compressors& compressors);
   // Hands input `input`'s contents to `emit` as its jobs finish.
   void WriteInput(size_t input, const Payload::Emit& emit);
 
