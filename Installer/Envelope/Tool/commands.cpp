@@ -113,10 +113,13 @@ nlohmann::ordered_json CertificateTableJson(const EnvelopeScan& scan) {
 nlohmann::ordered_json TreeJson(const ScannedGroup& group) {
   nlohmann::ordered_json tree = nlohmann::ordered_json::array();
   for (const ListedEntry& listed : group.entries) {
+    // "size" is the entry's extracted size, as "extracted_size" names it
+    // for every group and entry alike.
     tree.push_back({{"path", listed.path},
                     {"type", listed.directory ? "directory" : "file"},
                     {"size", listed.size},
                     {"stored_size", listed.stored},
+                    {"extracted_size", listed.size},
                     {"executable", listed.executable}});
   }
   return tree;
@@ -133,9 +136,15 @@ nlohmann::ordered_json GroupJson(const ScannedGroup& group) {
     entry["name"] = group.name;
   }
   if (group.kind == GroupKind::kValue) entry["value"] = group.value;
+  // The bytes the envelope stores, and what a file or tree comes to once
+  // extracted, named alike for every kind ("stored_size",
+  // "extracted_size"); "size" and "original_size" are the same numbers
+  // under the names earlier listings gave them.
   entry["size"] = group.size;
+  entry["stored_size"] = group.size;
   if (format::IsFileGroup(group.kind) || group.kind == GroupKind::kArchive) {
     entry["original_size"] = group.original_size;
+    entry["extracted_size"] = group.original_size;
   }
   if (group.kind == GroupKind::kArchive) entry["entries"] = TreeJson(group);
   entry["digests_match"] = !group.bad_record;
