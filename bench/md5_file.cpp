@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "md5.h"
-#include "platform.h"
+#include "platform_files.h"
+#include "platform_system.h"
 
 using namespace format;
 

@@ -18,7 +18,7 @@
 #include "envelope_walk.h"
 #include "envelope_writer.h"
 #include "md5.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "run_state.h"
 #include "tail.h"

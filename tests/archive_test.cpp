@@ -17,7 +17,7 @@
 #include "expected_messages.h"
 #include "little_endian.h"
 #include "md5.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "test_support.h"
 #include "work_directory.h"

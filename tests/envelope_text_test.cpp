@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform.h"
+#include "platform_system.h"
 
 using namespace format;
 

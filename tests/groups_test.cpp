@@ -10,7 +10,7 @@
 
 #include "backward_reader.h"
 #include "envelope_writer.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "tail.h"
 #include "test_support.h"

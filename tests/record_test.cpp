@@ -11,7 +11,7 @@
 #include "envelope_writer.h"
 #include "little_endian.h"
 #include "md5.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "tail.h"
 #include "test_support.h"
 

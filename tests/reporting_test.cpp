@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform.h"
+#include "platform_messages.h"
 #include "test_support.h"
 
 using namespace reader;

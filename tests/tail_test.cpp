@@ -13,7 +13,7 @@
 #include "backward_reader.h"
 #include "envelope_writer.h"
 #include "pe_images.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "test_support.h"
 

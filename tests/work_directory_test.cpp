@@ -12,7 +12,7 @@
 #include <windows.h>
 #endif
 
-#include "platform.h"
+#include "platform_files.h"
 #include "test_support.h"
 
 using namespace reader;

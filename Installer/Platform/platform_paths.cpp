@@ -1,6 +1,6 @@
 #include "platform_paths.h"
 
-#include "platform.h"
+#include "platform_files.h"
 
 namespace platform {
 

@@ -9,26 +9,15 @@
 #include <cstdio>
 #include <string>
 
-#include "platform.h"
+#include "platform_files.h"
 #include "platform_paths.h"
+#include "platform_posix_calls.h"
 
 namespace platform {
-
-const int kErrorIsDirectory = EISDIR;
-const int kErrorPathNotFound = ENOENT;
 
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-template <typename Call>
-auto RetryOnInterrupt(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
 
 int Descriptor(intptr_t handle) { return static_cast<int>(handle); }
 

@@ -4,7 +4,7 @@
 // else to find it.
 #include <signal.h>
 
-#include "platform.h"
+#include "platform_processes.h"
 #include "platform_posix_interruptions.h"
 
 namespace platform {

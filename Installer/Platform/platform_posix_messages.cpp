@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform.h"
-#include "platform_posix_write.h"
+#include "platform_messages.h"
+#include "platform_posix_calls.h"
 
 namespace platform {
 

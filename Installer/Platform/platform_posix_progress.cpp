@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform.h"
-#include "platform_posix_write.h"
+#include "platform_posix_calls.h"
+#include "platform_progress.h"
 
 namespace platform {
 
@@ -29,12 +29,6 @@ void WriteToTerminal(const std::string& text) {
 struct ProgressDisplay::State {
   size_t shown_length = 0;  // of the line on the terminal now; 0 while none is shown
 };
-
-int64_t MonotonicMilliseconds() {
-  timespec now = {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 void ProgressDisplay::Show(int percent) {
   if (state_ == nullptr || state_->shown_length == 0) {

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform.h"
+#include "platform_thread_start.h"
 #include "platform_threads.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform_threads.h"
+#include "platform_thread_start.h"
 
 namespace platform {
 

@@ -1,38 +1,64 @@
-// What a helper thread is on every system, for the per-system thread files:
-// the shared start and join (platform_threads.cpp) over the system's own
-// calls (platform_posix_threads.cpp, platform_win32_threads.cpp).
+// Helper threads and semaphores. Implemented in platform_threads.cpp over
+// each system's own calls (platform_posix_threads.cpp,
+// platform_win32_threads.cpp). See platform_system.h for the rules every
+// platform header follows.
 #pragma once
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <pthread.h>
-#endif
-
-#include "platform.h"
+#include <cstddef>
 
 namespace platform {
 
-// The system's handle of a running thread.
-#ifdef _WIN32
-using NativeThread = HANDLE;
-#else
-using NativeThread = pthread_t;
-#endif
+// Threads that work beside the main one, and counting semaphores to hand work
+// over and back.
 
-// A started thread: what it runs, and its handle.
-struct Thread::State {
-  void (*body)(void*);
-  void* argument;
-  NativeThread native;
+// How many processors this process may run on (at least 1).
+int ProcessorCount();
+
+// The stack of a helper thread: its work is shallow (copying, decoding), and
+// a small stack keeps a 32-bit process's address space for its buffers.
+inline constexpr size_t kThreadStackSize = 256 * 1024;
+
+// A thread that runs `body(argument)`, on a stack of kThreadStackSize bytes.
+// Join (or the destructor) waits until it has returned. POSIX: the thread takes no signals; they
+// stay with the threads that were there before.
+class Thread {
+ public:
+  Thread() = default;
+  ~Thread() { Join(); }
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Starts the thread; false when the system cannot start one (or one was
+  // started already).
+  bool Start(void (*body)(void*), void* argument);
+
+  // Waits for the started thread to end; returns at once when none runs.
+  void Join();
+
+  // What a started thread is; defined inside this layer.
+  struct State;
+
+ private:
+  State* state_ = nullptr;
 };
 
-// Starts the system's thread for `state`, which outlives it, running
-// state.body(state.argument) on a stack of kThreadStackSize bytes; sets
-// state.native. False, with the system's error, when none could be started.
-bool StartNativeThread(Thread::State& state);
+// A semaphore: Wait takes one unit, waiting until there is one; Post adds
+// one. Starts with none. IsUsable is false when the system could not make
+// one; Post and Wait then do nothing.
+class Semaphore {
+ public:
+  Semaphore();
+  ~Semaphore();
+  Semaphore(const Semaphore&) = delete;
+  Semaphore& operator=(const Semaphore&) = delete;
 
-// Waits until the thread of `state` has ended, and lets go of its handle.
-void JoinNativeThread(Thread::State& state);
+  bool IsUsable() const { return state_ != nullptr; }
+  void Post();
+  void Wait();
+
+ private:
+  struct State;
+  State* state_ = nullptr;
+};
 
 }  // namespace platform

@@ -9,15 +9,12 @@
 #include <cstring>
 #include <memory>
 
-#include "platform.h"
+#include "platform_files.h"
 #include "platform_paths.h"
 #include "platform_win32_native.h"
 #include "win32_text.h"
 
 namespace platform {
-
-const int kErrorIsDirectory = ERROR_ACCESS_DENIED;
-const int kErrorPathNotFound = ERROR_PATH_NOT_FOUND;
 
 namespace {
 

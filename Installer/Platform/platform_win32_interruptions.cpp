@@ -1,6 +1,6 @@
 // Interruptions on Windows: the signals caught on POSIX have no
 // counterpart here, so nothing is caught and nothing is passed on.
-#include "platform.h"
+#include "platform_processes.h"
 
 namespace platform {
 

@@ -2,7 +2,7 @@
 // service or deployment agent runs in a window station no one sees).
 #include <windows.h>
 
-#include "platform.h"
+#include "platform_messages.h"
 #include "win32_text.h"
 
 namespace platform {

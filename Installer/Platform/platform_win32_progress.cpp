@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform.h"
+#include "platform_progress.h"
 #include "win32_text.h"
 
 namespace platform {
@@ -206,8 +206,6 @@ bool StartProgressWindow(ProgressWindow& progress) {
 }  // namespace
 
 struct ProgressDisplay::State : ProgressWindow {};
-
-int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
 
 void ProgressDisplay::Show(int percent) {
   if (state_ == nullptr) {

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "platform.h"
+#include "platform_thread_start.h"
 #include "platform_threads.h"
 
 namespace platform {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform.h"
+#include "platform_messages.h"
 #include "reporting.h"
 #include "test_support.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform.h"
+#include "platform_system.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "compressed_contents.h"
-#include "platform.h"
 
 namespace extraction {
 

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform.h"
+#include "platform_files.h"
+#include "platform_system.h"
 
 namespace extraction {
 

@@ -12,7 +12,7 @@
 #include "decoding_threads.h"
 #include "directory_maker.h"
 #include "file_names.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "writing_thread.h"
 

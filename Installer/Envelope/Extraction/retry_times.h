@@ -2,7 +2,7 @@
 // holds for a moment.
 #pragma once
 
-#include "platform.h"
+#include "platform_system.h"
 
 namespace extraction {
 

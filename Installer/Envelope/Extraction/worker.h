@@ -2,7 +2,7 @@
 // the one primitive extraction's threads are built on.
 #pragma once
 
-#include "platform.h"
+#include "platform_threads.h"
 
 namespace extraction {
 

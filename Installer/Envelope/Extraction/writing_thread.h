@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "worker.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform.h"
+#include "platform_files.h"
 
 namespace format {
 

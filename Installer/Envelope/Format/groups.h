@@ -25,7 +25,7 @@
 #include <string_view>
 
 #include "archive_catalog.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 
 namespace format {

@@ -18,7 +18,6 @@
 
 #include "backward_reader.h"
 #include "md5.h"
-#include "platform.h"
 
 namespace format {
 

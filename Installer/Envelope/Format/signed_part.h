@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "platform.h"
+#include "platform_files.h"
 
 namespace format {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 
 namespace format {

@@ -1,7 +1,7 @@
 #include "envelope_options.h"
 
 #include "groups.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "tail.h"
 
 namespace reader {

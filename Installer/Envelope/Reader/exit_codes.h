@@ -2,7 +2,7 @@
 #pragma once
 
 #include "options.h"
-#include "platform.h"
+#include "platform_system.h"
 
 namespace reader {
 

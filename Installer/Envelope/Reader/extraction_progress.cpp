@@ -1,7 +1,8 @@
 #include "extraction_progress.h"
 
 #include "messages.h"
-#include "platform.h"
+#include "platform_progress.h"
+#include "platform_system.h"
 
 namespace reader {
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "file_extraction.h"
-#include "platform.h"
+#include "platform_progress.h"
 #include "reporting.h"
 
 namespace reader {

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 
-#include "platform.h"
 
 namespace reader {
 

@@ -1,7 +1,8 @@
 #include "reporting.h"
 
 #include "extraction_progress.h"
-#include "platform.h"
+#include "platform_files.h"
+#include "platform_messages.h"
 
 namespace reader {
 

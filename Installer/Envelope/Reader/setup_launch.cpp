@@ -6,7 +6,8 @@
 #include "exit_codes.h"
 #include "launch.h"
 #include "messages.h"
-#include "platform.h"
+#include "platform_files.h"
+#include "platform_processes.h"
 #include "reporting.h"
 
 namespace reader {

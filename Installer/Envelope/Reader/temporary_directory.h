@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "platform.h"
+#include "platform_files.h"
+#include "platform_system.h"
 
 namespace reader {
 

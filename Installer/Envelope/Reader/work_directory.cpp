@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "platform.h"
+#include "platform_files.h"
+#include "platform_system.h"
 
 namespace reader {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "platform_files.h"
 #include "retry_times.h"
 
 namespace reader {

@@ -13,7 +13,7 @@
 #include "extractor.h"
 #include "groups.h"
 #include "options.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "variables.h"
 #include "windows_program.h"

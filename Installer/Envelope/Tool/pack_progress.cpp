@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-#include "platform.h"
+#include "platform_system.h"
 
 namespace tool {
 

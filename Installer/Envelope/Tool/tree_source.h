@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pack_plan.h"
-#include "platform.h"
+#include "platform_files.h"
 
 namespace tool {
 

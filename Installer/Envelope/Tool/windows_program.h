@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "backward_reader.h"
-#include "platform.h"
+#include "platform_files.h"
 #include "record.h"
 #include "signed_part.h"
 

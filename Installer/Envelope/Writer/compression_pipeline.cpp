@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "compressed_contents.h"
-#include "platform.h"
+#include "platform_threads.h"
 
 namespace writer {
 

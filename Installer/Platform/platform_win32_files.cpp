@@ -1,35 +1,22 @@
-// The platform layer on Windows: the wide (UTF-16) Win32 calls, nothing else.
-// Text arrives and leaves as UTF-8 and is converted at each call.
+// Files and directories by their paths on Windows, through the wide
+// (UTF-16) Win32 calls; text arrives and leaves as UTF-8 and is converted at
+// each call.
 #include <windows.h>
-// The shell's declarations need windows.h first.
-#include <shellapi.h>
 
-#include <algorithm>
 #include <climits>
 
-#include "platform.h"
+#include "platform_files.h"
 #include "platform_paths.h"
 #include "platform_win32_native.h"
 #include "win32_text.h"
 
-// The size the shell's execute service expects from a 32-bit caller.
-static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
-
 namespace platform {
 
 const char kPathSeparator = '\\';
-const int kErrorInvalidName = ERROR_INVALID_NAME;
-const int kErrorNameTooLong = ERROR_FILENAME_EXCED_RANGE;
-const int kErrorEndOfFile = ERROR_HANDLE_EOF;
-const int kErrorOutOfMemory = ERROR_NOT_ENOUGH_MEMORY;
-const int kErrorFileExists = ERROR_FILE_EXISTS;
 
 namespace {
 
 constexpr DWORD kPathBufferSize = MAX_PATH;  // 260
-
-// Seconds between 1601-01-01 (FILETIME's epoch) and 1970-01-01.
-constexpr int64_t kFileTimeToUnixSeconds = 11644473600;
 
 HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -138,88 +125,6 @@ bool IsOwnedByThisUser(HANDLE object) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Errors and messages
-
-int LastErrorCode() { return static_cast<int>(GetLastError()); }
-
-void ClearLastError() { SetLastError(ERROR_SUCCESS); }
-
-std::string SystemErrorText(int code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  if (length == 0 || buffer == nullptr) return {};
-  std::string text = Utf8FromWide(std::wstring_view(buffer, length));
-  LocalFree(buffer);
-  // The system's texts end in "\r\n"; drop that line break, and nothing else.
-  if (text.ends_with("\r\n")) text.resize(text.size() - 2);
-  return text;
-}
-
-// ---------------------------------------------------------------------------
-// Process-wide facts
-
-InstanceGuard AcquireSingleInstance(const std::string& name) {
-  // Never closed: the system releases the mutex when the process ends. The
-  // handle is not inheritable, so started programs do not hold it.
-  const HANDLE mutex = CreateMutexW(nullptr, TRUE, WideFromUtf8(name).c_str());
-  if (mutex == nullptr) return InstanceGuard::kUnavailable;
-  if (GetLastError() == ERROR_ALREADY_EXISTS) return InstanceGuard::kAlreadyRunning;
-  return InstanceGuard::kAcquired;
-}
-
-bool TemporaryPath(std::string& path, size_t limit) {
-  // The limit counts UTF-16 units, as the system's own MAX_PATH does: the
-  // path must fit a buffer of `limit` units, its terminating zero included.
-  std::wstring buffer(limit, L'\0');
-  const DWORD length = GetTempPathW(static_cast<DWORD>(limit), buffer.data());
-  if (length == 0) return false;
-  if (length >= limit) {  // the size it would need, not a path
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  path = Utf8FromWide(std::wstring_view(buffer.data(), length));
-  if (!path.ends_with('\\')) path += '\\';
-  return true;
-}
-
-std::string EnvironmentValue(const std::string& name) {
-  const std::wstring wide_name = WideFromUtf8(name);
-  std::wstring value(kPathBufferSize, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetEnvironmentVariableW(wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
-    if (length == 0) return {};
-    if (length < value.size()) return Utf8FromWide(std::wstring_view(value.data(), length));
-    value.resize(length);  // the size it needs, its terminating zero included
-  }
-}
-
-std::string ProgramPath() {
-  // A truncated path would name some other file: grow the buffer instead.
-  std::wstring path(kPathBufferSize, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return Utf8FromWide(path);
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
-
-int64_t CurrentSeconds() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<int64_t>(ticks / 10000000) - kFileTimeToUnixSeconds;
-}
-
-// ---------------------------------------------------------------------------
 // Directories
 
 bool MakeDirectory(const std::string& path) {
@@ -321,8 +226,6 @@ bool RemoveEmptyDirectory(const std::string& path) {
   return RemoveDirectoryW(WidePath(path).c_str()) != 0;
 }
 
-void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
-
 // ---------------------------------------------------------------------------
 // Files
 
@@ -387,11 +290,6 @@ bool File::Close() {
   return CloseHandle(handle) != 0;
 }
 
-// ---------------------------------------------------------------------------
-// Extraction under a temporary name
-
-const int kErrorDiskFull = ERROR_DISK_FULL;
-
 bool FreeDiskSpace(const std::string& path, uint64_t& bytes) {
   ULARGE_INTEGER available;
   if (!GetDiskFreeSpaceExW(WideFromUtf8(path).c_str(), &available, nullptr, nullptr)) return false;
@@ -428,50 +326,5 @@ std::string ResolvedPath(const std::string& path) {
 }
 
 bool AllowOwnerToExecute(const std::string&) { return true; }
-
-ProcessEnd RunProcess(const std::string& program, const std::string& parameters,
-                      const std::vector<std::string>&, ProcessExit& exit) {
-  // Through the shell, as a user's double click would start it: default verb,
-  // no directory (the program inherits the current one),
-  // no owner window, and a handle to the started process to wait on.
-  // A program in a subdirectory may be named with "/", as
-  // portable paths are: the shell is given the system's own separator.
-  std::wstring file = WideFromUtf8(program);
-  std::replace(file.begin(), file.end(), L'/', L'\\');
-  const std::wstring tail = WideFromUtf8(parameters);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.hwnd = nullptr;
-  info.lpVerb = nullptr;
-  info.lpFile = file.c_str();
-  info.lpParameters = tail.c_str();
-  info.lpDirectory = nullptr;
-  info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info)) return ProcessEnd::kNotStarted;
-  // An end whose exit code cannot be read is a wait that failed, as on POSIX,
-  // where the code comes with the wait.
-  DWORD code = 0;
-  const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                     GetExitCodeProcess(info.hProcess, &code);
-  if (ended) exit = {static_cast<int>(code), 0};
-  if (info.hProcess != nullptr) CloseHandle(info.hProcess);
-  return ended ? ProcessEnd::kEnded : ProcessEnd::kWaitFailed;
-}
-
-// ---------------------------------------------------------------------------
-// Text in the system's code page
-
-std::string SystemCodePageToUtf8(std::string_view text) {
-  if (text.empty()) return {};
-  // Longer than any text a record holds in memory: no int length to convert.
-  if (text.size() > static_cast<size_t>(INT_MAX)) return std::string(text);
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::string(text);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
-  return Utf8FromWide(wide);
-}
 
 }  // namespace platform
