@@ -4,8 +4,8 @@
 // else to find it.
 #include <signal.h>
 
-#include "platform_processes.h"
 #include "platform_posix_interruptions.h"
+#include "platform_processes.h"
 
 namespace platform {
 

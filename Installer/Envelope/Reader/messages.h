@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 
-
 namespace reader {
 
 // The product's download page, where the invalid-envelope message sends the
