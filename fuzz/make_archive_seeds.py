@@ -27,13 +27,14 @@ STORED, ZSTD = 0, 1
 
 
 def tree(salt):
-    """The tree's entries in catalog order: (kind, mode, path, bytes)."""
+    """The tree's entries in catalog order, ascending bytes of their paths:
+    (kind, mode, path, bytes)."""
     return [
         (DIRECTORY, 0o755, b".cfg", b""),
         (FILE, 0o644, b".cfg/a.ini", b"[a]\r\n"),
+        (FILE, 0o644, b"big.bin", seeds.text_bytes(6000, salt)),
         (DIRECTORY, 0o755, b"bin", b""),
         (FILE, 0o755, b"bin/setup.sh", b"#!/bin/sh\nexit 0\n"),
-        (FILE, 0o644, b"big.bin", seeds.text_bytes(6000, salt)),
         (DIRECTORY, 0o755, b"empty", b""),
         (FILE, 0o644, b"empty.txt", b""),
     ]
@@ -48,6 +49,7 @@ def zstd(data):
 
 
 def catalog(entries, frames):
+    assert [e[2] for e in entries] == sorted(e[2] for e in entries)
     out = struct.pack("<II", len(entries), len(frames))
     for kind, mode, path, data in entries:
         out += struct.pack("<BHI", kind, mode, len(path)) + path + struct.pack("<Q", len(data))

@@ -4,7 +4,7 @@
 # sha256sum's format (the hex digest, two spaces, the path from the top
 # folder), sorted by path. In the unpacked top folder, `sha256sum -c
 # SHA256SUMS` checks them all; the stubs' lines are those a build of the same
-# commit reproduces (README.md, "Checking a published stub").
+# commit reproduces (docs/releasing.md, "Checking a published stub").
 set(top ${CPACK_TEMPORARY_DIRECTORY})
 file(REMOVE ${top}/SHA256SUMS)
 file(GLOB_RECURSE files RELATIVE ${top} ${top}/*)

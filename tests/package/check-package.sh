@@ -8,7 +8,7 @@
 # again; checks the Windows installer where the Windows stub was installed,
 # signs it and checks that the signed installer's envelope is still whole;
 # then makes the release archives with CPack, lists them (the Windows one
-# holds exactly envelope.exe, reader.exe, README.md and SHA256SUMS), checks
+# holds exactly envelope.exe, reader.exe, README.md, docs/ and SHA256SUMS), checks
 # that each archive's SHA256SUMS lists every other file it holds with its
 # digest, and builds the consumer once more against the unpacked Linux
 # archive. Scratch files go to BUILD/package-check.
@@ -41,7 +41,7 @@ check_sums() {  # TOP_FOLDER
 echo "-- install into $prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/envelope share/quillmarrow/stubs/reader share/doc/quillmarrow/README.md \
-    lib/cmake/Quillmarrow/QuillmarrowConfig.cmake lib/cmake/Quillmarrow/QuillmarrowConfigVersion.cmake; do
+    share/doc/quillmarrow/docs/format.md lib/cmake/Quillmarrow/QuillmarrowConfig.cmake lib/cmake/Quillmarrow/QuillmarrowConfigVersion.cmake; do
   [ -f "$prefix/$file" ] || fail "the install has no $file"
 done
 "$here/check-static-reader.sh" "$prefix/share/quillmarrow/stubs/reader"
@@ -134,7 +134,7 @@ listing=$(tar tzf "$archive")
 echo "$listing"
 top=$(basename "$archive" .tar.gz)
 for file in bin/envelope share/quillmarrow/stubs/reader lib/cmake/Quillmarrow/QuillmarrowConfig.cmake \
-    share/doc/quillmarrow/README.md; do
+    share/doc/quillmarrow/README.md share/doc/quillmarrow/docs/format.md; do
   grep -qx "$top/$file" <<<"$listing" || fail "the archive has no $top/$file"
 done
 mkdir "$scratch/unpacked"
@@ -154,9 +154,10 @@ if grep -q '^set(CPACK_GENERATOR "TGZ;ZIP")' "$build/CPackConfig.cmake"; then
   listing=$(cmake -E tar tf "$windows_archive")
   echo "$windows_archive ($(wc -c < "$windows_archive") bytes):"
   echo "$listing"
-  expected=$(printf '%s\n' "$windows_top/README.md" "$windows_top/SHA256SUMS" "$windows_top/envelope.exe" \
-    "$windows_top/reader.exe")
-  [ "$(LC_ALL=C sort <<<"$listing")" = "$expected" ] || fail "the Windows archive holds other files than $expected"
+  expected=$( (cd "$here/../.." && find docs -type f) | sed "s|^|$windows_top/|" |
+    cat - <(printf '%s\n' "$windows_top/README.md" "$windows_top/SHA256SUMS" "$windows_top/envelope.exe" \
+      "$windows_top/reader.exe") | LC_ALL=C sort)
+  [ "$(grep -v '/$' <<<"$listing" | LC_ALL=C sort)" = "$expected" ] || fail "the Windows archive holds other files than $expected"
   (cd "$scratch/unpacked" && cmake -E tar xf "$windows_archive")
   check_sums "$scratch/unpacked/$windows_top"
   cmp "$windows_stub" "$scratch/unpacked/$windows_top/reader.exe" ||
