@@ -14,7 +14,6 @@
 
 #include "compressed_contents.h"
 #include "envelope_writer.h"
-#include "file_extraction.h"
 #include "little_endian.h"
 #include "platform_files.h"
 #include "platform_system.h"

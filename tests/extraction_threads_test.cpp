@@ -16,7 +16,7 @@
 
 #include "chunk_compression.h"
 #include "compressed_contents.h"
-#include "file_extraction.h"
+#include "pending_file.h"
 #include "test_support.h"
 #include "writing_thread.h"
 
@@ -56,7 +56,8 @@ void Create(PendingFile& file, DirectoryMaker& directories, const std::string& n
 // Hands `chunk` over to `threads`, to be decoded into `file` from `offset` on.
 void Submit(DecodingThreads& threads, PendingFile& file, const Chunk& chunk, uint64_t offset) {
   chunk.stored.copy(threads.NextBuffer(), chunk.stored.size());
-  threads.Submit(file, static_cast<uint32_t>(chunk.stored.size()), chunk.original_size, offset);
+  threads.Submit(file.outcome(), file.output(), static_cast<uint32_t>(chunk.stored.size()),
+                 chunk.original_size, offset);
 }
 
 // The late chunk, a quarter of the early one's size and stored as it is, is
@@ -82,7 +83,7 @@ TEST(ExtractionThreadsTest, ResultsArriveInTheOrderTheChunksWereHandedOver) {
   EXPECT_EQ(files[0].chunks_in_flight(), 0);
   EXPECT_EQ(files[1].chunks_in_flight(), 1);
   // Settling the last file delivers the late one's result before its own.
-  threads.Settle(files[2]);
+  threads.Settle(files[2].outcome());
   EXPECT_EQ(files[1].chunks_in_flight(), 0);
   EXPECT_EQ(threads.UnwrittenBytes(), 0u);
   for (int i = 0; i < 3; ++i) {

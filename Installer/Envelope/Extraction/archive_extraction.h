@@ -9,8 +9,9 @@
 
 #include "archive_catalog.h"
 #include "directory_maker.h"
-#include "file_extraction.h"
 #include "groups.h"
+#include "pending_file.h"
+#include "progress_counter.h"
 #include "record.h"
 
 namespace extraction {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "file_extraction.h"
 #include "worker.h"
 
 namespace extraction {
@@ -19,6 +18,13 @@ constexpr uint32_t kDecodedAtOnceSize = 64 * 1024;
 
 }  // namespace
 
+void FileOutcome::Note(ChunkResult result, int system_error) {
+  if (result == ChunkResult::kWritten || failed) return;
+  failed = true;
+  damaged = result == ChunkResult::kDamaged;
+  error = damaged ? 0 : system_error;
+}
+
 int DecodingSlots() { return std::min(platform::ProcessorCount() * 2, kMostDecodingSlots); }
 
 struct DecodingThreads::Slot {
@@ -26,7 +32,7 @@ struct DecodingThreads::Slot {
   std::unique_ptr<char[]> stored;
   std::unique_ptr<char[]> decoded;
   // The chunk, handed to the worker with the job, its result back.
-  PendingFile* file = nullptr;
+  FileOutcome* outcome = nullptr;
   platform::File* output = nullptr;  // nullptr: decode only
   uint32_t stored_size = 0;
   uint32_t original_size = 0;
@@ -59,15 +65,15 @@ char* DecodingThreads::NextBuffer() {
   return slots_[next_].stored.get();
 }
 
-void DecodingThreads::Submit(PendingFile& file, uint32_t stored_size, uint32_t original_size,
-                             uint64_t file_offset) {
+void DecodingThreads::Submit(FileOutcome& outcome, platform::File* output, uint32_t stored_size,
+                             uint32_t original_size, uint64_t file_offset) {
   Slot& slot = slots_[next_];
-  slot.file = &file;
-  slot.output = file.output();
+  slot.outcome = &outcome;
+  slot.output = output;
   slot.stored_size = stored_size;
   slot.original_size = original_size;
   slot.file_offset = file_offset;
-  file.ChunkHandedOver();
+  ++outcome.chunks_in_flight;
   unwritten_bytes_ += original_size;
   ++in_flight_;
   next_ = (next_ + 1) % slot_count_;
@@ -83,11 +89,12 @@ void DecodingThreads::Deliver() {
   slot.worker.Wait();
   --in_flight_;
   unwritten_bytes_ -= slot.original_size;
-  slot.file->ChunkDone(slot.result, slot.error);
+  --slot.outcome->chunks_in_flight;
+  slot.outcome->Note(slot.result, slot.error);
 }
 
-void DecodingThreads::Settle(const PendingFile& file) {
-  while (file.chunks_in_flight() > 0) Deliver();
+void DecodingThreads::Settle(const FileOutcome& outcome) {
+  while (outcome.chunks_in_flight > 0) Deliver();
 }
 
 void DecodingThreads::SettleAll() {

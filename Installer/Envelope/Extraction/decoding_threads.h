@@ -9,26 +9,41 @@
 #include <memory>
 
 #include "compressed_contents.h"
+#include "platform_files.h"
 
 namespace extraction {
 
-class PendingFile;
-
-// How a chunk ended, as its file learns it.
+// How a chunk ended.
 enum class ChunkResult {
   kWritten,     // decoded and written (or, for a file that is only checked, decoded)
   kDamaged,     // does not decode to its declared size
   kNotWritten,  // decoded, but the write failed
 };
 
+// How a file being extracted fares: its chunks still in flight and its first
+// failure. Kept by the file; DecodingThreads notes each chunk's result in it
+// on the main thread.
+struct FileOutcome {
+  int chunks_in_flight = 0;
+  bool failed = false;
+  // The first failure was a chunk that does not decode (a damaged envelope
+  // rather than a system error).
+  bool damaged = false;
+  int error = 0;  // the system error code of the first failure; 0 when damaged
+
+  // Notes `result`, with the system error `error` of a chunk not written;
+  // only the first failure decides `damaged` and `error`.
+  void Note(ChunkResult result, int error);
+};
+
 // A ring of slots, each with a helper thread, a decoder and room for one
 // chunk stored and decoded (so at most 2 MiB a slot). The slots are taken in
 // turn, so chunks finish in the order they were handed over; their results
-// are delivered to their files on the main thread, in that order. A small
+// are noted in their files' outcomes on the main thread, in that order. A small
 // chunk (64 KiB or less decoded), and every chunk where no thread can be had,
 // is decoded and written when it is handed over.
-// Not for use from several threads; every PendingFile that has chunks here
-// must go before this object does.
+// Not for use from several threads; every outcome that has chunks here must
+// outlive them (Settle).
 class DecodingThreads {
  public:
   // Up to `slots` slots (at least 1), set up when the first chunk comes.
@@ -43,14 +58,15 @@ class DecodingThreads {
   char* NextBuffer();
 
   // Hands over the chunk whose `stored_size` stored bytes are in the buffer
-  // NextBuffer gave last: it decodes to `original_size` bytes of `file` from
-  // `file_offset` on. Its result reaches `file` (ChunkDone) no later than
-  // Settle(file).
-  void Submit(PendingFile& file, uint32_t stored_size, uint32_t original_size,
-              uint64_t file_offset);
+  // NextBuffer gave last: it decodes to `original_size` bytes, written to
+  // `output` from `file_offset` on (nullptr: decoded only). Its result is
+  // noted in `outcome`, whose chunks_in_flight counts it until then, no later
+  // than Settle(outcome).
+  void Submit(FileOutcome& outcome, platform::File* output, uint32_t stored_size,
+              uint32_t original_size, uint64_t file_offset);
 
-  // Waits until every chunk of `file` handed over has delivered its result.
-  void Settle(const PendingFile& file);
+  // Waits until every chunk handed over for `outcome` has its result noted.
+  void Settle(const FileOutcome& outcome);
 
   // Waits for every chunk in flight.
   void SettleAll();
@@ -62,7 +78,7 @@ class DecodingThreads {
  private:
   struct Slot;
   void SetUp();
-  void Deliver();  // waits for the oldest chunk in flight, delivers its result
+  void Deliver();  // waits for the oldest chunk in flight, notes its result
   static void Decode(void* slot);
 
   int slot_count_;

@@ -27,6 +27,82 @@ bool Placed(PendingFile& file, Failure& failure) {
   return false;
 }
 
+// Reads the contents record `contents` once, a chunk at a time, hashing each
+// chunk, writing it to `file` (unless it is only checked) and counting it in
+// `progress` when there is one: kOk when the digest matches, else
+// kDigestMismatch, or kReadFailed when the archive could not be read.
+// Contents of more than one chunk are written through `writing_thread`.
+format::RecordStatus ReadContents(format::BackwardReader& archive,
+                                  const format::RecordLocation& contents, PendingFile& file,
+                                  WritingThread& writing_thread, ProgressCounter* progress) {
+  if (contents.length > format::kPayloadChunkSize) file.WriteThrough(writing_thread);
+  return format::HashPayloadInChunks(archive, contents, [&](std::string_view chunk) {
+    file.Write(chunk);
+    if (progress != nullptr) progress->Advance(static_cast<int64_t>(chunk.size()));
+    return true;
+  });
+}
+
+// Takes the chunks the parser finds and hands them to the decoding threads.
+class ChunkSubmitter : public format::ChunkSink {
+ public:
+  ChunkSubmitter(PendingFile& file, DecodingThreads& threads) : file_(file), threads_(threads) {}
+
+  char* BeginChunk(uint32_t original_size, uint32_t stored_size, uint64_t file_offset) override {
+    original_size_ = original_size;
+    stored_size_ = stored_size;
+    file_offset_ = file_offset;
+    return threads_.NextBuffer();
+  }
+
+  // A file that has failed already (refused, or a chunk not written) only
+  // has the rest of its contents parsed.
+  bool EndChunk() override {
+    if (!file_.failed()) {
+      threads_.Submit(file_.outcome(), file_.output(), stored_size_, original_size_, file_offset_);
+    }
+    return true;
+  }
+
+ private:
+  PendingFile& file_;
+  DecodingThreads& threads_;
+  uint32_t original_size_ = 0;
+  uint32_t stored_size_ = 0;
+  uint64_t file_offset_ = 0;
+};
+
+// Reads the contents record `contents` of a compressed file group once, a
+// piece at a time, hashing each piece, parsing its chunks (see
+// compressed_contents.h) and handing each to `threads` to be decoded and
+// written to `file`, counting the pieces in `progress` when there is one.
+// kOk when the digest matches and the chunks are sound as declared,
+// kDigestMismatch when either fails (the second also makes the file
+// damaged()), or kReadFailed when the archive could not be read. Chunks may
+// still be in flight on return: MoveToName waits for them, and fails with
+// damaged() when one does not decode.
+format::RecordStatus ReadCompressedContents(format::BackwardReader& archive,
+                                            const format::RecordLocation& contents,
+                                            PendingFile& file, DecodingThreads& threads,
+                                            ProgressCounter* progress) {
+  file.DecodeThrough(threads);
+  ChunkSubmitter submitter(file, threads);
+  format::ChunkedContentsParser parser(submitter);
+  // Damaged contents are hashed to their end all the same: the digest
+  // decides first, as for every record.
+  const format::RecordStatus status =
+      format::HashPayloadInChunks(archive, contents, [&](std::string_view piece) {
+        parser.Feed(piece);
+        if (progress != nullptr) progress->Advance(static_cast<int64_t>(piece.size()));
+        return true;
+      });
+  if (status == format::RecordStatus::kOk && !parser.Complete()) {
+    file.Damage();
+    return format::RecordStatus::kDigestMismatch;
+  }
+  return status;
+}
+
 }  // namespace
 
 Extractor::Extractor(std::string directory, ProgressCounter* progress)
@@ -51,7 +127,7 @@ Extractor::~Extractor() = default;
                                                            const format::Group& group) {
   last_ = std::make_unique<PendingFile>();
   last_compressed_ = group.kind == format::GroupKind::kCompressedFile;
-  last_may_name_temporary_ = MayNameTemporaryFile(group.name);
+  last_may_name_temporary_ = format::MayNameTemporaryFile(group.name);
   PendingFile& file = *last_;
   if (writing_) {
     const std::string path = directories_.top() + group.name;
@@ -74,9 +150,9 @@ Extractor::~Extractor() = default;
     file.CheckOnly(group.name);
   }
   if (last_compressed_) {
-    return ExtractCompressedContents(archive, group.contents, file, decoding_threads_, progress_);
+    return ReadCompressedContents(archive, group.contents, file, decoding_threads_, progress_);
   }
-  return ExtractContents(archive, group.contents, file, writing_thread_, progress_);
+  return ReadContents(archive, group.contents, file, writing_thread_, progress_);
 }
 
 void Extractor::DropFile() {

@@ -12,8 +12,10 @@
 #include "archive_catalog.h"
 #include "decoding_threads.h"
 #include "directory_maker.h"
-#include "file_extraction.h"
+#include "disk_room.h"
 #include "groups.h"
+#include "pending_file.h"
+#include "progress_counter.h"
 #include "record.h"
 #include "writing_thread.h"
 

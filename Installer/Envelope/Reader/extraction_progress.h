@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "file_extraction.h"
+#include "progress_counter.h"
 #include "platform_progress.h"
 #include "reporting.h"
 
