@@ -160,7 +160,14 @@ class Directory {
  public:
   Directory() = default;
   Directory(Directory&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
-  Directory& operator=(Directory&& other) noexcept;
+  Directory& operator=(Directory&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = kClosed;
+    }
+    return *this;
+  }
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
   ~Directory() { Close(); }

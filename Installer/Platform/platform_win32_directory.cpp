@@ -191,15 +191,6 @@ bool FitsPath(std::string_view directory, std::string_view name) {
   return false;
 }
 
-Directory& Directory::operator=(Directory&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kClosed;
-  }
-  return *this;
-}
-
 void Directory::Close() {
   if (handle_ == kClosed) return;
   const DWORD error = GetLastError();

@@ -34,6 +34,17 @@ WindowsProgramFacts Inspect(const test::ScratchDirectory& scratch, const std::st
   return facts;
 }
 
+// Lists `installer` as JSON into `document`; the list command's exit code.
+int ListedAsJson(const std::filesystem::path& installer, nlohmann::json& document) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int listed = ListInstaller(installer, true);
+  std::fflush(stdout);
+  document = nlohmann::json::parse(testing::internal::GetCapturedStdout());
+  testing::internal::GetCapturedStderr();
+  return listed;
+}
+
 TEST(WindowsProgram, SignatureIsSeenInThirtyTwoAndSixtyFourBitHeaders) {
   test::ScratchDirectory scratch;
   for (const uint16_t magic : {uint16_t{0x10b}, uint16_t{0x20b}}) {
@@ -181,12 +192,8 @@ TEST(WindowsProgram, VerifyFailsWhereASignedInstallerHoldsBytesOutsideItsSignatu
     EXPECT_NE((verified == kExitSuccess ? out : errors).find(c.said), std::string::npos)
         << c.what << ": " << out << errors;
 
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int listed = ListInstaller(installer, true);
-    std::fflush(stdout);
-    const nlohmann::json document = nlohmann::json::parse(testing::internal::GetCapturedStdout());
-    testing::internal::GetCapturedStderr();
+    nlohmann::json document;
+    const int listed = ListedAsJson(installer, document);
     EXPECT_EQ(listed, c.expected_code) << c.what;
     EXPECT_EQ(document["envelope_end"], envelope_end) << c.what;
     EXPECT_EQ(document["signed"], true) << c.what;
@@ -232,12 +239,8 @@ TEST(WindowsProgram, VerifyCatchesAChangedReaderInASignedInstaller) {
       std::fflush(stdout);
       testing::internal::GetCapturedStdout();
       const std::string errors = testing::internal::GetCapturedStderr();
-      testing::internal::CaptureStdout();
-      testing::internal::CaptureStderr();
-      const int listed = ListInstaller(installer, true);
-      std::fflush(stdout);
-      const nlohmann::json document = nlohmann::json::parse(testing::internal::GetCapturedStdout());
-      testing::internal::GetCapturedStderr();
+      nlohmann::json document;
+      const int listed = ListedAsJson(installer, document);
       const std::string context =
           std::string(linker_checksum ? "a linker's checksum" : "no checksum") +
           (changed ? ", a byte changed" : "");
