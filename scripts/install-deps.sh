@@ -42,6 +42,8 @@ if ((tests)); then
   packages+=(git libgtest-dev clang libclang-rt-14-dev clang-format-14 libbenchmark-dev makeself time)
   # The release checks: readelf (binutils) and file look at the static reader.
   packages+=(binutils file)
+  # The format document's decoder test (tests/format_doc): Python and the zstd program.
+  packages+=(python3 zstd)
   # The Windows programs link the MinGW-w64 build of the same zlib (1.2.13)
   # statically, so that envelope.exe and the Linux tool write the same bytes.
   # Debian has no such build of zstd: the Windows builds download the source
