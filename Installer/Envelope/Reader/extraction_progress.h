@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "progress_counter.h"
 #include "platform_progress.h"
+#include "progress_counter.h"
 #include "reporting.h"
 
 namespace reader {
