@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform_system.h"
+#include "platform_text.h"
 
 using namespace format;
 

@@ -73,6 +73,4 @@ void Pause(int milliseconds) {
   }
 }
 
-std::string SystemCodePageToUtf8(std::string_view text) { return std::string(text); }
-
 }  // namespace platform

@@ -1,7 +1,6 @@
 // The system itself, behind one name for every operating system: which kind
-// it is, errors and their texts, the clocks, the environment, and text in
-// its code page. Implemented per system in platform_posix_system.cpp and
-// platform_win32_system.cpp.
+// it is, errors and their texts, the clocks and the environment. Implemented
+// per system in platform_posix_system.cpp and platform_win32_system.cpp.
 //
 // Every platform header follows these rules. Failing operations return
 // false (or an unopened object) and leave the system's error code for
@@ -92,10 +91,5 @@ extern const int kErrorDiskFull;
 // Milliseconds since a fixed moment (such as the system's start), from a
 // clock that never goes back: for measuring how long something takes.
 int64_t MonotonicMilliseconds();
-
-// The bytes `text`, written in the system's ANSI code page, as UTF-8. Windows:
-// read exactly as the ANSI Win32 calls read them. POSIX: the bytes unchanged,
-// as there is no such code page.
-std::string SystemCodePageToUtf8(std::string_view text);
 
 }  // namespace platform

@@ -1,9 +1,7 @@
-// The system itself on Windows: errors, clocks, the environment and text in
-// the system's code page, through the wide (UTF-16) Win32 calls; text
-// arrives and leaves as UTF-8 and is converted at each call.
+// The system itself on Windows: errors, clocks and the environment, through
+// the wide (UTF-16) Win32 calls; text arrives and leaves as UTF-8 and is
+// converted at each call.
 #include <windows.h>
-
-#include <climits>
 
 #include "platform_system.h"
 #include "win32_text.h"
@@ -100,17 +98,5 @@ int64_t CurrentSeconds() {
 void Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
-
-std::string SystemCodePageToUtf8(std::string_view text) {
-  if (text.empty()) return {};
-  // Longer than any text a record holds in memory: no int length to convert.
-  if (text.size() > static_cast<size_t>(INT_MAX)) return std::string(text);
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::string(text);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
-  return Utf8FromWide(wide);
-}
 
 }  // namespace platform

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform_system.h"
+#include "platform_text.h"
 
 namespace {
 

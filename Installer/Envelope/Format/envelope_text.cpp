@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform_system.h"
+#include "platform_text.h"
 
 namespace format {
 

@@ -1,14 +1,7 @@
 #include "windows_names.h"
 
-#include <cwctype>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <locale.h>
-#endif
-
 #include "envelope_text.h"
+#include "platform_text.h"
 #include "tool_error.h"
 
 namespace tool {
@@ -31,44 +24,15 @@ void ForEachCharacter(std::string_view text, Each each) {
   }
 }
 
-#ifdef _WIN32
-// The upper-case form Windows' file systems compare `c` by.
+// The upper-case form of `c` that Windows compares file names by.
 char32_t UpperCase(char32_t c) {
-  wchar_t units[2];
-  const int size = c < 0x10000 ? 1 : 2;
-  if (size == 1) {
-    units[0] = static_cast<wchar_t>(c);
-  } else {
-    units[0] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-    units[1] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-  }
-  wchar_t upper[2];
-  // Without LCMAP_LINGUISTIC_CASING: the casing of file systems.
-  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, units, size, upper, size, nullptr,
-                    nullptr, 0) != size) {
-    return c;
-  }
-  if (size == 1) return upper[0];
-  return 0x10000 + ((static_cast<char32_t>(upper[0]) - 0xD800) << 10) +
-         (static_cast<char32_t>(upper[1]) - 0xDC00);
-}
-#else
-// The upper-case form of `c` in the C library's Unicode casing.
-char32_t UpperCase(char32_t c) {
-  static const locale_t unicode = [] {
-    locale_t found = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (found == static_cast<locale_t>(nullptr)) {
-      found = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(nullptr));
-    }
-    return found;
-  }();
-  if (unicode == static_cast<locale_t>(nullptr)) {
+  char32_t upper = c;
+  if (!platform::UnicodeUpperCase(c, upper)) {
     throw ToolError(
         "the C.UTF-8 locale is missing, so names cannot be compared as Windows compares them");
   }
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode));
+  return upper;
 }
-#endif
 
 }  // namespace
 

@@ -11,9 +11,8 @@ namespace tool {
 
 // `text` (UTF-8) with every character in its upper-case form, as Windows
 // compares file names: two names with the same key are one name to Windows
-// ("É.txt" and "é.txt", "Σ" and "σ" and "ς"). Windows: the system's own
-// file-system casing; elsewhere the C library's Unicode casing, which knows
-// the same pairs. Throws ToolError where no Unicode casing can be had.
+// ("É.txt" and "é.txt", "Σ" and "σ" and "ς"), as platform::UnicodeUpperCase
+// gives it. Throws ToolError where no Unicode casing can be had.
 std::string WindowsNameKey(std::string_view text);
 
 // Whether `name` (one name, no separator) has the 8.3 form: at most 8
