@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
 
 namespace platform {
 
@@ -21,5 +22,11 @@ auto RetryOnInterrupt(Call call) {
 // Writes all `size` bytes of `data` to `fd`, retrying interrupted and short
 // writes; false (errno set) on a failure.
 bool WriteAll(int fd, const char* data, size_t size);
+
+// Opens the directory `path` itself for reading, a descriptor or -1 (errno
+// set): a symbolic link in its place fails (ELOOP), never followed.
+// Separators at its end are dropped first: with one, open() would follow a
+// link despite O_NOFOLLOW.
+int OpenDirectoryWithoutFollowing(const std::string& path);
 
 }  // namespace platform

@@ -37,10 +37,13 @@ void Directory::Close() {
   handle_ = kClosed;
 }
 
+int OpenDirectoryWithoutFollowing(const std::string& path) {
+  const std::string without_separators(WithoutTrailingSeparators(path));
+  return RetryOnInterrupt([&] { return open(without_separators.c_str(), kDirectoryFlags); });
+}
+
 Directory Directory::Open(const std::string& path) {
-  // Without separators at its end: with one, open() would follow a link.
-  return Directory(RetryOnInterrupt(
-      [&] { return open(std::string(WithoutTrailingSeparators(path)).c_str(), kDirectoryFlags); }));
+  return Directory(OpenDirectoryWithoutFollowing(path));
 }
 
 namespace {

@@ -26,13 +26,6 @@ void CloseKeepingError(int fd) {
   errno = error;
 }
 
-// Opens a directory, failing when it is a symbolic link. Trailing separators
-// are dropped first: with one, open() would follow a link despite O_NOFOLLOW.
-int OpenDirectoryWithoutFollowing(const std::string& path) {
-  return open(std::string(WithoutTrailingSeparators(path)).c_str(),
-              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
 // Reads `size` bytes, at `offset` or, when it is negative, at the current
 // position (which then moves past them). Fails at the end of the file
 // (kErrorEndOfFile), and once an interruption has been caught.
