@@ -27,12 +27,12 @@
 //
 // A path has at most kMostPathNames components, none of them empty, "." or
 // "..", no "\", no zero byte and no leading "/", and no name Windows could
-// not hold as it is (see
-// WindowsNameProblemOf: no reserved character, trailing dot or space, or
-// device name); its first component is no name a temporary file may have (see
-// file_names.h), so that no entry ever takes a pending file's name; and no
-// path passes through a file: every proper prefix of a
-// path that ends before a "/" is, where the catalog lists it, a directory.
+// not hold as it is (see WindowsNameProblemOf: no reserved character,
+// trailing dot or space, or device name); its first component is no name a
+// temporary file may have (see file_names.h), so that no entry ever takes a
+// pending file's name; and no path passes through a file: every proper
+// prefix of a path that ends before a "/" is, where the catalog lists it, a
+// directory.
 // Directories a path passes through need not be listed; those listed are
 // made even when empty. Contents that break any rule are a damaged envelope.
 #pragma once

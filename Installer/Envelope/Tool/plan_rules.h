@@ -31,8 +31,9 @@ void CheckPlan(const PackPlan& plan);
 // short 8.3 name Windows gives a longer one beside it (or, at the top, one
 // of the reader's temporary files); and a tree path of more than
 // format::kMostPathNames parts. A file name inside a tree's directory is
-// fine: the file is extracted into it. `entries` are those of all the plan's trees, as ListTree
-// gives them, one tree's after another's. Throws ToolError naming both.
+// fine: the file is extracted into it. `entries` are those of all the plan's
+// trees, as ListTree gives them, one tree's after another's. Throws
+// ToolError naming both.
 void CheckTreeEntries(const PackPlan& plan, const std::vector<TreeEntry>& entries);
 
 // Refuses a file name or tree path that the reader on the stub's system

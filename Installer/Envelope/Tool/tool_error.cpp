@@ -28,12 +28,12 @@ std::string Quoted(std::string_view text) {
 }
 
 std::string Escaped(std::string_view text) {
-  std::string quoted;
+  std::string escaped;
   size_t at = 0;
   while (at < text.size()) {
     const auto byte = static_cast<unsigned char>(text[at]);
     if (byte >= 0x20 && byte < 0x7f) {
-      quoted += text[at++];
+      escaped += text[at++];
       continue;
     }
     const size_t length = byte >= 0x80 ? format::Utf8SequenceLength(text.substr(at)) : 0;
@@ -46,13 +46,13 @@ std::string Escaped(std::string_view text) {
       std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
       at += length;
     } else {
-      quoted.append(text.substr(at, length));
+      escaped.append(text.substr(at, length));
       at += length;
       continue;
     }
-    quoted += escape;
+    escaped += escape;
   }
-  return quoted;
+  return escaped;
 }
 
 }  // namespace tool
