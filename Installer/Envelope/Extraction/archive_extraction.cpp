@@ -147,7 +147,7 @@ class ArchiveExtraction final : public DecodedOutput {
 
   ArchiveResult Run(format::GroupReader& groups) {
     result_.frame_sizes.assign(catalog_.frames.size(), 0);
-    if (directories_ != nullptr && !MakeDirectoriesAndEmptyFiles()) return std::move(result_);
+    if (writer_ != nullptr && !MakeDirectoriesAndEmptyFiles()) return std::move(result_);
     for (size_t index = catalog_.frames.size(); index-- > 0;) {
       format::RecordLocation record;
       result_.status = groups.LocateFrame(record);
@@ -337,7 +337,7 @@ class ArchiveExtraction final : public DecodedOutput {
   bool OutOfMemory(uint64_t start, uint64_t end) {
     AbandonFrame(start, end);
     const std::string_view first = catalog_.entries[catalog_.FirstEntryEndingAfter(start)].path;
-    return FailedAt(directories_ != nullptr ? directories_->FullPath(first) : std::string(first),
+    return FailedAt(writer_ != nullptr ? directories_->FullPath(first) : std::string(first),
                     platform::kErrorOutOfMemory);
   }
 
@@ -369,6 +369,7 @@ class ArchiveExtraction final : public DecodedOutput {
   // The files that span frames, by their index in the catalog: one or two at
   // a time (those that cross the current frame's ends).
   std::vector<std::pair<size_t, std::unique_ptr<SpanningFile>>> spanning_;
+  // Null when checking only (no `directories_`): nothing is written.
   std::unique_ptr<TreeWriter> writer_;  // last: its thread ends before the rest goes
 };
 
