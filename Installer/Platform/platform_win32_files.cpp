@@ -122,6 +122,7 @@ bool IsOwnedByThisUser(HANDLE object) {
   CloseHandle(token);
   return owned;
 }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
